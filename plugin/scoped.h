@@ -1,0 +1,108 @@
+// Small scope-bound holders: each owns one kind of resource and gives it back when it goes out of scope.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+// One reference to a COM interface.
+template <typename T>
+class ScopedComPtr {
+public:
+    ScopedComPtr() = default;
+    explicit ScopedComPtr(T* p) : ptr_(p) {}
+    ~ScopedComPtr() { Release(); }
+    ScopedComPtr(const ScopedComPtr&) = delete;
+    ScopedComPtr& operator=(const ScopedComPtr&) = delete;
+
+    T* Get() const { return ptr_; }
+    T* operator->() const { return ptr_; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+
+    // Out parameter for a call that hands over a reference; drops the one held first.
+    T** Receive() {
+        Release();
+        return &ptr_;
+    }
+    void** ReceiveVoid() { return reinterpret_cast<void**>(Receive()); }
+
+    // Keeps its own reference to p, then drops the one held before.
+    void Assign(T* p) {
+        if (p) p->AddRef();
+        T* old = ptr_;
+        ptr_ = p;
+        if (old) old->Release();
+    }
+    void Release() {
+        T* p = ptr_;
+        ptr_ = nullptr;
+        if (p) p->Release();
+    }
+    T* Detach() {
+        T* p = ptr_;
+        ptr_ = nullptr;
+        return p;
+    }
+
+private:
+    T* ptr_ = nullptr;
+};
+
+// A block of COM task memory.
+template <typename T>
+class ScopedTaskMem {
+public:
+    ScopedTaskMem() = default;
+    explicit ScopedTaskMem(T* p) : ptr_(p) {}
+    ~ScopedTaskMem() { CoTaskMemFree(ptr_); }
+    ScopedTaskMem(const ScopedTaskMem&) = delete;
+    ScopedTaskMem& operator=(const ScopedTaskMem&) = delete;
+
+    T* Get() const { return ptr_; }
+    T** Receive() {
+        CoTaskMemFree(ptr_);
+        ptr_ = nullptr;
+        return &ptr_;
+    }
+
+private:
+    T* ptr_ = nullptr;
+};
+
+// A kernel handle closed with CloseHandle (files, threads, events).
+class ScopedHandle {
+public:
+    ScopedHandle() = default;
+    explicit ScopedHandle(HANDLE h) : h_(h) {}
+    ~ScopedHandle() { Close(); }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+
+    HANDLE Get() const { return h_; }
+    bool IsValid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+    void Close() {
+        if (IsValid()) CloseHandle(h_);
+        h_ = INVALID_HANDLE_VALUE;
+    }
+
+private:
+    HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+// A block from the process heap (HeapAlloc / HeapFree).
+class ScopedHeapBlock {
+public:
+    ScopedHeapBlock() = default;
+    explicit ScopedHeapBlock(void* p) : p_(p) {}
+    ~ScopedHeapBlock() { Free(); }
+    ScopedHeapBlock(const ScopedHeapBlock&) = delete;
+    ScopedHeapBlock& operator=(const ScopedHeapBlock&) = delete;
+
+    void* Get() const { return p_; }
+    void Free() {
+        if (p_) HeapFree(GetProcessHeap(), 0, p_);
+        p_ = nullptr;
+    }
+
+private:
+    void* p_ = nullptr;
+};

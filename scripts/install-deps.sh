@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs the cross toolchain, Wine (32-bit), Xvfb and the tools the tests and demo use.
+# Safe to run again: it skips the work when everything is already there.
+set -euo pipefail
+
+need=()
+command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-posix)
+command -v i686-w64-mingw32-windres >/dev/null || need+=(binutils-mingw-w64-i686)
+command -v cmake >/dev/null || need+=(cmake)
+command -v make >/dev/null || need+=(make)
+command -v Xvfb >/dev/null || need+=(xvfb)
+command -v import >/dev/null || need+=(imagemagick)
+command -v espeak-ng >/dev/null || need+=(espeak-ng)
+command -v makensis >/dev/null || need+=(nsis)
+[ -x /usr/lib/wine/wine ] || [ -x /usr/bin/wine ] || need+=(wine)
+dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
+[ -d /usr/src/googletest/googletest ] || need+=(googletest)
+
+if [ ${#need[@]} -eq 0 ]; then
+  echo "install-deps: everything is installed"
+  exit 0
+fi
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" </dev/null
