@@ -83,6 +83,11 @@ public:
         if (IsValid()) CloseHandle(h_);
         h_ = INVALID_HANDLE_VALUE;
     }
+    // Closes the handle held, then takes ownership of h.
+    void Reset(HANDLE h) {
+        Close();
+        h_ = h;
+    }
 
 private:
     HANDLE h_ = INVALID_HANDLE_VALUE;
