@@ -10,6 +10,11 @@ struct PlaybackFlags {
     bool Paused = false;
     std::atomic<bool> StopRequested{false};
     char CurrentFile[MAX_PATH] = {};
+
+    // Stream number that Speak handed back for the file being spoken: only the end of that stream ends
+    // the file. SpeakPending is set while Play is on its way to Speak, when the number is not known yet.
+    std::atomic<ULONG> CurrentStream{0};
+    std::atomic<bool> SpeakPending{false};
 };
 
 extern PlaybackFlags PlaybackState;

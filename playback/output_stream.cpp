@@ -1,0 +1,149 @@
+#include "playback/output_stream.h"
+
+#include <cstring>
+
+#include "playback/playback_state.h"
+#include "playback/stream_format.h"
+#include "plugin/module.h"
+
+namespace {
+
+// Only Write uses it, and the engine never runs two Writes at once.
+BYTE DspBuffer[DSP_BUFFER_SIZE];
+
+const IID* const SupportedInterfaces[] = {&IID_ISpStreamFormat, &IID_IStream, &IID_ISequentialStream, &IID_IUnknown};
+
+int FrameSizeOf(const WAVEFORMATEX* format) { return format->nChannels * (format->wBitsPerSample / 8); }
+
+// Hands one chunk to the visualisation, the DSP (when active) and the output module.
+void HandOnChunk(const BYTE* chunk, int length, const WAVEFORMATEX* format) {
+    const In_Module& host = PluginModule;
+    int channels = format->nChannels, bits = format->wBitsPerSample, frameSize = FrameSizeOf(format);
+    int time = host.outMod->GetWrittenTime();
+    host.SAAddPCMData(const_cast<BYTE*>(chunk), channels, bits, time);
+    host.VSAAddPCMData(const_cast<BYTE*>(chunk), channels, bits, time);
+
+    if (host.dsp_isactive() && frameSize > 0) {
+        std::memcpy(DspBuffer, chunk, length);
+        int frames = host.dsp_dosamples(reinterpret_cast<short*>(DspBuffer), length / frameSize, bits, channels,
+                                        format->nSamplesPerSec);
+        chunk = DspBuffer;
+        length = DspResultBytes(frames, frameSize);
+    }
+    host.outMod->Write(reinterpret_cast<char*>(const_cast<BYTE*>(chunk)), length);
+}
+
+}  // namespace
+
+int DspResultBytes(int returnedFrames, int frameSize) {
+    if (returnedFrames <= 0 || frameSize <= 0) return 0;
+    int maxFrames = DSP_BUFFER_SIZE / frameSize;
+    return (returnedFrames < maxFrames ? returnedFrames : maxFrames) * frameSize;
+}
+
+int ChunkBytes(int frameSize, bool dspActive) {
+    int unit = frameSize > 0 ? frameSize : 1;
+    return unit * CHUNK_FRAMES * (dspActive ? 2 : 1);
+}
+
+SpeechOutputStreamObject::SpeechOutputStreamObject() : formatId_(GUID_NULL), waveFormat_(nullptr) {}
+
+SpeechOutputStreamObject::~SpeechOutputStreamObject() { CoTaskMemFree(waveFormat_); }
+
+int SpeechOutputStreamObject::Configure(int streamFormatIndex) {
+    CoTaskMemFree(waveFormat_);
+    waveFormat_ = nullptr;
+    BuildWaveFormat(streamFormatIndex, &formatId_, &waveFormat_);
+    if (!waveFormat_) return -1;  // nothing to open the output with
+    return PluginModule.outMod->Open(waveFormat_->nSamplesPerSec, waveFormat_->nChannels,
+                                     waveFormat_->wBitsPerSample, -1, -1);
+}
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::QueryInterface(REFIID iid, void** object) {
+    for (const IID* supported : SupportedInterfaces) {
+        if (std::memcmp(&iid, supported, sizeof(IID)) == 0) {
+            *object = this;
+            return S_OK;
+        }
+    }
+    return E_NOINTERFACE;
+}
+
+ULONG STDMETHODCALLTYPE SpeechOutputStreamObject::AddRef() { return 0; }
+
+ULONG STDMETHODCALLTYPE SpeechOutputStreamObject::Release() { return 0; }
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Read(void* buffer, ULONG size, ULONG* read) {
+    if (read) *read = size;
+    if (size >= sizeof(WORD)) {
+        const WORD byteOrderMark = 0xFEFF;
+        std::memcpy(buffer, &byteOrderMark, sizeof byteOrderMark);
+    }
+    return S_OK;
+}
+
+// Passes the voice's PCM on in chunks, waiting for room in the output. This is the only brake on
+// synthesis: the engine's thread stays here while the output has no room. A stop under way ends the
+// wait (the rest of the block is purged speech), so the engine's purge can complete.
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Write(const void* data, ULONG size, ULONG* written) {
+    if (written) *written = size;
+    const WAVEFORMATEX* format = waveFormat_;
+    if (!format) return S_OK;  // not configured: nothing can take the data
+
+    const In_Module& host = PluginModule;
+    int chunkSize = ChunkBytes(FrameSizeOf(format), host.dsp_isactive() != 0);
+    const BYTE* bytes = static_cast<const BYTE*>(data);
+    ULONG offset = 0;
+    do {
+        int remaining = static_cast<int>(size - offset);
+        int length = chunkSize < remaining ? chunkSize : remaining;
+        if (host.outMod->CanWrite() < length) {
+            if (PlaybackState.StopRequested) break;
+            Sleep(OUTPUT_WAIT_MS);
+            continue;
+        }
+        HandOnChunk(bytes + offset, length, format);
+        offset += length;
+    } while (offset < size);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Seek(LARGE_INTEGER, DWORD, ULARGE_INTEGER*) { return S_OK; }
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::SetSize(ULARGE_INTEGER) { return S_OK; }
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*,
+                                                           ULARGE_INTEGER*) {
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Commit(DWORD) { return S_OK; }
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Revert() { return S_OK; }
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) { return S_OK; }
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) {
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Stat(STATSTG* stat, DWORD) {
+    if (stat) {
+        std::memset(stat, 0, sizeof *stat);
+        stat->type = STGTY_STREAM;
+        stat->grfLocksSupported = LOCK_WRITE | LOCK_EXCLUSIVE;
+    }
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Clone(IStream**) { return S_OK; }
+
+HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::GetFormat(GUID* formatId, WAVEFORMATEX** waveFormat) {
+    *formatId = formatId_;
+    if (!waveFormat_) {
+        *waveFormat = nullptr;
+    } else if (FAILED(CopyWaveFormat(waveFormat_, waveFormat))) {
+        *formatId = GUID_NULL;
+    }
+    return S_OK;
+}

@@ -1,0 +1,61 @@
+// The stream object the voice writes its PCM into. It tells the voice the output format and hands every
+// block on to the player's visualisation, DSP chain and output module.
+#pragma once
+
+#include <windows.h>
+#include <sapi.h>
+
+// Bytes of the DSP hand-over buffer: twice the largest chunk (1152 frames of 16-bit stereo).
+constexpr int DSP_BUFFER_SIZE = 9216;
+constexpr int CHUNK_FRAMES = 576;
+constexpr DWORD OUTPUT_WAIT_MS = 20;
+
+class SpeechOutputStreamObject : public ISpStreamFormat {
+public:
+    SpeechOutputStreamObject();
+    virtual ~SpeechOutputStreamObject();
+
+    // Builds the wave format of the stream-format index and opens the output module in it.
+    // Returns the output module's Open result, or -1 when the index gives no wave format.
+    int Configure(int streamFormatIndex);
+
+    const WAVEFORMATEX* WaveFormat() const { return waveFormat_; }
+
+    // IUnknown: the object is static and counts no references.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+
+    // ISequentialStream
+    HRESULT STDMETHODCALLTYPE Read(void* buffer, ULONG size, ULONG* read) override;
+    HRESULT STDMETHODCALLTYPE Write(const void* data, ULONG size, ULONG* written) override;
+
+    // IStream: accepted and ignored.
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override;
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override;
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream* stream, ULARGE_INTEGER count, ULARGE_INTEGER* read,
+                                     ULARGE_INTEGER* written) override;
+    HRESULT STDMETHODCALLTYPE Commit(DWORD flags) override;
+    HRESULT STDMETHODCALLTYPE Revert() override;
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) override;
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER offset, ULARGE_INTEGER count, DWORD type) override;
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD flag) override;
+    HRESULT STDMETHODCALLTYPE Clone(IStream** stream) override;
+
+    // ISpStreamFormat
+    HRESULT STDMETHODCALLTYPE GetFormat(GUID* formatId, WAVEFORMATEX** waveFormat) override;
+
+private:
+    GUID formatId_;
+    WAVEFORMATEX* waveFormat_;
+};
+
+extern SpeechOutputStreamObject SpeechOutputStream;
+
+// Bytes the output should receive for a DSP result, kept inside the DSP buffer: the returned frame
+// count times the frame size, never negative and never more than the buffer holds in whole frames.
+int DspResultBytes(int returnedFrames, int frameSize);
+
+// Bytes of one chunk: 576 frames, 1152 while a DSP is active. A frame size of 0 (a compressed format)
+// counts as one byte, so the chunking still advances.
+int ChunkBytes(int frameSize, bool dspActive);

@@ -1,0 +1,53 @@
+#include "plugin/error_report.h"
+
+#include <cstring>
+
+#include "plugin/module.h"
+
+const char TEXT_RICH_EDIT_MISSING[] = "Microsoft Rich Edit v2.0 library is missing on this system";
+const char TEXT_ENGINE_MISSING[] = "Failed to initialize Microsoft Text-to-Speech engine version 5.0";
+const char TEXT_OUTPUT_DEVICE[] = "Error opening the output device";
+const char TEXT_FORMAT_REJECTED[] = "Format rejected";
+
+namespace {
+
+const char ERROR_CAPTION[] = "Text Speech Error";
+
+// Reused by every report; all reports come from the player's main thread.
+char MessageBuffer[128];
+
+int ShowBox(const char* text) {
+    return MessageBoxA(PluginModule.hMainWindow, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
+}
+
+}  // namespace
+
+void FormatHResultMessage(char* buffer, HRESULT result, int site) {
+    int facility = (result >> 16) & 0x1FFF;
+    int code = result & 0xFFFF;
+    wsprintfA(buffer, "Error result %08X, facility %d, code %d, line %d", static_cast<unsigned>(result), facility,
+              code, site);
+}
+
+void CopyToClipboard(const char* text) {
+    OpenClipboard(nullptr);
+    EmptyClipboard();
+    size_t size = std::strlen(text) + 1;
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, size);
+    if (block) {
+        void* data = GlobalLock(block);
+        if (data) std::memcpy(data, text, size);
+        GlobalUnlock(block);
+        // Once accepted, the block belongs to the clipboard.
+        if (!SetClipboardData(CF_TEXT, block)) GlobalFree(block);
+    }
+    CloseClipboard();
+}
+
+int ReportHResult(HRESULT result, int site) {
+    FormatHResultMessage(MessageBuffer, result, site);
+    CopyToClipboard(MessageBuffer);
+    return ShowBox(MessageBuffer);
+}
+
+void ShowErrorBox(const char* text) { ShowBox(text); }
