@@ -103,11 +103,56 @@ public:
     ScopedHeapBlock& operator=(const ScopedHeapBlock&) = delete;
 
     void* Get() const { return p_; }
+    template <typename T>
+    T* As() const { return static_cast<T*>(p_); }
     void Free() {
         if (p_) HeapFree(GetProcessHeap(), 0, p_);
         p_ = nullptr;
     }
+    // Frees the block held and takes ownership of p.
+    void Reset(void* p) {
+        Free();
+        p_ = p;
+    }
 
 private:
     void* p_ = nullptr;
+};
+
+// An open registry key closed with RegCloseKey.
+class ScopedRegKey {
+public:
+    ScopedRegKey() = default;
+    ~ScopedRegKey() {
+        if (key_) RegCloseKey(key_);
+    }
+    ScopedRegKey(const ScopedRegKey&) = delete;
+    ScopedRegKey& operator=(const ScopedRegKey&) = delete;
+
+    HKEY Get() const { return key_; }
+    HKEY* Receive() {
+        if (key_) RegCloseKey(key_);
+        key_ = nullptr;
+        return &key_;
+    }
+
+private:
+    HKEY key_ = nullptr;
+};
+
+// A library loaded with LoadLibrary and freed with FreeLibrary.
+class ScopedLibrary {
+public:
+    ScopedLibrary() = default;
+    explicit ScopedLibrary(HMODULE module) : module_(module) {}
+    ~ScopedLibrary() {
+        if (module_) FreeLibrary(module_);
+    }
+    ScopedLibrary(const ScopedLibrary&) = delete;
+    ScopedLibrary& operator=(const ScopedLibrary&) = delete;
+
+    HMODULE Get() const { return module_; }
+
+private:
+    HMODULE module_ = nullptr;
 };

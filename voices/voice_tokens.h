@@ -4,8 +4,14 @@
 
 #include <windows.h>
 #include <sapi.h>
+#include <sperror.h>
 
 #include "voices/task_wide_string.h"
+
+// The engine's "no more items", which the headers at hand do not name.
+#ifndef SPERR_NO_MORE_ITEMS
+#define SPERR_NO_MORE_ITEMS MAKE_SAPI_ERROR(0x0039)
+#endif
 
 // Token category id of the installed voices.
 extern const wchar_t VOICE_CATEGORY_ID[];
