@@ -1,0 +1,62 @@
+#include "host/call_log.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace host {
+
+namespace {
+
+std::mutex LogMutex;
+std::vector<HostCall> Log;
+uint64_t NextSequence = 1;
+std::atomic<bool> KeepWrittenBytes{true};
+
+}  // namespace
+
+const char* CallName(Call call) {
+    static const char* const names[] = {
+        "Open", "Close", "Write", "CanWrite", "IsPlaying", "Pause", "SetVolume", "SetPan", "Flush",
+        "GetOutputTime", "GetWrittenTime", "SAVSAInit", "SAVSADeInit", "SAAddPCMData", "VSAAddPCMData",
+        "VSASetInfo", "SetInfo", "dsp_isactive", "dsp_dosamples", "EndOfFile"};
+    const size_t index = static_cast<size_t>(call);
+    return index < sizeof names / sizeof names[0] ? names[index] : "?";
+}
+
+uint64_t LogCall(HostCall call) {
+    std::lock_guard<std::mutex> lock(LogMutex);
+    call.sequence = NextSequence++;
+    Log.push_back(std::move(call));
+    return Log.back().sequence;
+}
+
+std::vector<HostCall> LoggedCalls() {
+    std::lock_guard<std::mutex> lock(LogMutex);
+    return Log;
+}
+
+std::vector<HostCall> LoggedCalls(Call call) {
+    std::lock_guard<std::mutex> lock(LogMutex);
+    std::vector<HostCall> matching;
+    for (const HostCall& entry : Log)
+        if (entry.call == call) matching.push_back(entry);
+    return matching;
+}
+
+size_t CountCalls(Call call) {
+    std::lock_guard<std::mutex> lock(LogMutex);
+    size_t count = 0;
+    for (const HostCall& entry : Log)
+        if (entry.call == call) ++count;
+    return count;
+}
+
+void ClearCallLog() {
+    std::lock_guard<std::mutex> lock(LogMutex);
+    Log.clear();
+}
+
+void SetRecordWrittenBytes(bool on) { KeepWrittenBytes = on; }
+bool RecordWrittenBytes() { return KeepWrittenBytes; }
+
+}  // namespace host
