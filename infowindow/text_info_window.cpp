@@ -200,11 +200,15 @@ HWND TextInfoWindowHandle() { return InfoWindow; }
 
 void FreeTextBuffer() { TextBuffer.Free(); }
 
-// A name longer than the buffer is cut; it then never equals a full name, so InfoBox reloads it.
+// A name too long to keep is not kept at all: cut, it could equal another file's name, and InfoBox
+// would then show this text for that file.
 void LoadInfoText(const char* file) {
     if (!file) file = "";
     LoadTextFile(RichEdit, file, TextBuffer);
-    lstrcpynA(LoadedFileName, file, MAX_PATH);
+    if (lstrlenA(file) < MAX_PATH)
+        lstrcpyA(LoadedFileName, file);
+    else
+        LoadedFileName[0] = '\0';
 }
 
 const char* LoadedInfoFileName() { return LoadedFileName; }
