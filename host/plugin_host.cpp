@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "host/files.h"
+
 #ifdef TXTHOST_HAS_ENGINE
 #include "engine/engine.h"
 #endif
@@ -49,29 +51,6 @@ bool RegisterMainWindowClass() {
     return RegisterClassA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-std::string ReadWholeFile(const std::string& path) {
-    ScopedHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) return "";
-    std::string contents;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read > 0) contents.append(buffer, read);
-    return contents;
-}
-
-// A folder that did not exist before: "<tmp>in_txt_test_<process>_<n>".
-std::string CreateUniqueTempFolder() {
-    char temp[MAX_PATH] = {};
-    GetTempPathA(sizeof temp, temp);
-    for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-        const std::string folder = std::string(temp) + "in_txt_test_" + std::to_string(GetCurrentProcessId()) +
-                                   "_" + std::to_string(GetTickCount() + attempt);
-        if (CreateDirectoryA(folder.c_str(), nullptr)) return folder;
-    }
-    return "";
-}
-
 double SecondsWritten() {
     const OutputState output = OutputSnapshot();
     const int bytesPerSecond = BytesPerSecond(output.format);
@@ -79,31 +58,6 @@ double SecondsWritten() {
 }
 
 }  // namespace
-
-std::string ProgramFolder() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string folder(path);
-    return folder.substr(0, folder.find_last_of('\\') + 1);
-}
-
-void RemoveFolderTree(const std::string& folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..") continue;
-            const std::string path = folder + "\\" + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveFolderTree(path);
-            else
-                DeleteFileA(path.c_str());
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(folder.c_str());
-}
 
 PluginHost::PluginHost(HostOptions options) : options_(std::move(options)) {}
 
@@ -175,7 +129,7 @@ bool PluginHost::CreateMainWindow() {
 }
 
 bool PluginHost::PreparePluginFolder(const std::string& source) {
-    tempRoot_ = CreateUniqueTempFolder();
+    tempRoot_ = CreateUniqueTempFolder("in_txt_test_");
     if (tempRoot_.empty()) return error_ = "cannot create a temporary folder", false;
     pluginFolder_ = tempRoot_ + "\\Plugins";
     if (!CreateDirectoryA(pluginFolder_.c_str(), nullptr)) return error_ = "cannot create " + pluginFolder_, false;
@@ -189,12 +143,7 @@ std::string PluginHost::IniPath() const { return pluginFolder_ + "\\plugin.ini";
 
 std::string PluginHost::ReadIni() const { return ReadWholeFile(IniPath()); }
 
-void PluginHost::WriteIni(const std::string& contents) const {
-    ScopedHandle file(CreateFileA(IniPath().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    DWORD written = 0;
-    if (file.IsValid()) WriteFile(file.Get(), contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
-}
+bool PluginHost::WriteIni(const std::string& contents) const { return WriteWholeFile(IniPath(), contents); }
 
 void PluginHost::Init() {
     if (!module_ || initialized_) return;

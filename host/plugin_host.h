@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/call_log.h"
+#include "host/files.h"
 #include "host/output_module.h"
 #include "host/player_entries.h"
 #include "plugin/winamp.h"
@@ -61,7 +62,7 @@ public:
     const std::string& PluginFolder() const { return pluginFolder_; }  // holds the loaded DLL
     std::string IniPath() const;
     std::string ReadIni() const;  // "" when there is none
-    void WriteIni(const std::string& contents) const;
+    bool WriteIni(const std::string& contents) const;
 
     // The player's calls, in the player's order; each is a no-op when it would be out of order.
     void Init();
@@ -112,10 +113,5 @@ private:
     void StartNextEntry();
     void FinishEntry(bool ended, const std::string& failure);
 };
-
-// The folder of the running program, with a trailing backslash.
-std::string ProgramFolder();
-// Removes a folder and everything in it.
-void RemoveFolderTree(const std::string& folder);
 
 }  // namespace host
