@@ -111,8 +111,12 @@ bool PluginHost::Load() {
     if (!module_) return error_ = "winampGetInModule2 returned no record", false;
 
     ConfigureOutput(options_.output);
-    FillHostEntries(*module_, window_, library_, OutputModule());
+    if (options_.attachHost) AttachHost();
     return true;
+}
+
+void PluginHost::AttachHost() {
+    if (module_) FillHostEntries(*module_, window_, library_, OutputModule());
 }
 
 bool PluginHost::CreateMainWindow() {

@@ -32,6 +32,9 @@ struct HostOptions {
     // only recorded and the test decides what to do. (PlayPlaylist always answers it.)
     bool stopOnEndOfFile = false;
     bool showMainWindow = true;
+    // Fill the record's host fields in Load. Off, the record stays as the library handed it out
+    // until AttachHost is called.
+    bool attachHost = true;
     OutputOptions output;
 };
 
@@ -54,6 +57,8 @@ public:
     // COM, engine, main window, the library and its record; false with Error() set on failure.
     bool Load();
     const std::string& Error() const { return error_; }
+    // Fills the record's host fields: windows, visualisation/DSP/information entries, output module.
+    void AttachHost();
 
     In_Module* Module() const { return module_; }
     HMODULE Library() const { return library_; }

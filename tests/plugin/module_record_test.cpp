@@ -1,43 +1,37 @@
-// The module record and the small callbacks, through the real in_txt.dll.
+// The module record and the small callbacks, through the real in_txt.dll in the player host.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
-#include <thread>
 
+#include "host/call_log.h"
+#include "host/message_box_watcher.h"
+#include "host/output_module.h"
+#include "host/plugin_host.h"
 #include "plugin/winamp.h"
 
 namespace {
 
-// Output module that records what the small callbacks pass through.
-struct RecordingOutput {
-    static int volume, pan, outputTime;
-    static void __cdecl SetVolume(int v) { volume = v; }
-    static void __cdecl SetPan(int p) { pan = p; }
-    static int __cdecl GetOutputTime() { return outputTime; }
-};
-int RecordingOutput::volume = 0, RecordingOutput::pan = 0, RecordingOutput::outputTime = 0;
-
 class ModuleRecord : public ::testing::Test {
 protected:
+    // The record as the library hands it out: loaded, but the host fields not yet filled.
     void SetUp() override {
-        dll_ = LoadLibraryA("in_txt.dll");
-        ASSERT_NE(nullptr, dll_) << "in_txt.dll must lie beside the test program";
-        auto get = reinterpret_cast<GetInModuleFunc>(GetProcAddress(dll_, "winampGetInModule2"));
-        ASSERT_NE(nullptr, get);
-        module_ = get();
+        host::HostOptions options;
+        options.registerEngine = false;
+        options.attachHost = false;
+        options.showMainWindow = false;
+        options.output.drain = host::DrainMode::Stalled;
+        player_ = std::make_unique<host::PluginHost>(options);
+        ASSERT_TRUE(player_->Load()) << player_->Error();
+        module_ = player_->Module();
         ASSERT_NE(nullptr, module_);
-    }
-    void TearDown() override {
-        if (dll_) FreeLibrary(dll_);
+        host::ClearCallLog();
     }
     void AttachOutput() {
-        out_ = {};
-        out_.SetVolume = RecordingOutput::SetVolume;
-        out_.SetPan = RecordingOutput::SetPan;
-        out_.GetOutputTime = RecordingOutput::GetOutputTime;
-        module_->outMod = &out_;
+        player_->AttachHost();
+        ASSERT_EQ(host::OutputModule(), module_->outMod);
     }
     std::string Title(const char* file) {
         char title[MAX_PATH];
@@ -48,9 +42,8 @@ protected:
         return title;
     }
 
-    HMODULE dll_ = nullptr;
+    std::unique_ptr<host::PluginHost> player_;
     In_Module* module_ = nullptr;
-    Out_Module out_ = {};
 };
 
 TEST_F(ModuleRecord, FixedFields) {
@@ -100,7 +93,7 @@ TEST_F(ModuleRecord, HostFieldsAreNullAndPluginFieldsAreFilled) {
 
 TEST_F(ModuleRecord, EveryCallReturnsTheSameRecordWithTheHostsWrites) {
     module_->hMainWindow = reinterpret_cast<HWND>(0x1234);
-    auto get = reinterpret_cast<GetInModuleFunc>(GetProcAddress(dll_, "winampGetInModule2"));
+    auto get = reinterpret_cast<GetInModuleFunc>(GetProcAddress(player_->Library(), "winampGetInModule2"));
     In_Module* again = get();
     EXPECT_EQ(module_, again);
     EXPECT_EQ(reinterpret_cast<HWND>(0x1234), again->hMainWindow);
@@ -134,11 +127,20 @@ TEST_F(ModuleRecord, IsOurFileClaimsNothingAndLengthIsUnknown) {
 TEST_F(ModuleRecord, VolumePanAndOutputTimeGoToTheOutputUnchanged) {
     AttachOutput();
     module_->SetVolume(173);
-    EXPECT_EQ(173, RecordingOutput::volume);
+    EXPECT_EQ(173, host::OutputSnapshot().volume);
     module_->SetPan(-42);
-    EXPECT_EQ(-42, RecordingOutput::pan);
-    RecordingOutput::outputTime = 98765;
+    EXPECT_EQ(-42, host::OutputSnapshot().pan);
+
+    // An output that has played 98765 ms (and, stalled, stays there).
+    Out_Module* out = host::OutputModule();
+    ASSERT_GE(out->Open(8000, 1, 8, -1, -1), 0);
+    out->Flush(98765);
     EXPECT_EQ(98765, module_->GetOutputTime());
+    out->Close();
+
+    const auto volumes = host::LoggedCalls(host::Call::SetVolume);
+    ASSERT_EQ(1u, volumes.size());
+    EXPECT_EQ(player_->MainThread(), volumes[0].thread);
 }
 
 TEST_F(ModuleRecord, SetOutputTimeAndEqSetChangeNothing) {
@@ -153,24 +155,10 @@ TEST_F(ModuleRecord, SetOutputTimeAndEqSetChangeNothing) {
 
 // The About box: found by its caption from a watcher thread, read and dismissed.
 TEST_F(ModuleRecord, AboutShowsTheDescriptionAndACredit) {
-    std::string text;
-    bool found = false;
-    std::thread watcher([&] {
-        for (int i = 0; i < 500 && !found; ++i) {
-            HWND box = FindWindowA("#32770", "About plugin");
-            if (box) {
-                char buffer[512] = {};
-                GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
-                text = buffer;
-                found = true;
-                PostMessageA(box, WM_COMMAND, IDOK, 0);
-            }
-            Sleep(10);
-        }
-    });
-    module_->About(nullptr);
-    watcher.join();
-    ASSERT_TRUE(found) << "no About box appeared";
+    host::MessageBoxWatcher watcher({"About plugin"});
+    module_->About(player_->MainWindow());
+    ASSERT_EQ(1u, watcher.Count()) << "no About box appeared";
+    const std::string text = watcher.Seen()[0].text;
     ASSERT_EQ(0u, text.find("Tavrin Text Speech plug-in v1.01\n"));
     EXPECT_GT(text.size(), std::strlen("Tavrin Text Speech plug-in v1.01\n"));
 }
