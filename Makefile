@@ -3,7 +3,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps configure build test demo clean
+.PHONY: all deps configure build test demo installer clean
 
 all: build
 
@@ -22,6 +22,12 @@ test: build
 demo: build
 	@echo "Built the plug-in: $(BUILD)/bin/in_txt.dll"
 	@echo "Copy it into the player's Plugins folder to install it."
+
+# The setup program alone (make build makes it too): $(BUILD)/bin/in_txt-setup.exe, run with /S for a
+# silent install and /D=<player folder> to choose the folder.
+installer: configure
+	cmake --build $(BUILD) --target installer -j $(JOBS)
+	@echo "Built the setup program: $(BUILD)/bin/in_txt-setup.exe"
 
 clean:
 	rm -rf $(BUILD)

@@ -55,6 +55,8 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 !define MUI_WELCOMEPAGE_TEXT "This will install the ${DISPLAY_NAME} into Winamp.$\r$\n$\r$\nIt lets Winamp play text files (*.TXT) and speech markup files (*.XML) through a SAPI 5 voice.$\r$\n$\r$\nClose Winamp before continuing.$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
 
+!define MUI_PAGE_HEADER_TEXT "Choose the Winamp Folder"
+!define MUI_PAGE_HEADER_SUBTEXT "Choose the Winamp installation to add the plug-in to."
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Choose the Winamp folder: the one that holds ${PLAYER_EXE} and the Plugins folder. The plug-in is installed into its Plugins folder."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Winamp folder"
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE ConfirmFolderWithoutPlayer
