@@ -2,13 +2,15 @@
 // to a wave file instead of a sound card.
 //
 //   txtplay.exe [--plugin DLL] [--out FILE.wav] [--realtime | --speed N | --instant]
-//               [--non-interactive] [--no-engine] [--timeout SECONDS] FILE...
+//               [--dsp off|pass|double] [--non-interactive] [--no-engine] [--timeout SECONDS] FILE...
 //
 // The plug-in is Plugins\in_txt.dll beside txtplay.exe unless --plugin names another; its settings
 // file is the plugin.ini beside it. The output drains in real time unless --speed N (N times
 // faster) or --instant (at once) is given. --out collects every file of the run into one wave file
-// (a file whose format differs goes into FILE-2.wav, ...). --non-interactive prints the text of
-// every message box and dismisses it. One line per file; exit code 0 only when every file ended.
+// (a file whose format differs goes into FILE-2.wav, ...). --dsp puts a DSP in the chain: one that
+// leaves the sound alone, or one that repeats every frame (the sound plays at half speed).
+// --non-interactive prints the text of every message box and dismisses it. One line per file;
+// exit code 0 only when every file ended.
 #include <windows.h>
 
 #include <cstdio>
@@ -24,6 +26,7 @@ namespace {
 
 struct CommandLine {
     host::HostOptions host;
+    host::DspMode dsp = host::DspMode::Off;
     bool nonInteractive = false;
     DWORD timeoutPerFileMs = 600 * 1000;
     std::vector<std::string> files;
@@ -31,7 +34,24 @@ struct CommandLine {
 
 const char USAGE[] =
     "usage: txtplay.exe [--plugin DLL] [--out FILE.wav] [--realtime | --speed N | --instant]\n"
-    "                   [--non-interactive] [--no-engine] [--timeout SECONDS] FILE...\n";
+    "                   [--dsp off|pass|double] [--non-interactive] [--no-engine] [--timeout SECONDS] FILE...\n"
+    "  --plugin DLL       the input plug-in (default: Plugins\\in_txt.dll beside txtplay.exe)\n"
+    "  --out FILE.wav     write what is played to one wave file (another format: FILE-2.wav, ...)\n"
+    "  --realtime         the output drains in real time (the default)\n"
+    "  --speed N          the output drains N times faster than real time\n"
+    "  --instant          the output drains at once\n"
+    "  --dsp MODE         no DSP, a pass-through DSP, or one that repeats every frame\n"
+    "  --non-interactive  print every message box's text and press OK\n"
+    "  --no-engine        do not register the speech engine stand-in (use the one installed)\n"
+    "  --timeout SECONDS  give up on a file that has not ended after this long (default 600)\n";
+
+bool ParseDspMode(const std::string& name, host::DspMode& mode) {
+    if (name == "off") mode = host::DspMode::Off;
+    else if (name == "pass") mode = host::DspMode::PassThrough;
+    else if (name == "double") mode = host::DspMode::DoubleFrames;
+    else return false;
+    return true;
+}
 
 std::string FullPath(const std::string& path) {
     char full[MAX_PATH] = {};
@@ -63,6 +83,8 @@ bool ParseArguments(int argc, char** argv, CommandLine& line, std::string& probl
             line.host.output.speed = speed;
         } else if (arg == "--instant") {
             line.host.output.drain = host::DrainMode::Instant;
+        } else if (arg == "--dsp" && hasValue) {
+            if (!ParseDspMode(argv[++i], line.dsp)) return problem = "--dsp takes off, pass or double", false;
         } else if (arg == "--non-interactive") {
             line.nonInteractive = true;
         } else if (arg == "--no-engine") {
@@ -105,6 +127,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     host::SetRecordWrittenBytes(false);  // the wave file has them; a long run would hold them all
+    host::SetDspMode(line.dsp);
 
     std::unique_ptr<host::MessageBoxWatcher> watcher;
     if (line.nonInteractive) {
