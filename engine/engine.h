@@ -1,17 +1,171 @@
 // In-process SAPI 5 speech engine stand-in for tests: a voice, a notify translator and a
 // voices token category, registered as class objects of the calling apartment so that the
-// plug-in's own CoCreateInstance calls reach them.
+// plug-in's own CoCreateInstance calls reach them. Everything below is for test code; the
+// plug-in itself only ever sees the COM objects.
+//
+// The voice speaks with a deterministic tone voice: every UTF-16 unit of the spoken text
+// becomes FramesPerCharacter(rate) frames of ToneSample values, in the output's PCM format.
+// Synthesis runs on one engine thread per voice, which calls the output's Write in blocks
+// (see SetBlockSizes) and queues events after the audio they belong to was written.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 namespace engine {
 
 // Registers the class factories of the voice, the notify translator and the token
-// category on the calling thread (CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE).
+// category on the calling thread (CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE). Registration
+// is per apartment: call it on the thread that creates the objects. Also starts watching
+// COM task memory so that freed event payloads are counted (see PayloadFrees).
 HRESULT RegisterClasses();
 
-// Revokes what RegisterClasses registered; harmless when nothing is registered.
+// Revokes what RegisterClasses registered on the calling thread; harmless when nothing is.
 void RevokeClasses();
+
+// ---- Installed voices -------------------------------------------------------------------
+
+// One installed voice: its token id and its string values. A value name is a language
+// name such as L"409", or L"" for the token's default value.
+struct VoiceInfo {
+    std::wstring id;
+    std::vector<std::pair<std::wstring, std::wstring>> values;
+};
+
+// The id of the voices category, the only category that exists.
+extern const wchar_t VoicesCategoryId[];
+
+// The three voices installed by default (ids ending in TxtTone1..3). TxtTone1 and TxtTone2
+// have a "409" and a default value; TxtTone3 has only a default value.
+std::vector<VoiceInfo> DefaultVoices();
+
+// Replaces the installed voices; enumerators made afterwards list these.
+void SetInstalledVoices(std::vector<VoiceInfo> voices);
+
+// When set, SetId of the voices category fails with SPERR_NOT_FOUND.
+void SetCategoryMissing(bool missing);
+
+// ---- Failure injection -----------------------------------------------------------------
+
+// Operations that can be made to fail. Create* are the class factories' CreateInstance;
+// Speak is every Speak with text or a file, SpeakPurge a Speak without text.
+enum class Op {
+    CreateVoice,
+    CreateTranslator,
+    CreateCategory,
+    InitWin32Event,
+    SetNotifySink,
+    SetInterest,
+    SetOutput,
+    SetVoice,
+    SetRate,
+    Speak,
+    SpeakPurge,
+    Pause,
+    Resume,
+    WaitUntilDone,
+    GetEvents,
+    GetStatus,
+    CategorySetId,
+    EnumTokens,
+    EnumNext,
+    TokenGetId,
+    TokenGetStringValue,
+};
+
+constexpr int EveryCall = 0;
+
+// The nthCall-th call of op (1-based, counted since start-up or Reset) returns result
+// instead of doing its work; with EveryCall, every call from now on does. Out pointers are
+// left null. A success code such as S_FALSE may be injected as well.
+void InjectFailure(Op op, int nthCall, HRESULT result);
+void ClearFailures();
+
+// ---- Synthesis -----------------------------------------------------------------------
+
+enum class Speed { AsFastAsPossible, RealTime };
+void SetSynthesisSpeed(Speed speed);
+
+// Sizes in bytes of the blocks handed to Write, used in turn; each is rounded down to whole
+// frames (at least one frame). The default is a mix of small, odd and large sizes.
+void SetBlockSizes(std::vector<unsigned> bytes);
+
+// How long a purge waits for the engine thread to leave Write before it gives up, records
+// PurgeTimedOut and fails with HRESULT_FROM_WIN32(ERROR_TIMEOUT). Default 10000 ms.
+void SetPurgeWatchdog(DWORD milliseconds);
+bool PurgeTimedOut();
+
+// When set, the end-of-input events of purged streams are held back and queued only after
+// the first block of the next stream has been written (or at its end, if it has no audio).
+void SetLatePurgedEndEvents(bool late);
+
+// ---- Observation -----------------------------------------------------------------------
+
+enum class ObjectKind { Voice, Translator, Category, Enumerator, Token, PayloadObject };
+
+// References per kind of object: addRefs counts every reference taken (the one an object
+// is born with included), releases every Release, live the objects not yet destroyed.
+// The engine's own references are counted too; they are all given back when the objects
+// holding them go away.
+struct RefCounts {
+    long addRefs = 0;
+    long releases = 0;
+    long live = 0;
+};
+RefCounts Counts(ObjectKind kind);
+
+// Task-memory event payloads (strings and pointers) handed out in queued events, and how
+// many of them were freed with CoTaskMemFree. Frees are seen only when the process's malloc
+// spy could be registered (TaskMemoryWatched).
+struct PayloadFrees {
+    long handedOut = 0;
+    long freed = 0;
+};
+PayloadFrees TaskMemoryPayloads();
+bool TaskMemoryWatched();
+
+// The calls made on the engine's objects, in order, e.g. L"SetRate(-5)",
+// L"Speak(C:\\a.txt, 21) -> 2", L"Speak(NULL, 2)", L"SetVoice(<token id>)". A failed call
+// ends in L" = 0x80004005" (its HRESULT). GetEvents, AddRef and Release are not logged.
+std::vector<std::wstring> CallLog();
+
+// Every byte the engine handed to the output's Write for one stream, or for all streams in
+// order, and the sizes of those Write calls.
+std::vector<unsigned char> DeliveredPcm(ULONG streamNumber);
+std::vector<unsigned char> DeliveredPcm();
+std::vector<ULONG> WriteSizes(ULONG streamNumber);
+
+ULONG LastStreamNumber();   // the number the last Speak handed out, 0 before any
+long CurrentRate();         // the rate of the most recently used voice
+std::wstring CurrentVoiceId();
+
+// Waits until no voice has anything left to speak; false on time-out.
+bool WaitUntilIdle(DWORD timeoutMilliseconds);
+
+// Back to the start-up state: default voices, no failures, fast synthesis, default block
+// sizes and watchdog, logs and counters emptied. Objects that are alive stay as they are.
+void Reset();
+
+// ---- Predicting what the tone voice produces -------------------------------------------
+
+// The text the voice speaks for a file's bytes: UTF-16LE after an FF FE mark, UTF-8 after
+// an EF BB BF mark, otherwise the ANSI code page; for markup, tags are dropped and the
+// entities &lt; &gt; &amp; &quot; &apos; decoded.
+std::wstring SpokenText(const std::vector<unsigned char>& fileBytes, bool isXml);
+
+// Frames per UTF-16 unit at a rate of -10..10 (64 at rate 0, about 64 * 3^(-rate/10)).
+unsigned FramesPerCharacter(long rate);
+
+// The 16-bit sample of frame `frame` (counted from the character's first frame) of a
+// character spoken by the voice with the given token id. Blanks and control characters
+// are silent (0). 8-bit output is 128 + sample / 256; every channel carries the same value.
+short ToneSample(wchar_t character, unsigned frame, const std::wstring& voiceId);
+
+// The whole PCM of a text spoken at one rate, in the given PCM format.
+std::vector<unsigned char> RenderTone(const std::wstring& text, long rate, const std::wstring& voiceId,
+                                      const WAVEFORMATEX& format);
 
 }  // namespace engine

@@ -1,9 +1,0 @@
-#include "engine/engine.h"
-
-namespace engine {
-
-HRESULT RegisterClasses() { return E_NOTIMPL; }
-
-void RevokeClasses() {}
-
-}  // namespace engine

@@ -1,0 +1,361 @@
+#include "engine/voice.h"
+
+#include "engine/com_object.h"
+#include "engine/engine_state.h"
+#include "engine/events.h"
+#include "engine/sapi_codes.h"
+#include "engine/tokens.h"
+#include "engine/voice_core.h"
+
+#include <cstring>
+
+namespace engine {
+namespace {
+
+const ULONGLONG FlagCheckBits = (1ull << SPEI_RESERVED1) | (1ull << SPEI_RESERVED2);
+
+HRESULT ReadFileBytes(LPCWSTR path, std::vector<unsigned char>& bytes) {
+    ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.IsValid()) return HRESULT_FROM_WIN32(GetLastError());
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file.Get(), &size)) return HRESULT_FROM_WIN32(GetLastError());
+    if (size.QuadPart > 64 * 1024 * 1024) return E_OUTOFMEMORY;
+    bytes.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    if (!bytes.empty() && !ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
+        return HRESULT_FROM_WIN32(GetLastError());
+    }
+    bytes.resize(read);
+    return S_OK;
+}
+
+bool InterestMaskValid(ULONGLONG mask) { return mask == 0 || (mask & FlagCheckBits) == FlagCheckBits; }
+
+std::wstring HexInterest(ULONGLONG mask) {
+    wchar_t text[24];
+    std::swprintf(text, 24, L"0x%llX", mask);
+    return text;
+}
+
+std::wstring DescribeFormat(const PcmFormat& format) {
+    return L"PCM " + std::to_wstring(format.samplesPerSec) + L" Hz " + std::to_wstring(format.bitsPerSample) +
+           L" bit " + std::to_wstring(format.channels) + L" ch";
+}
+
+std::wstring FirstInstalledVoiceId() {
+    std::vector<VoiceInfo> voices = InstalledVoices();
+    return voices.empty() ? std::wstring() : voices.front().id;
+}
+
+class Voice : public CountedObject<ISpVoice> {
+public:
+    Voice() : CountedObject(ObjectKind::Voice), core_(StartVoiceCore(FirstInstalledVoiceId())) {
+        NoteRate(0);
+        NoteVoiceId(core_->voiceId);
+    }
+
+    ~Voice() override { StopVoiceCore(core_); }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        return QueryAmong(iid, object,
+                          {IID_IUnknown, __uuidof(ISpNotifySource), __uuidof(ISpEventSource), __uuidof(ISpVoice)});
+    }
+
+    // ---- Notifications and events ----
+
+    HRESULT STDMETHODCALLTYPE SetNotifySink(ISpNotifySink* sink) override {
+        const std::wstring call = std::wstring(L"SetNotifySink(") + (sink ? L"sink" : L"NULL") + L")";
+        if (auto injected = InjectedResult(Op::SetNotifySink)) return Logged(call, *injected);
+        ScopedComPtr<ISpNotifySink> previous;
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            *previous.Receive() = core_->sink.Detach();
+            core_->sink.Assign(sink);
+        }
+        return Logged(call, S_OK);
+    }
+
+    HRESULT STDMETHODCALLTYPE SetInterest(ULONGLONG eventInterest, ULONGLONG queuedInterest) override {
+        const std::wstring call = L"SetInterest(" + HexInterest(eventInterest) + L", " + HexInterest(queuedInterest) + L")";
+        if (auto injected = InjectedResult(Op::SetInterest)) return Logged(call, *injected);
+        if (!InterestMaskValid(eventInterest) || !InterestMaskValid(queuedInterest) ||
+            (queuedInterest & ~eventInterest) != 0) {
+            return Logged(call, E_INVALIDARG);
+        }
+        std::lock_guard<std::mutex> guard(core_->lock);
+        core_->eventInterest = eventInterest;
+        core_->queuedInterest = queuedInterest;
+        return Logged(call, S_OK);
+    }
+
+    // Not logged: the plug-in's event thread calls it all the time.
+    HRESULT STDMETHODCALLTYPE GetEvents(ULONG count, SPEVENT* events, ULONG* fetched) override {
+        if (fetched) *fetched = 0;
+        if (auto injected = InjectedResult(Op::GetEvents)) return *injected;
+        if (!events || (count > 1 && !fetched)) return E_POINTER;
+        ULONG taken = TakeEvents(*core_, count, events);
+        for (ULONG i = 0; i < taken; ++i) {
+            if (events[i].elParamType == SPET_LPARAM_IS_POINTER || events[i].elParamType == SPET_LPARAM_IS_STRING) {
+                NotePayloadHandedOut(reinterpret_cast<void*>(events[i].lParam));
+            }
+        }
+        if (fetched) *fetched = taken;
+        return taken == count ? S_OK : S_FALSE;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetInfo(SPEVENTSOURCEINFO* info) override {
+        if (!info) return E_POINTER;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        info->ullEventInterest = core_->eventInterest;
+        info->ullQueuedInterest = core_->queuedInterest;
+        info->ulCount = static_cast<ULONG>(core_->events.size());
+        return S_OK;
+    }
+
+    // ---- Output, voice, rate ----
+
+    HRESULT STDMETHODCALLTYPE SetOutput(IUnknown* output, WINBOOL allowFormatChanges) override {
+        if (auto injected = InjectedResult(Op::SetOutput)) return Logged(L"SetOutput(...)", *injected);
+        if (!output) {  // the default output: speech that nobody hears
+            std::lock_guard<std::mutex> guard(core_->lock);
+            core_->output.Release();
+            core_->outputFormat = PcmFormat();
+            return Logged(L"SetOutput(NULL)", S_OK);
+        }
+        ScopedComPtr<ISpStreamFormat> stream;
+        HRESULT result = output->QueryInterface(__uuidof(ISpStreamFormat), stream.ReceiveVoid());
+        if (FAILED(result)) return Logged(L"SetOutput(no stream)", result);
+        GUID formatId = GUID_NULL;
+        WAVEFORMATEX* format = nullptr;
+        result = stream->GetFormat(&formatId, &format);
+        ScopedTaskMem<WAVEFORMATEX> formatHolder(format);
+        if (FAILED(result)) return Logged(L"SetOutput(no format)", result);
+        PcmFormat accepted;
+        result = AcceptOutputFormat(formatId, format, accepted);
+        if (FAILED(result)) return Logged(L"SetOutput(unsupported format)", result);
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            core_->output.Assign(stream.Get());
+            core_->outputFormat = accepted;
+        }
+        return Logged(L"SetOutput(" + DescribeFormat(accepted) + L")", S_OK);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetOutputStream(ISpStreamFormat** stream) override {
+        if (!stream) return E_POINTER;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        *stream = core_->output.Get();
+        if (*stream) (*stream)->AddRef();
+        return *stream ? S_OK : SPERR_NOT_FOUND;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetVoice(ISpObjectToken* token) override {
+        if (auto injected = InjectedResult(Op::SetVoice)) return Logged(L"SetVoice(...)", *injected);
+        std::wstring id;
+        if (!token) {
+            id = FirstInstalledVoiceId();
+        } else if (!OwnTokenId(token, id)) {
+            ScopedTaskMem<wchar_t> foreignId;
+            HRESULT result = token->GetId(foreignId.Receive());
+            if (FAILED(result)) return Logged(L"SetVoice(?)", result);
+            id = foreignId.Get() ? foreignId.Get() : L"";
+        }
+        ScopedComPtr<ISpObjectToken> previous;
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            *previous.Receive() = core_->voiceToken.Detach();
+            core_->voiceToken.Assign(token);
+            core_->voiceId = id;
+        }
+        NoteVoiceId(id);
+        return Logged(L"SetVoice(" + (token ? id : std::wstring(L"NULL")) + L")", S_OK);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetVoice(ISpObjectToken** token) override {
+        if (!token) return E_POINTER;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        *token = core_->voiceToken.Get();
+        if (*token) (*token)->AddRef();
+        else *token = NewTokenForId(core_->voiceId);
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetRate(LONG rate) override {
+        const std::wstring call = L"SetRate(" + std::to_wstring(rate) + L")";
+        if (auto injected = InjectedResult(Op::SetRate)) return Logged(call, *injected);
+        if (rate < -10 || rate > 10) return Logged(call, E_INVALIDARG);
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            core_->rate = rate;
+        }
+        NoteRate(rate);
+        return Logged(call, S_OK);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetRate(LONG* rate) override {
+        if (!rate) return E_POINTER;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        *rate = core_->rate;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE SetVolume(USHORT volume) override {
+        if (volume > 100) return E_INVALIDARG;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        core_->volume = volume;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetVolume(USHORT* volume) override {
+        if (!volume) return E_POINTER;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        *volume = core_->volume;
+        return S_OK;
+    }
+
+    // ---- Speaking ----
+
+    HRESULT STDMETHODCALLTYPE Speak(LPCWSTR text, DWORD flags, ULONG* streamNumber) override {
+        const std::wstring call = L"Speak(" + NullableText(text) + L", " + std::to_wstring(flags) + L")";
+        if (streamNumber) *streamNumber = 0;
+        if (auto injected = InjectedResult(text ? Op::Speak : Op::SpeakPurge)) return Logged(call, *injected);
+        if ((flags & SPF_IS_XML) && (flags & SPF_IS_NOT_XML)) return Logged(call, E_INVALIDARG);
+        if (!text && !(flags & SPF_PURGEBEFORESPEAK)) return Logged(call, E_INVALIDARG);
+        auto stream = std::make_unique<SpeechStream>();
+        if (text) {
+            HRESULT result = PrepareSpeech(text, flags, stream->speech);
+            if (FAILED(result)) return Logged(call, result);
+        }
+        if (flags & SPF_PURGEBEFORESPEAK) {
+            HRESULT result = PurgeSpeech(*core_);
+            if (FAILED(result)) return Logged(call, result);
+        }
+        if (!text) return Logged(call, S_OK);
+        ULONG number = QueueStream(*core_, std::move(stream));
+        NoteStreamNumber(number);
+        if (streamNumber) *streamNumber = number;
+        if (!(flags & SPF_ASYNC)) WaitForDone(*core_, INFINITE);
+        return Logged(call + L" -> " + std::to_wstring(number), S_OK);
+    }
+
+    HRESULT STDMETHODCALLTYPE Pause() override {
+        if (auto injected = InjectedResult(Op::Pause)) return Logged(L"Pause()", *injected);
+        std::lock_guard<std::mutex> guard(core_->lock);
+        ++core_->pauseCount;
+        return Logged(L"Pause()", S_OK);
+    }
+
+    HRESULT STDMETHODCALLTYPE Resume() override {
+        if (auto injected = InjectedResult(Op::Resume)) return Logged(L"Resume()", *injected);
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            if (core_->pauseCount > 0) --core_->pauseCount;
+        }
+        NudgeEngine(*core_);
+        return Logged(L"Resume()", S_OK);
+    }
+
+    HRESULT STDMETHODCALLTYPE WaitUntilDone(ULONG milliseconds) override {
+        const std::wstring call = L"WaitUntilDone(" + std::to_wstring(milliseconds) + L")";
+        if (auto injected = InjectedResult(Op::WaitUntilDone)) return Logged(call, *injected);
+        return Logged(call, WaitForDone(*core_, milliseconds) ? S_OK : S_FALSE);
+    }
+
+    HRESULT STDMETHODCALLTYPE GetStatus(SPVOICESTATUS* status, LPWSTR* lastBookmark) override {
+        if (lastBookmark) *lastBookmark = nullptr;
+        if (auto injected = InjectedResult(Op::GetStatus)) return Logged(L"GetStatus()", *injected);
+        std::wstring bookmark;
+        if (status) {
+            std::memset(status, 0, sizeof *status);
+            std::lock_guard<std::mutex> guard(core_->lock);
+            bool idle = core_->queue.empty() && core_->currentStream == 0;
+            status->ulCurrentStream = core_->currentStream ? core_->currentStream : core_->lastStreamNumber;
+            status->ulLastStreamQueued = core_->lastStreamNumber;
+            status->hrLastResult = core_->lastResult;
+            status->dwRunningState = idle ? SPRS_DONE : (core_->currentStream ? SPRS_IS_SPEAKING : 0);
+            bookmark = core_->lastBookmark;
+        }
+        if (lastBookmark) {
+            size_t bytes = (bookmark.size() + 1) * sizeof(wchar_t);
+            *lastBookmark = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+            if (!*lastBookmark) return E_OUTOFMEMORY;
+            std::memcpy(*lastBookmark, bookmark.c_str(), bytes);
+        }
+        return Logged(L"GetStatus()", S_OK);
+    }
+
+    // ---- Not used by the plug-in ----
+
+    HRESULT STDMETHODCALLTYPE SetNotifyWindowMessage(HWND, UINT, WPARAM, LPARAM) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetNotifyCallbackFunction(SPNOTIFYCALLBACK*, WPARAM, LPARAM) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetNotifyCallbackInterface(ISpNotifyCallback*, WPARAM, LPARAM) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetNotifyWin32Event() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE WaitForNotifyEvent(DWORD) override { return E_NOTIMPL; }
+    HANDLE STDMETHODCALLTYPE GetNotifyEventHandle() override { return nullptr; }
+    HRESULT STDMETHODCALLTYPE GetOutputObjectToken(ISpObjectToken** token) override {
+        if (token) *token = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SpeakStream(IStream*, DWORD, ULONG* streamNumber) override {
+        if (streamNumber) *streamNumber = 0;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Skip(LPCWSTR, LONG, ULONG* skipped) override {
+        if (skipped) *skipped = 0;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetPriority(SPVPRIORITY) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetPriority(SPVPRIORITY*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetAlertBoundary(SPEVENTENUM) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetAlertBoundary(SPEVENTENUM*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetSyncSpeakTimeout(ULONG) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetSyncSpeakTimeout(ULONG*) override { return E_NOTIMPL; }
+    HANDLE STDMETHODCALLTYPE SpeakCompleteEvent() override { return nullptr; }
+    HRESULT STDMETHODCALLTYPE IsUISupported(LPCWSTR, void*, ULONG, WINBOOL* supported) override {
+        if (supported) *supported = FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DisplayUI(HWND, LPCWSTR, LPCWSTR, void*, ULONG) override { return E_NOTIMPL; }
+
+private:
+    // The text of a Speak call: the string itself, or the file it names. Markup when the
+    // flags say so, or, without either markup flag, when the text starts with a tag.
+    static HRESULT PrepareSpeech(LPCWSTR text, DWORD flags, SpeechText& speech) {
+        std::wstring input = text;
+        if (flags & SPF_IS_FILENAME) {
+            std::vector<unsigned char> bytes;
+            HRESULT result = ReadFileBytes(text, bytes);
+            if (FAILED(result)) return result;
+            input = DecodeTextBytes(bytes);
+        }
+        bool isXml = (flags & SPF_IS_XML) || (!(flags & SPF_IS_NOT_XML) && LooksLikeMarkup(input));
+        speech = ParseSpeech(input, isXml);
+        return S_OK;
+    }
+
+    std::shared_ptr<VoiceCore> core_;
+};
+
+}  // namespace
+
+HRESULT AcceptOutputFormat(const GUID& formatId, const WAVEFORMATEX* format, PcmFormat& accepted) {
+    if (!IsEqualGUID(formatId, WaveFormatExId) || !format || format->wFormatTag != WAVE_FORMAT_PCM ||
+        (format->nChannels != 1 && format->nChannels != 2) ||
+        (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) || format->nSamplesPerSec == 0) {
+        return SPERR_UNSUPPORTED_FORMAT;
+    }
+    accepted.samplesPerSec = format->nSamplesPerSec;
+    accepted.channels = format->nChannels;
+    accepted.bitsPerSample = format->wBitsPerSample;
+    return S_OK;
+}
+
+HRESULT CreateVoice(REFIID iid, void** object) {
+    ScopedComPtr<ISpVoice> voice(new Voice);
+    return voice->QueryInterface(iid, object);
+}
+
+}  // namespace engine

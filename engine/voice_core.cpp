@@ -1,0 +1,422 @@
+#include "engine/voice_core.h"
+
+#include "engine/engine_state.h"
+#include "engine/events.h"
+#include "engine/sapi_codes.h"
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+
+namespace engine {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Lock = std::unique_lock<std::mutex>;
+
+// ---- Live voices, for WaitUntilIdle ------------------------------------------------------
+
+std::mutex RegistryLock;
+
+std::vector<std::weak_ptr<VoiceCore>>& LiveCores() {
+    static auto* cores = new std::vector<std::weak_ptr<VoiceCore>>;  // outlives engine threads
+    return *cores;
+}
+
+void Register(const std::shared_ptr<VoiceCore>& core) {
+    std::lock_guard<std::mutex> guard(RegistryLock);
+    LiveCores().push_back(core);
+}
+
+void Unregister(const VoiceCore* core) {
+    std::lock_guard<std::mutex> guard(RegistryLock);
+    auto& cores = LiveCores();
+    for (auto it = cores.begin(); it != cores.end();) {
+        auto alive = it->lock();
+        if (!alive || alive.get() == core) it = cores.erase(it);
+        else ++it;
+    }
+}
+
+bool IsIdle(VoiceCore& core) {
+    std::lock_guard<std::mutex> guard(core.lock);
+    return core.queue.empty() && core.currentStream == 0;
+}
+
+// ---- Events ------------------------------------------------------------------------
+
+void ReleaseAll(std::vector<SPEVENT>& events) {
+    for (SPEVENT& event : events) ReleaseEventPayload(event);
+    events.clear();
+}
+
+// Queues the events the queued interest asks for and moves the others to `dropped`; fills
+// `sink` when the event interest asks for a notification. The caller holds the core's lock.
+void QueueEventsLocked(VoiceCore& core, std::vector<SPEVENT>& events, std::vector<SPEVENT>& dropped,
+                       ScopedComPtr<ISpNotifySink>& sink) {
+    bool notify = false;
+    for (SPEVENT& event : events) {
+        ULONGLONG bit = InterestBit(static_cast<SPEVENTENUM>(event.eEventId));
+        if (core.eventInterest & bit) notify = true;
+        if (core.queuedInterest & bit) core.events.push_back(event);
+        else dropped.push_back(event);
+    }
+    events.clear();
+    if (notify && core.sink) sink.Assign(core.sink.Get());
+}
+
+// Outside the lock: gives back dropped payloads, then tells the sink.
+void NotifyAndRelease(ScopedComPtr<ISpNotifySink>& sink, std::vector<SPEVENT>& dropped) {
+    ReleaseAll(dropped);
+    if (sink) sink->Notify();
+    sink.Release();
+}
+
+// An event whose audio has not been written yet.
+struct PendingEvent {
+    SPEVENTENUM id;
+    ULONGLONG offset;
+    ULONG position;
+    ULONG length;
+    std::wstring mark;
+};
+
+// ---- Speaking one stream (engine thread only) -------------------------------------------
+
+class StreamSpeaker {
+public:
+    StreamSpeaker(VoiceCore& core, SpeechStream& stream)
+        : core_(core),
+          stream_(stream),
+          synthesizer_(MakeToneSynthesizer(stream.speech.text, stream.format, stream.voiceId)),
+          words_(FindWords(stream.speech.text)) {}
+
+    void Run() {
+        std::vector<SPEVENT> start = {PlainEvent(SPEI_START_INPUT_STREAM, stream_.number, 0),
+                                      VoiceChangeEvent(stream_.number, 0, stream_.voiceId),
+                                      PrivatePointerEvent(stream_.number, 0), PrivateObjectEvent(stream_.number, 0)};
+        if (!Deliver(start, false)) return Conclude({}, false);
+        for (size_t block = 0;; ++block) {
+            size_t bytes = BlockBytes(block, stream_.format);
+            ProduceUntil(bytes);
+            if (bytes > carry_.size()) bytes = carry_.size();
+            if (bytes == 0) break;
+            Clock::time_point started = Clock::now();
+            if (!WriteBlock(bytes)) return Conclude({}, false);
+            written_ += bytes;
+            carry_.erase(carry_.begin(), carry_.begin() + bytes);
+            if (!Deliver(DueEvents(written_), block == 0)) return Conclude({}, false);
+            if (!Pace(started, bytes)) return Conclude({}, false);
+        }
+        NoteClosingBookmarks();
+        std::vector<SPEVENT> last = DueEvents(ULLONG_MAX);
+        last.push_back(PlainEvent(SPEI_END_INPUT_STREAM, stream_.number, written_));
+        Conclude(last, true);
+    }
+
+private:
+    long Rate() {
+        std::lock_guard<std::mutex> guard(core_.lock);
+        return core_.rate;
+    }
+
+    bool Stopping() const { return core_.quit || core_.currentPurged; }
+
+    // Synthesizes until `bytes` are waiting or the text is used up; the rate is read for
+    // every piece, so a change applies to what is still to come.
+    void ProduceUntil(size_t bytes) {
+        while (textLeft_ && carry_.size() < bytes) {
+            size_t before = carry_.size();
+            ULONG position = 0, length = 0;
+            textLeft_ = synthesizer_->NextPiece(Rate(), carry_, position, length);
+            if (!textLeft_) break;
+            NoteTextEvents(position, length, produced_);
+            produced_ += carry_.size() - before;
+        }
+    }
+
+    void NoteTextEvents(ULONG position, ULONG length, ULONGLONG offset) {
+        const auto& bookmarks = stream_.speech.bookmarks;
+        while (nextBookmark_ < bookmarks.size() && bookmarks[nextBookmark_].position < position + length) {
+            pending_.push_back({SPEI_TTS_BOOKMARK, offset, 0, 0, bookmarks[nextBookmark_++].name});
+        }
+        while (nextWord_ < words_.size() && words_[nextWord_].position < position + length) {
+            const WordSpan& word = words_[nextWord_++];
+            pending_.push_back({SPEI_WORD_BOUNDARY, offset, word.position, word.length, L""});
+        }
+    }
+
+    // Bookmarks after the last character stand at the end of the audio.
+    void NoteClosingBookmarks() {
+        const auto& bookmarks = stream_.speech.bookmarks;
+        while (nextBookmark_ < bookmarks.size()) {
+            pending_.push_back({SPEI_TTS_BOOKMARK, produced_, 0, 0, bookmarks[nextBookmark_++].name});
+        }
+    }
+
+    // Events whose audio lies before `offset`, as event records.
+    std::vector<SPEVENT> DueEvents(ULONGLONG offset) {
+        std::vector<SPEVENT> due;
+        while (!pending_.empty() && pending_.front().offset < offset) {
+            const PendingEvent& event = pending_.front();
+            if (event.id == SPEI_TTS_BOOKMARK) {
+                due.push_back(BookmarkEvent(stream_.number, event.offset, event.mark));
+                NoteBookmark(event.mark);
+            } else {
+                due.push_back(PlainEvent(event.id, stream_.number, event.offset, event.length, event.position));
+            }
+            pending_.pop_front();
+        }
+        return due;
+    }
+
+    void NoteBookmark(const std::wstring& mark) {
+        std::lock_guard<std::mutex> guard(core_.lock);
+        core_.lastBookmark = mark;
+    }
+
+    // Queues events unless the stream was purged meanwhile; with `releaseHeld`, the held ends
+    // of purged streams follow them.
+    bool Deliver(std::vector<SPEVENT> events, bool releaseHeld) {
+        ScopedComPtr<ISpNotifySink> sink;
+        std::vector<SPEVENT> dropped;
+        bool alive;
+        {
+            std::lock_guard<std::mutex> guard(core_.lock);
+            alive = !Stopping();
+            if (alive) {
+                if (releaseHeld) TakeHeldEndEvents(events);
+                QueueEventsLocked(core_, events, dropped, sink);
+            } else {
+                dropped = std::move(events);
+            }
+        }
+        NotifyAndRelease(sink, dropped);
+        return alive;
+    }
+
+    void TakeHeldEndEvents(std::vector<SPEVENT>& events) {
+        events.insert(events.end(), core_.heldEndEvents.begin(), core_.heldEndEvents.end());
+        core_.heldEndEvents.clear();
+    }
+
+    bool WriteBlock(size_t bytes) {
+        {
+            Lock lock(core_.lock);
+            core_.changed.wait(lock, [&] { return Stopping() || core_.pauseCount == 0; });
+            if (Stopping()) return false;
+            if (!stream_.output) return true;
+        }
+        RecordWrite(stream_.number, carry_.data(), static_cast<ULONG>(bytes));
+        ULONG accepted = 0;
+        HRESULT result = stream_.output->Write(carry_.data(), static_cast<ULONG>(bytes), &accepted);
+        std::lock_guard<std::mutex> guard(core_.lock);
+        if (FAILED(result)) core_.lastResult = result;
+        return SUCCEEDED(result) && !Stopping();
+    }
+
+    // In real time, a block takes as long as its audio lasts.
+    bool Pace(Clock::time_point started, size_t bytes) {
+        if (SynthesisSpeed() != Speed::RealTime) return true;
+        const PcmFormat& format = stream_.format;
+        auto duration = std::chrono::microseconds(static_cast<long long>(bytes / format.BlockAlign()) * 1000000 /
+                                                  format.samplesPerSec);
+        Lock lock(core_.lock);
+        core_.changed.wait_until(lock, started + duration, [&] { return Stopping(); });
+        return !Stopping();
+    }
+
+    // The stream is over: spoken to its end (`completed`), purged, or its Write failed. A
+    // stream that did not complete still gets its end-of-input event, as SAPI does; a
+    // purged one's may be held back to arrive late.
+    void Conclude(std::vector<SPEVENT> events, bool completed) {
+        ScopedComPtr<ISpNotifySink> sink;
+        std::vector<SPEVENT> dropped;
+        {
+            std::lock_guard<std::mutex> guard(core_.lock);
+            if (core_.quit) {
+                dropped = std::move(events);
+            } else if (core_.currentPurged || !completed) {
+                dropped = std::move(events);
+                std::vector<SPEVENT> end = {PlainEvent(SPEI_END_INPUT_STREAM, stream_.number, written_)};
+                if (core_.currentPurged && LatePurgedEndEventsWanted()) core_.heldEndEvents.push_back(end.front());
+                else QueueEventsLocked(core_, end, dropped, sink);
+            } else {
+                std::vector<SPEVENT> held;
+                TakeHeldEndEvents(held);
+                events.insert(events.end() - 1, held.begin(), held.end());  // before this stream's end
+                QueueEventsLocked(core_, events, dropped, sink);
+            }
+            core_.currentStream = 0;
+            core_.currentPurged = false;
+            core_.changed.notify_all();
+        }
+        NotifyAndRelease(sink, dropped);
+    }
+
+    VoiceCore& core_;
+    SpeechStream& stream_;
+    std::unique_ptr<Synthesizer> synthesizer_;
+    std::vector<WordSpan> words_;
+    size_t nextWord_ = 0;
+    size_t nextBookmark_ = 0;
+    std::deque<PendingEvent> pending_;
+    std::vector<unsigned char> carry_;  // synthesized, not yet written
+    bool textLeft_ = true;
+    ULONGLONG produced_ = 0;
+    ULONGLONG written_ = 0;
+};
+
+std::unique_ptr<SpeechStream> TakeNextStream(VoiceCore& core) {
+    Lock lock(core.lock);
+    core.changed.wait(lock, [&] { return core.quit || (!core.queue.empty() && core.pauseCount == 0); });
+    if (core.quit) return nullptr;
+    std::unique_ptr<SpeechStream> stream = std::move(core.queue.front());
+    core.queue.pop_front();
+    core.currentStream = stream->number;
+    core.currentPurged = false;
+    return stream;
+}
+
+void EngineThread(std::shared_ptr<VoiceCore> core) {
+    HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    while (std::unique_ptr<SpeechStream> stream = TakeNextStream(*core)) {
+        StreamSpeaker(*core, *stream).Run();
+    }
+    if (SUCCEEDED(init)) CoUninitialize();
+    std::lock_guard<std::mutex> guard(core->lock);
+    core->threadEnded = true;
+    core->changed.notify_all();
+}
+
+}  // namespace
+
+std::shared_ptr<VoiceCore> StartVoiceCore(const std::wstring& voiceId) {
+    auto core = std::make_shared<VoiceCore>();
+    core->voiceId = voiceId;
+    core->thread = std::thread(EngineThread, core);
+    Register(core);
+    return core;
+}
+
+void StopVoiceCore(const std::shared_ptr<VoiceCore>& core) {
+    std::deque<std::unique_ptr<SpeechStream>> discarded;
+    std::vector<SPEVENT> events;
+    ScopedComPtr<ISpNotifySink> sink;
+    ScopedComPtr<ISpStreamFormat> output;
+    ScopedComPtr<ISpObjectToken> voiceToken;
+    bool ended;
+    {
+        Lock lock(core->lock);
+        core->quit = true;
+        discarded.swap(core->queue);
+        events.assign(core->events.begin(), core->events.end());
+        core->events.clear();
+        events.insert(events.end(), core->heldEndEvents.begin(), core->heldEndEvents.end());
+        core->heldEndEvents.clear();
+        *sink.Receive() = core->sink.Detach();
+        *output.Receive() = core->output.Detach();
+        *voiceToken.Receive() = core->voiceToken.Detach();
+        core->changed.notify_all();
+        ended = core->changed.wait_for(lock, std::chrono::milliseconds(PurgeWatchdogMilliseconds()),
+                                       [&] { return core->threadEnded; });
+    }
+    if (ended) {
+        core->thread.join();
+    } else {
+        std::fprintf(stderr, "speech engine stand-in: a released voice's engine thread is still inside Write\n");
+        core->thread.detach();
+    }
+    ReleaseAll(events);
+    Unregister(core.get());
+}
+
+ULONG QueueStream(VoiceCore& core, std::unique_ptr<SpeechStream> stream) {
+    std::lock_guard<std::mutex> guard(core.lock);
+    stream->number = ++core.lastStreamNumber;
+    stream->voiceId = core.voiceId;
+    stream->format = core.outputFormat;
+    stream->output.Assign(core.output.Get());
+    ULONG number = stream->number;
+    core.queue.push_back(std::move(stream));
+    core.changed.notify_all();
+    return number;
+}
+
+HRESULT PurgeSpeech(VoiceCore& core) {
+    std::deque<std::unique_ptr<SpeechStream>> discarded;
+    ScopedComPtr<ISpNotifySink> sink;
+    std::vector<SPEVENT> dropped;
+    bool timedOut = false;
+    {
+        Lock lock(core.lock);
+        discarded.swap(core.queue);
+        ULONG purged = core.currentStream;
+        if (purged != 0) {
+            core.currentPurged = true;
+            core.changed.notify_all();
+            timedOut = !core.changed.wait_for(lock, std::chrono::milliseconds(PurgeWatchdogMilliseconds()),
+                                              [&] { return core.currentStream != purged; });
+        }
+        // Streams that never started still begin and end, so every number the caller got
+        // back from Speak is closed by an end-of-input event.
+        std::vector<SPEVENT> ends;
+        for (const auto& stream : discarded) {
+            ends.push_back(PlainEvent(SPEI_START_INPUT_STREAM, stream->number, 0));
+            ends.push_back(PlainEvent(SPEI_END_INPUT_STREAM, stream->number, 0));
+        }
+        if (LatePurgedEndEventsWanted()) core.heldEndEvents.insert(core.heldEndEvents.end(), ends.begin(), ends.end());
+        else QueueEventsLocked(core, ends, dropped, sink);
+    }
+    NotifyAndRelease(sink, dropped);
+    if (timedOut) {
+        NotePurgeTimeout();
+        return PurgeTimeoutResult;
+    }
+    return S_OK;
+}
+
+bool WaitForDone(VoiceCore& core, DWORD milliseconds) {
+    Lock lock(core.lock);
+    auto done = [&] { return core.queue.empty() && core.currentStream == 0; };
+    if (milliseconds == INFINITE) {
+        core.changed.wait(lock, done);
+        return true;
+    }
+    return core.changed.wait_for(lock, std::chrono::milliseconds(milliseconds), done);
+}
+
+ULONG TakeEvents(VoiceCore& core, ULONG count, SPEVENT* out) {
+    std::lock_guard<std::mutex> guard(core.lock);
+    ULONG taken = 0;
+    while (taken < count && !core.events.empty()) {
+        out[taken++] = core.events.front();
+        core.events.pop_front();
+    }
+    return taken;
+}
+
+void NudgeEngine(VoiceCore& core) {
+    std::lock_guard<std::mutex> guard(core.lock);
+    core.changed.notify_all();
+}
+
+bool WaitUntilIdle(DWORD timeoutMilliseconds) {
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    for (;;) {
+        std::vector<std::shared_ptr<VoiceCore>> cores;
+        {
+            std::lock_guard<std::mutex> guard(RegistryLock);
+            for (const auto& weak : LiveCores()) {
+                if (auto core = weak.lock()) cores.push_back(core);
+            }
+        }
+        bool idle = true;
+        for (const auto& core : cores) idle = idle && IsIdle(*core);
+        if (idle) return true;
+        if (Clock::now() >= deadline) return false;
+        Sleep(5);
+    }
+}
+
+}  // namespace engine
