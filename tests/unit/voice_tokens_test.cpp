@@ -5,7 +5,10 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
+#include "engine/engine.h"
+#include "plugin/scoped.h"
 #include "voices/task_wide_string.h"
 #include "voices/voice_tokens.h"
 
@@ -115,6 +118,350 @@ TEST(TaskWideString, TakesAStringWrittenByAnEngineCall) {
     *field = static_cast<wchar_t*>(CoTaskMemAlloc(4 * sizeof(wchar_t)));
     lstrcpyW(*field, L"new");
     EXPECT_EQ(std::wstring(L"new"), id.Get());
+}
+
+}  // namespace
+
+// ---- Tokens of the speech engine stand-in ----
+
+namespace {
+
+using engine::ObjectKind;
+using engine::Op;
+using engine::VoiceInfo;
+
+const std::wstring TOKENS = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens\\";
+
+// The value name under which a token describes itself in this user's interface language.
+std::wstring UserLanguageName() {
+    wchar_t name[LANGUAGE_VALUE_NAME_SIZE];
+    LanguageValueName(UserUiLanguage(), name);
+    return name;
+}
+
+VoiceInfo InstalledVoice(const std::wstring& name, std::vector<std::pair<std::wstring, std::wstring>> values) {
+    return {TOKENS + name, std::move(values)};
+}
+
+int CountOf(const std::vector<std::wstring>& log, const std::wstring& call) {
+    int count = 0;
+    for (const std::wstring& entry : log) count += entry.rfind(call, 0) == 0;
+    return count;
+}
+
+class EngineTokens : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        ASSERT_EQ(S_OK, engine::RegisterClasses());
+        engine::Reset();
+        list_ = CreateWindowA("ListBox", "", LBS_NOTIFY, 0, 0, 200, 200, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, list_);
+    }
+    void TearDown() override {
+        if (list_) DestroyWindow(list_);
+        engine::RevokeClasses();
+        CoUninitialize();
+    }
+
+    HRESULT Fill() {
+        return FillTokenList(LB_ADDSTRING, LB_SETITEMDATA, LB_SETCURSEL, list_, VOICE_CATEGORY_ID, nullptr, nullptr);
+    }
+    void ReleaseRows() { ReleaseTokenList(LB_GETCOUNT, LB_GETITEMDATA, list_); }
+    int Rows() { return static_cast<int>(SendMessageA(list_, LB_GETCOUNT, 0, 0)); }
+    int Selected() { return static_cast<int>(SendMessageA(list_, LB_GETCURSEL, 0, 0)); }
+    std::string RowText(int row) {
+        char text[256] = {};
+        SendMessageA(list_, LB_GETTEXT, row, reinterpret_cast<LPARAM>(text));
+        return text;
+    }
+    std::wstring RowTokenId(int row) {
+        auto token = reinterpret_cast<ISpObjectToken*>(SendMessageA(list_, LB_GETITEMDATA, row, 0));
+        return IdOf(token);
+    }
+    static std::wstring IdOf(ISpObjectToken* token) {
+        if (!token) return L"<no token>";
+        ScopedTaskMem<wchar_t> id;
+        if (FAILED(token->GetId(id.Receive()))) return L"<no id>";
+        return id.Get();
+    }
+    // The first token the voices category enumerates, with the caller's reference.
+    ISpObjectToken* FirstToken() {
+        ScopedComPtr<IEnumSpObjectTokens> tokens;
+        if (EnumCategoryTokens(VOICE_CATEGORY_ID, nullptr, nullptr, tokens.Receive()) != S_OK) return nullptr;
+        ISpObjectToken* token = nullptr;
+        tokens->Next(1, &token, nullptr);
+        return token;
+    }
+    std::wstring Describe(ISpObjectToken* token, LANGID language, HRESULT* result) {
+        ScopedTaskMem<wchar_t> description;
+        *result = GetTokenDescription(token, language, description.Receive());
+        return description.Get() ? description.Get() : L"<none>";
+    }
+
+    HWND list_ = nullptr;
+};
+
+TEST_F(EngineTokens, EnumeratesInstalledVoicesAndGivesBackTheCategory) {
+    engine::SetInstalledVoices({InstalledVoice(L"A", {{L"", L"Alpha"}}), InstalledVoice(L"B", {{L"", L"Beta"}})});
+    {
+        ScopedComPtr<IEnumSpObjectTokens> tokens;
+        ASSERT_EQ(S_OK, EnumCategoryTokens(VOICE_CATEGORY_ID, nullptr, nullptr, tokens.Receive()));
+        ASSERT_TRUE(tokens);
+        EXPECT_EQ(0, engine::Counts(ObjectKind::Category).live) << "the category is released at once";
+
+        std::vector<std::wstring> ids;
+        for (;;) {
+            ScopedComPtr<ISpObjectToken> token;
+            if (tokens->Next(1, token.Receive(), nullptr) != S_OK) break;
+            ids.push_back(IdOf(token.Get()));
+        }
+        EXPECT_EQ((std::vector<std::wstring>{TOKENS + L"A", TOKENS + L"B"}), ids);
+    }
+    for (ObjectKind kind : {ObjectKind::Category, ObjectKind::Enumerator, ObjectKind::Token})
+        EXPECT_EQ(0, engine::Counts(kind).live);
+}
+
+TEST_F(EngineTokens, FailuresToOpenOrEnumerateAreHandedBackWithNothingHeld) {
+    ScopedComPtr<IEnumSpObjectTokens> tokens;
+
+    engine::SetCategoryMissing(true);
+    EXPECT_EQ(SPERR_NOT_FOUND, EnumCategoryTokens(VOICE_CATEGORY_ID, nullptr, nullptr, tokens.Receive()));
+    EXPECT_FALSE(tokens);
+    engine::SetCategoryMissing(false);
+
+    engine::InjectFailure(Op::CreateCategory, engine::EveryCall, E_OUTOFMEMORY);
+    EXPECT_EQ(E_OUTOFMEMORY, EnumCategoryTokens(VOICE_CATEGORY_ID, nullptr, nullptr, tokens.Receive()));
+    EXPECT_FALSE(tokens);
+    engine::ClearFailures();
+
+    engine::InjectFailure(Op::EnumTokens, engine::EveryCall, E_FAIL);
+    EXPECT_EQ(E_FAIL, EnumCategoryTokens(VOICE_CATEGORY_ID, nullptr, nullptr, tokens.Receive()));
+    engine::ClearFailures();
+
+    ScopedComPtr<ISpObjectTokenCategory> category;
+    EXPECT_EQ(SPERR_NOT_FOUND, OpenTokenCategory(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Nothing", category.Receive()));
+    EXPECT_FALSE(category);
+    EXPECT_EQ(0, engine::Counts(ObjectKind::Category).live) << "a category whose SetId failed is released";
+}
+
+TEST_F(EngineTokens, DescriptionInTheLanguageElseTheDefaultValue) {
+    engine::SetInstalledVoices({InstalledVoice(L"A", {{L"409", L"Alpha (English)"}, {L"C0A", L"Alfa"}, {L"", L"Alpha"}})});
+    ScopedComPtr<ISpObjectToken> token(FirstToken());
+    ASSERT_TRUE(token);
+    HRESULT result;
+    EXPECT_EQ(L"Alpha (English)", Describe(token.Get(), 0x0409, &result));
+    EXPECT_EQ(S_OK, result);
+    EXPECT_EQ(L"Alfa", Describe(token.Get(), 0x0C0A, &result));
+    EXPECT_EQ(L"Alpha", Describe(token.Get(), 0x0407, &result));
+    EXPECT_EQ(S_OK, result);
+}
+
+TEST_F(EngineTokens, OnlyAMissingValueFallsBackToTheDefault) {
+    engine::SetInstalledVoices({InstalledVoice(L"A", {{L"409", L"Alpha (English)"}, {L"", L"Alpha"}})});
+    ScopedComPtr<ISpObjectToken> token(FirstToken());
+    ASSERT_TRUE(token);
+    HRESULT result;
+
+    engine::InjectFailure(Op::TokenGetStringValue, 1, SPERR_NOT_FOUND);
+    EXPECT_EQ(L"Alpha", Describe(token.Get(), 0x0409, &result));
+    EXPECT_EQ(S_OK, result);
+
+    engine::Reset();
+    engine::InjectFailure(Op::TokenGetStringValue, 1, E_ACCESSDENIED);
+    EXPECT_EQ(L"<none>", Describe(token.Get(), 0x0409, &result));
+    EXPECT_EQ(E_ACCESSDENIED, result);
+    EXPECT_EQ(1, CountOf(engine::CallLog(), L"Token.GetStringValue")) << "no second lookup";
+
+    engine::Reset();
+    engine::SetInstalledVoices({InstalledVoice(L"Mute", {{L"C0A", L"Muda"}})});
+    ScopedComPtr<ISpObjectToken> mute(FirstToken());
+    ASSERT_TRUE(mute);
+    EXPECT_EQ(L"<none>", Describe(mute.Get(), 0x0409, &result));
+    EXPECT_EQ(SPERR_NOT_FOUND, result) << "neither the language nor a default value";
+}
+
+TEST_F(EngineTokens, ListGetsOneRowPerVoiceInTheUsersLanguageFirstSelected) {
+    const std::wstring language = UserLanguageName();
+    engine::SetInstalledVoices({InstalledVoice(L"A", {{language, L"Alpha here"}, {L"", L"Alpha"}}),
+                                InstalledVoice(L"B", {{L"", L"Beta"}}),
+                                InstalledVoice(L"C", {{language, L"Gamma here"}})});
+    ASSERT_EQ(S_OK, Fill());
+
+    ASSERT_EQ(3, Rows());
+    EXPECT_EQ("Alpha here", RowText(0));
+    EXPECT_EQ("Beta", RowText(1));
+    EXPECT_EQ("Gamma here", RowText(2));
+    EXPECT_EQ(TOKENS + L"A", RowTokenId(0));
+    EXPECT_EQ(TOKENS + L"B", RowTokenId(1));
+    EXPECT_EQ(TOKENS + L"C", RowTokenId(2));
+    EXPECT_EQ(0, Selected());
+    EXPECT_EQ(3, engine::Counts(ObjectKind::Token).live) << "each row holds its token";
+    EXPECT_EQ(0, engine::Counts(ObjectKind::Enumerator).live);
+
+    ReleaseRows();
+    EXPECT_EQ(0, engine::Counts(ObjectKind::Token).live);
+    const engine::RefCounts tokens = engine::Counts(ObjectKind::Token);
+    EXPECT_EQ(tokens.addRefs, tokens.releases) << "no reference released twice or kept";
+}
+
+TEST_F(EngineTokens, DescriptionsBecomeAnsiText) {
+    if (GetACP() != 1252) GTEST_SKIP() << "expects the Western European ANSI code page";
+    engine::SetInstalledVoices({InstalledVoice(L"A", {{L"", L"Ren\x00E9 \x00C5sa"}})});
+    ASSERT_EQ(S_OK, Fill());
+    EXPECT_EQ("Ren\xE9 \xC5sa", RowText(0));
+    ReleaseRows();
+}
+
+TEST_F(EngineTokens, VoiceWithoutAnyDescriptionIsLeftOutAndReleased) {
+    engine::SetInstalledVoices({InstalledVoice(L"A", {{L"", L"Alpha"}}), InstalledVoice(L"Mute", {{L"C0A", L"Muda"}}),
+                                InstalledVoice(L"C", {{L"", L"Gamma"}})});
+    EXPECT_EQ(S_OK, Fill()) << "the result of the last voice";
+    ASSERT_EQ(2, Rows());
+    EXPECT_EQ("Alpha", RowText(0));
+    EXPECT_EQ("Gamma", RowText(1));
+    EXPECT_EQ(0, Selected());
+    EXPECT_EQ(2, engine::Counts(ObjectKind::Token).live) << "the mute voice's token was released";
+    ReleaseRows();
+    EXPECT_EQ(0, engine::Counts(ObjectKind::Token).live);
+}
+
+TEST_F(EngineTokens, ResultIsTheLastVoicesFailureEvenAfterRowsWereAdded) {
+    engine::SetInstalledVoices({InstalledVoice(L"A", {{L"", L"Alpha"}}), InstalledVoice(L"B", {{L"", L"Beta"}}),
+                                InstalledVoice(L"Mute", {{L"C0A", L"Muda"}})});
+    EXPECT_EQ(SPERR_NOT_FOUND, Fill());
+    EXPECT_EQ(2, Rows());
+    EXPECT_EQ(0, Selected());
+    ReleaseRows();
+    EXPECT_EQ(0, engine::Counts(ObjectKind::Token).live);
+}
+
+TEST_F(EngineTokens, EmptyOrMissingCategoryLeavesTheListAlone) {
+    SendMessageA(list_, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>("kept"));
+
+    engine::SetInstalledVoices({});
+    EXPECT_EQ(S_OK, Fill());
+    EXPECT_EQ(1, Rows());
+    EXPECT_EQ(LB_ERR, Selected()) << "nothing added, nothing selected";
+
+    engine::SetCategoryMissing(true);
+    EXPECT_EQ(SPERR_NO_MORE_ITEMS, Fill());
+    EXPECT_EQ(1, Rows());
+    EXPECT_EQ("kept", RowText(0));
+    EXPECT_EQ(LB_ERR, Selected());
+
+    engine::SetCategoryMissing(false);
+    engine::InjectFailure(Op::EnumTokens, engine::EveryCall, E_FAIL);
+    EXPECT_EQ(SPERR_NO_MORE_ITEMS, Fill()) << "any failure to enumerate";
+    EXPECT_EQ(1, Rows());
+    for (ObjectKind kind : {ObjectKind::Category, ObjectKind::Enumerator, ObjectKind::Token})
+        EXPECT_EQ(0, engine::Counts(kind).live);
+}
+
+TEST_F(EngineTokens, SelectedRowLendsItsTokenWithoutAReference) {
+    engine::SetInstalledVoices(engine::DefaultVoices());
+    EXPECT_EQ(nullptr, SelectedListToken(list_)) << "empty list";
+    ASSERT_EQ(S_OK, Fill());
+    ASSERT_EQ(3, Rows());
+
+    SendMessageA(list_, LB_SETCURSEL, 2, 0);
+    const long addRefsBefore = engine::Counts(ObjectKind::Token).addRefs;
+    ISpObjectToken* selected = SelectedListToken(list_);
+    EXPECT_EQ(addRefsBefore, engine::Counts(ObjectKind::Token).addRefs);
+    EXPECT_EQ(engine::DefaultVoices()[2].id, IdOf(selected));
+
+    SendMessageA(list_, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    EXPECT_EQ(nullptr, SelectedListToken(list_));
+    ReleaseRows();
+    EXPECT_EQ(0, engine::Counts(ObjectKind::Token).live);
+}
+
+// A list window that refuses chosen items and records what it is sent, under messages of its own,
+// so the helpers are seen to use the messages they are given.
+constexpr UINT ADD = WM_APP + 1, SET_DATA = WM_APP + 2, SELECT = WM_APP + 3, COUNT = WM_APP + 4,
+               GET_DATA = WM_APP + 5;
+
+struct RecordingList {
+    std::vector<LRESULT> addResults;  // per add, in turn; LB_ERR / LB_ERRSPACE refuse
+    std::vector<std::string> added;
+    std::vector<std::pair<WPARAM, LPARAM>> data;
+    std::vector<WPARAM> selections;
+};
+RecordingList* Recording = nullptr;
+
+LRESULT CALLBACK RecordingListProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case ADD: {
+        const size_t n = Recording->added.size();
+        Recording->added.push_back(reinterpret_cast<const char*>(lParam));
+        return n < Recording->addResults.size() ? Recording->addResults[n] : static_cast<LRESULT>(n);
+    }
+    case SET_DATA: Recording->data.push_back({wParam, lParam}); return 0;
+    case SELECT: Recording->selections.push_back(wParam); return 0;
+    case COUNT: return static_cast<LRESULT>(Recording->data.size());
+    case GET_DATA: return wParam < Recording->data.size() ? Recording->data[wParam].second : 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+class RecordingTokenList : public EngineTokens {
+protected:
+    void SetUp() override {
+        EngineTokens::SetUp();
+        Recording = &record_;
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = RecordingListProc;
+        windowClass.lpszClassName = "RecordingTokenList";
+        RegisterClassA(&windowClass);
+        window_ = CreateWindowA("RecordingTokenList", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, window_);
+        engine::SetInstalledVoices({InstalledVoice(L"A", {{L"", L"Alpha"}}), InstalledVoice(L"B", {{L"", L"Beta"}}),
+                                    InstalledVoice(L"C", {{L"", L"Gamma"}})});
+    }
+    void TearDown() override {
+        if (window_) DestroyWindow(window_);
+        Recording = nullptr;
+        EngineTokens::TearDown();
+    }
+    HRESULT FillRecording() {
+        return FillTokenList(ADD, SET_DATA, SELECT, window_, VOICE_CATEGORY_ID, nullptr, nullptr);
+    }
+    RecordingList record_;
+    HWND window_ = nullptr;
+};
+
+TEST_F(RecordingTokenList, RefusedItemCostsItsTokenAndReportsOutOfMemory) {
+    record_.addResults = {5, LB_ERRSPACE, 9};
+    EXPECT_EQ(S_OK, FillRecording()) << "the last voice was added";
+    EXPECT_EQ((std::vector<std::string>{"Alpha", "Beta", "Gamma"}), record_.added);
+    ASSERT_EQ(2u, record_.data.size()) << "no data for the refused item";
+    EXPECT_EQ(5u, record_.data[0].first) << "data goes to the index the list returned";
+    EXPECT_EQ(9u, record_.data[1].first);
+    EXPECT_EQ(TOKENS + L"C", IdOf(reinterpret_cast<ISpObjectToken*>(record_.data[1].second)));
+    EXPECT_EQ((std::vector<WPARAM>{5}), record_.selections) << "only the first item added is selected";
+    EXPECT_EQ(2, engine::Counts(ObjectKind::Token).live);
+
+    ReleaseTokenList(COUNT, GET_DATA, window_);
+    EXPECT_EQ(0, engine::Counts(ObjectKind::Token).live);
+}
+
+TEST_F(RecordingTokenList, RefusalOfTheLastItemIsTheResult) {
+    record_.addResults = {LB_ERR, 1, LB_ERR};
+    EXPECT_EQ(E_OUTOFMEMORY, FillRecording());
+    ASSERT_EQ(1u, record_.data.size());
+    EXPECT_EQ(TOKENS + L"B", IdOf(reinterpret_cast<ISpObjectToken*>(record_.data[0].second)));
+    EXPECT_EQ((std::vector<WPARAM>{1}), record_.selections) << "the first item that was added";
+    ReleaseTokenList(COUNT, GET_DATA, window_);
+    EXPECT_EQ(0, engine::Counts(ObjectKind::Token).live);
+}
+
+TEST_F(RecordingTokenList, ReleaseSkipsItemsWithoutAToken) {
+    ASSERT_EQ(S_OK, FillRecording());
+    record_.data.insert(record_.data.begin() + 1, {7, 0});
+    ReleaseTokenList(COUNT, GET_DATA, window_);
+    const engine::RefCounts tokens = engine::Counts(ObjectKind::Token);
+    EXPECT_EQ(0, tokens.live);
+    EXPECT_EQ(tokens.addRefs, tokens.releases);
 }
 
 }  // namespace
