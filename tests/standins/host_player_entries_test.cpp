@@ -37,34 +37,6 @@ TEST_F(PlayerEntries, EveryHostFieldIsFilled) {
     EXPECT_EQ(nullptr, module_.EQSet) << "the plug-in's own field is left alone";
 }
 
-TEST_F(PlayerEntries, InformationAndVisualisationCallsAreRecordedInOrder) {
-    char pcm[16] = {};
-    module_.SetInfo(1411, 44, 2, 1);
-    module_.SAVSAInit(1, 44100);
-    module_.VSASetInfo(2, 44100);
-    module_.SAAddPCMData(pcm, 2, 16, 120);
-    module_.VSAAddPCMData(pcm, 2, 16, 120);
-    module_.SAVSADeInit();
-
-    const std::vector<HostCall> calls = LoggedCalls();
-    ASSERT_EQ(6u, calls.size());
-    const Call order[] = {Call::SetInfo, Call::SAVSAInit, Call::VSASetInfo, Call::SAAddPCMData,
-                          Call::VSAAddPCMData, Call::SAVSADeInit};
-    for (size_t i = 0; i < calls.size(); ++i) EXPECT_EQ(order[i], calls[i].call) << i;
-    EXPECT_EQ(1411, calls[0].args[0]);
-    EXPECT_EQ(44, calls[0].args[1]);
-    EXPECT_EQ(2, calls[0].args[2]);
-    EXPECT_EQ(1, calls[0].args[3]);
-    EXPECT_EQ(1, calls[1].args[0]);
-    EXPECT_EQ(44100, calls[1].args[1]);
-    EXPECT_EQ(2, calls[2].args[0]);  // channels first
-    EXPECT_EQ(44100, calls[2].args[1]);
-    EXPECT_EQ(reinterpret_cast<intptr_t>(pcm), calls[3].args[0]);
-    EXPECT_EQ(120, calls[3].args[3]);
-    EXPECT_EQ(reinterpret_cast<intptr_t>(pcm), calls[4].args[0]);
-    EXPECT_EQ(16, calls[4].args[2]);
-}
-
 TEST(DoubleEveryFrame, RepeatsEachFrameInPlace) {
     short stereo[12] = {1, -1, 2, -2, 3, -3};
     EXPECT_EQ(6, DoubleEveryFrame(stereo, 3, 4));
