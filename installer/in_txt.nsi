@@ -192,7 +192,8 @@ SectionEnd
 ; The uninstaller lives in the Plugins folder, so there $INSTDIR is that folder. plugin.ini and the
 ; folder itself belong to the player and its other plug-ins and stay.
 
-; Sets $0 to the short form of the folder on the stack, or to the folder as given when it does not exist.
+; Replaces the folder on the stack by its short form, so two spellings of one folder compare equal; a
+; folder that does not exist stays as given.
 Function un.ComparableFolder
   Exch $0
   Push $1

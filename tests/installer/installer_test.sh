@@ -228,16 +228,23 @@ case_shared_uninstall_entry() {
   make_player "$one"
   make_player "$two"
   install_silently "$one"
-  install_silently "$two"
+  # The second folder typed in capitals: Windows paths are case-blind, and the entry must still be
+  # recognised as that folder's when its uninstaller, spelled as usual, runs.
+  local two_typed
+  two_typed=$(win_path "$two")
+  run_windows "\"$(win_path "$setup")\" /S /D=${two_typed^^}"
   check "the plug-in is in both folders" installed_in "$one"
   check "and in the second" installed_in "$two"
-  check "the one entry points at the latest install" entry_points_at "$two"
+  local two_location="${two_typed^^}\\Plugins"
+  check "the one entry points at the latest install" \
+    equals "$(reg_value "$UNINSTALL_KEY" InstallLocation)" "$two_location"
 
   uninstall_in_place "$one"
   check "uninstalling the first folder exits with 0" equals "$?" 0
   check "the first folder's plug-in is removed" absent "$one/Plugins/in_txt.dll"
   check "the second folder's plug-in stays" installed_in "$two"
-  check "the entry of the second folder stays" entry_points_at "$two"
+  check "the entry of the second folder stays" \
+    equals "$(reg_value "$UNINSTALL_KEY" InstallLocation)" "$two_location"
 
   uninstall_in_place "$two"
   check "uninstalling the second folder removes the entry" no_key "$UNINSTALL_KEY"
