@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <richedit.h>
+#include <textserv.h>
 
 #include <string>
 
 namespace {
 
 const IID TextDocumentId = {0x8CC497C0, 0xA1DF, 0x11CE, {0x80, 0x98, 0x00, 0xAA, 0x00, 0x47, 0xBE, 0x5D}};
+const IID TextServicesId = {0x8D33F740, 0xCF58, 0x11CE, {0xA8, 0x9D, 0x00, 0xAA, 0x00, 0x6C, 0xAD, 0xC5}};
 
 std::string Bytes(std::initializer_list<unsigned char> list) { return std::string(list.begin(), list.end()); }
 
@@ -49,6 +51,50 @@ public:
 private:
     IID answers_;
     IUnknown* with_;
+};
+
+// Text services that refuse every text, keeping the last one offered.
+class RefusingTextServices : public ITextServices {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        *out = nullptr;
+        if (iid != IID_IUnknown) return E_NOINTERFACE;
+        *out = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references; }
+    ULONG STDMETHODCALLTYPE Release() override { return --references; }
+
+    HRESULT TxSetText(LPCWSTR text) override {
+        offered = text ? text : L"(null)";
+        return E_FAIL;
+    }
+    HRESULT TxSendMessage(UINT, WPARAM, LPARAM, LRESULT*) override { return E_NOTIMPL; }
+    HRESULT TxDraw(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, HDC, LPCRECTL, LPCRECTL, LPRECT, WINBOOL(CALLBACK*)(DWORD),
+                   DWORD, LONG) override { return E_NOTIMPL; }
+    HRESULT TxGetHScroll(LONG*, LONG*, LONG*, LONG*, WINBOOL*) override { return E_NOTIMPL; }
+    HRESULT TxGetVScroll(LONG*, LONG*, LONG*, LONG*, WINBOOL*) override { return E_NOTIMPL; }
+    HRESULT OnTxSetCursor(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, HDC, LPCRECT, INT, INT) override { return E_NOTIMPL; }
+    HRESULT TxQueryHitPoint(DWORD, LONG, void*, DVTARGETDEVICE*, HDC, HDC, LPCRECT, INT, INT, DWORD*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT OnTxInPlaceActivate(LPCRECT) override { return E_NOTIMPL; }
+    HRESULT OnTxInPlaceDeactivate() override { return E_NOTIMPL; }
+    HRESULT OnTxUIActivate() override { return E_NOTIMPL; }
+    HRESULT OnTxUIDeactivate() override { return E_NOTIMPL; }
+    HRESULT TxGetText(BSTR*) override { return E_NOTIMPL; }
+    HRESULT TxGetCurTargetX(LONG*) override { return E_NOTIMPL; }
+    HRESULT TxGetBaseLinePos(LONG*) override { return E_NOTIMPL; }
+    HRESULT TxGetNaturalSize(DWORD, HDC, HDC, DVTARGETDEVICE*, DWORD, const SIZEL*, LONG*, LONG*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT TxGetDropTarget(IDropTarget**) override { return E_NOTIMPL; }
+    HRESULT OnTxPropertyBitsChange(DWORD, DWORD) override { return E_NOTIMPL; }
+    HRESULT TxGetCachedSize(DWORD*, DWORD*) override { return E_NOTIMPL; }
+
+    LONG references = 0;
+    std::wstring offered;
 };
 
 // What the control's EM_GETOLEINTERFACE hands out while a test replaces it; null makes it fail.
@@ -197,6 +243,19 @@ TEST_F(TextFileLoad, DocumentWithoutTextServicesFallsBackAndBothAreReleased) {
     EXPECT_EQ(L"\u00E9t\u00E9 ?", Shown(Utf16File(L"\u00E9t\u00E9 \u0416")));
     EXPECT_EQ(0, control.references);
     EXPECT_EQ(0, document.references);
+}
+
+TEST_F(TextFileLoad, TextServicesRefusingTheTextFallBackAndAllAreReleased) {
+    ASSERT_EQ(1252u, GetACP()) << "the expected texts are written for code page 1252";
+    RefusingTextServices services;
+    CountedObject document(TextServicesId, &services);
+    CountedObject control(TextDocumentId, &document);
+    ReplaceOleInterface(&control);
+    EXPECT_EQ(L"\u00E9t\u00E9 ?", Shown(Utf16File(L"\u00E9t\u00E9 \u0416")));
+    EXPECT_EQ(L"\u00E9t\u00E9 \u0416", services.offered);
+    EXPECT_EQ(0, control.references);
+    EXPECT_EQ(0, document.references);
+    EXPECT_EQ(0, services.references);
 }
 
 // A device file reports a size of a whole page but reads only a few bytes: the text ends there.
