@@ -4,6 +4,7 @@
 #include <prsht.h>
 
 #include <cstddef>
+#include <cstring>
 
 #include "playback/stream_format.h"
 #include "plugin/module.h"
@@ -219,15 +220,27 @@ static int CALLBACK SheetCallback(HWND sheet, UINT message, LPARAM) {
     return 0;
 }
 
+// The sheet steps through an array of page records by each record's dwSize, so records of the
+// 48-byte form must lie 48 bytes apart, not sizeof(PROPSHEETPAGEA) apart.
+struct alignas(4) PageRecord {
+    BYTE bytes[PAGE_RECORD_SIZE];
+};
+
+static PageRecord BuildPageRecord(const SettingsPage& row) {
+    PROPSHEETPAGEA page = {};
+    page.dwSize = PAGE_RECORD_SIZE;
+    page.dwFlags = PSP_PREMATURE;
+    page.hInstance = PluginModule.hDllInstance;
+    page.pszTemplate = MAKEINTRESOURCEA(row.templateId);
+    page.pfnDlgProc = row.procedure;
+    PageRecord record;
+    memcpy(record.bytes, &page, PAGE_RECORD_SIZE);
+    return record;
+}
+
 static void ShowSheetModally(HWND parent) {
-    PROPSHEETPAGEA pages[PAGE_COUNT] = {};
-    for (int i = 0; i < PAGE_COUNT; ++i) {
-        pages[i].dwSize = PAGE_RECORD_SIZE;
-        pages[i].dwFlags = PSP_PREMATURE;
-        pages[i].hInstance = PluginModule.hDllInstance;
-        pages[i].pszTemplate = MAKEINTRESOURCEA(SettingsPageTable[i].templateId);
-        pages[i].pfnDlgProc = SettingsPageTable[i].procedure;
-    }
+    PageRecord pages[PAGE_COUNT];
+    for (int i = 0; i < PAGE_COUNT; ++i) pages[i] = BuildPageRecord(SettingsPageTable[i]);
     PROPSHEETHEADERA header = {};
     header.dwSize = SHEET_HEADER_SIZE;
     header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW | PSH_USECALLBACK;
@@ -235,7 +248,7 @@ static void ShowSheetModally(HWND parent) {
     header.pszCaption = "Text Speech Plugin Properties";
     header.nPages = PAGE_COUNT;
     header.nStartPage = 0;
-    header.ppsp = pages;
+    header.ppsp = reinterpret_cast<LPCPROPSHEETPAGEA>(pages);
     header.pfnCallback = SheetCallback;
 
     // The trackbar and the hot key control are common controls.
