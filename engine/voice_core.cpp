@@ -103,7 +103,6 @@ public:
             if (bytes == 0) break;
             Clock::time_point started = Clock::now();
             if (!WriteBlock(bytes)) return Conclude({}, false);
-            written_ += bytes;
             carry_.erase(carry_.begin(), carry_.begin() + bytes);
             if (!Deliver(DueEvents(written_), block == 0)) return Conclude({}, false);
             if (!Pace(started, bytes)) return Conclude({}, false);
@@ -205,11 +204,15 @@ private:
             Lock lock(core_.lock);
             core_.changed.wait(lock, [&] { return Stopping() || core_.pauseCount == 0; });
             if (Stopping()) return false;
-            if (!stream_.output) return true;
+        }
+        if (!stream_.output) {  // the default output: nobody hears it
+            written_ += bytes;
+            return true;
         }
         RecordWrite(stream_.number, carry_.data(), static_cast<ULONG>(bytes));
         ULONG accepted = 0;
         HRESULT result = stream_.output->Write(carry_.data(), static_cast<ULONG>(bytes), &accepted);
+        if (SUCCEEDED(result)) written_ += bytes;  // also when a purge came meanwhile: the audio is out
         std::lock_guard<std::mutex> guard(core_.lock);
         if (FAILED(result)) core_.lastResult = result;
         return SUCCEEDED(result) && !Stopping();
