@@ -1,0 +1,165 @@
+// Every engine call that can fail is reported once, with its call site, on the clipboard and in a box
+// titled "Text Speech Error"; the callback returns its failure value and the plug-in keeps working.
+#include "playback_fixture.h"
+
+namespace {
+
+enum class Phase { Init, Play, Stop };
+
+struct SiteCase {
+    const char* name;
+    engine::Op op;
+    int nthCall;
+    HRESULT result;
+    Phase phase;
+    const char* message;
+};
+
+std::string ClipboardText() {
+    std::string text;
+    if (!OpenClipboard(nullptr)) return "<clipboard not opened>";
+    HANDLE data = GetClipboardData(CF_TEXT);
+    if (data) {
+        const char* chars = static_cast<const char*>(GlobalLock(data));
+        if (chars) text = chars;
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return text;
+}
+
+void PutOnClipboard(const char* text) {
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    EmptyClipboard();
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, lstrlenA(text) + 1);
+    lstrcpyA(static_cast<char*>(GlobalLock(block)), text);
+    GlobalUnlock(block);
+    SetClipboardData(CF_TEXT, block);
+    CloseClipboard();
+}
+
+// The second installed voice, so that Play goes through the voice selection.
+std::string SecondVoiceSettings() {
+    std::wstring id = engine::DefaultVoices()[1].id;
+    return "[in_txt]\r\nVoiceID=" + std::string(id.begin(), id.end()) + "\r\n";
+}
+
+void PrintTo(const SiteCase& c, std::ostream* os) { *os << c.name; }
+
+class ErrorSites : public PlaybackTest, public ::testing::WithParamInterface<SiteCase> {};
+
+TEST_P(ErrorSites, FailureIsReportedOnceWithItsSite) {
+    const SiteCase& c = GetParam();
+    LoadPlugin(WithSettings(SecondVoiceSettings()));
+    PutOnClipboard("before");
+    engine::InjectFailure(c.op, c.nthCall, c.result);
+    host::MessageBoxWatcher boxes({"Text Speech Error"});
+    std::string file = MakeFile("a.txt", "Some words to speak.");
+
+    host_->Init();
+    int played = host_->Play(file);
+    if (c.phase == Phase::Init) {
+        EXPECT_EQ(-1, played);  // start-up stopped: nothing plays, without a second message
+    } else if (c.phase == Phase::Play) {
+        EXPECT_EQ(-1, played);
+    } else {
+        EXPECT_EQ(0, played);
+        host_->Stop();
+        EXPECT_EQ(0u, host::CountCalls(host::Call::Close));  // a failed stop leaves the output open
+    }
+    ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+    std::vector<host::SeenBox> seen = boxes.Seen();
+    ASSERT_EQ(1u, seen.size());
+    EXPECT_EQ(c.message, seen[0].text);
+    EXPECT_EQ(c.message, ClipboardText());
+
+    // The plug-in still stops and shuts down cleanly.
+    engine::ClearFailures();
+    host_->Module()->Stop();
+    if (c.phase != Phase::Init) EXPECT_EQ(1u, host::CountCalls(host::Call::Close));
+    host_->Quit();
+    host_->Unload();
+    EXPECT_EQ(1u, boxes.Count());
+    EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Voice).live);
+    EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Translator).live);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EngineCalls, ErrorSites,
+    ::testing::Values(
+        SiteCase{"Translator", engine::Op::CreateTranslator, 1, E_FAIL, Phase::Init,
+                 "Error result 80004005, facility 0, code 16389, line 400"},
+        SiteCase{"InitWin32Event", engine::Op::InitWin32Event, 1, E_OUTOFMEMORY, Phase::Init,
+                 "Error result 8007000E, facility 7, code 14, line 402"},
+        SiteCase{"SetNotifySink", engine::Op::SetNotifySink, 1, E_INVALIDARG, Phase::Init,
+                 "Error result 80070057, facility 7, code 87, line 404"},
+        SiteCase{"SetInterest", engine::Op::SetInterest, 1, E_FAIL, Phase::Init,
+                 "Error result 80004005, facility 0, code 16389, line 407"},
+        SiteCase{"EnumTokens", engine::Op::EnumTokens, 1, E_OUTOFMEMORY, Phase::Play,
+                 "Error result 8007000E, facility 7, code 14, line 592"},
+        SiteCase{"MissingCategory", engine::Op::CategorySetId, 1, static_cast<HRESULT>(0x8004503A), Phase::Play,
+                 "Error result 8004503A, facility 4, code 20538, line 592"},
+        SiteCase{"Next", engine::Op::EnumNext, 2, E_FAIL, Phase::Play,
+                 "Error result 80004005, facility 0, code 16389, line 600"},
+        SiteCase{"GetId", engine::Op::TokenGetId, 1, E_FAIL, Phase::Play,
+                 "Error result 80004005, facility 0, code 16389, line 605"},
+        SiteCase{"SetVoice", engine::Op::SetVoice, 1, E_INVALIDARG, Phase::Play,
+                 "Error result 80070057, facility 7, code 87, line 613"},
+        SiteCase{"SetRate", engine::Op::SetRate, 1, E_FAIL, Phase::Play,
+                 "Error result 80004005, facility 0, code 16389, line 620"},
+        SiteCase{"Speak", engine::Op::Speak, 1, static_cast<HRESULT>(0x80070002), Phase::Play,
+                 "Error result 80070002, facility 7, code 2, line 648"},
+        SiteCase{"Resume", engine::Op::Resume, 1, E_FAIL, Phase::Play,
+                 "Error result 80004005, facility 0, code 16389, line 650"},
+        SiteCase{"Purge", engine::Op::SpeakPurge, 1, E_FAIL, Phase::Stop,
+                 "Error result 80004005, facility 0, code 16389, line 677"},
+        SiteCase{"WaitUntilDone", engine::Op::WaitUntilDone, 1, static_cast<HRESULT>(0xFFFF0001), Phase::Stop,
+                 "Error result FFFF0001, facility 8191, code 1, line 679"}),
+    [](const ::testing::TestParamInfo<SiteCase>& info) { return std::string(info.param.name); });
+
+class FixedTexts : public PlaybackTest {
+protected:
+    // Runs start-up and one Play; returns Play's result and the single box's text.
+    std::pair<int, std::string> PlayAndReadBox(bool expectBoxAtInit = false) {
+        PutOnClipboard("before");
+        host::MessageBoxWatcher boxes({"Text Speech Error"});
+        host_->Init();
+        int played = host_->Play(MakeFile("a.txt", "Words."));
+        EXPECT_TRUE(boxes.WaitForCount(1, 5000));
+        host_->PumpMessages(200);
+        EXPECT_EQ(1u, boxes.Count());
+        EXPECT_EQ("before", ClipboardText());  // fixed texts leave the clipboard alone
+        std::vector<host::SeenBox> seen = boxes.Seen();
+        return {played, seen.empty() ? "" : seen[0].text};
+    }
+};
+
+TEST_F(FixedTexts, OutputDeviceThatDoesNotOpen) {
+    host::HostOptions options = DefaultOptions();
+    options.output.openResult = -1;
+    LoadPlugin(options);
+    auto [played, text] = PlayAndReadBox();
+    EXPECT_EQ(1, played);
+    EXPECT_EQ("Error opening the output device", text);
+    EXPECT_EQ(0, LogCount(L"Speak("));
+}
+
+TEST_F(FixedTexts, VoiceThatRefusesTheStream) {
+    LoadPlugin();
+    engine::InjectFailure(engine::Op::SetOutput, 1, static_cast<HRESULT>(0x80045003));
+    auto [played, text] = PlayAndReadBox();
+    EXPECT_EQ(-1, played);
+    EXPECT_EQ("Format rejected", text);
+}
+
+TEST_F(FixedTexts, NoSpeechEngine) {
+    LoadPlugin();
+    engine::InjectFailure(engine::Op::CreateVoice, 1, REGDB_E_CLASSNOTREG);
+    auto [played, text] = PlayAndReadBox();
+    EXPECT_EQ(-1, played);
+    EXPECT_EQ("Failed to initialize Microsoft Text-to-Speech engine version 5.0", text);
+    host_->Stop();  // does nothing without a voice
+    EXPECT_EQ(0u, host::CountCalls(host::Call::Close));
+}
+
+}  // namespace

@@ -1,0 +1,136 @@
+// Pausing, stopping and the end of purged speech, through the real DLL.
+#include <algorithm>
+#include <chrono>
+
+#include "playback_fixture.h"
+
+namespace {
+
+std::string LongText(int sentences) {
+    std::string text;
+    for (int i = 0; i < sentences; ++i) text += "This sentence is here to keep the voice busy for a while. ";
+    return text;
+}
+
+host::HostOptions RealTimeOutput() {
+    host::HostOptions options = PlaybackTest::DefaultOptions();
+    options.output.drain = host::DrainMode::Clock;
+    options.output.speed = 1.0;
+    return options;
+}
+
+class PlaybackControl : public PlaybackTest {};
+
+TEST_F(PlaybackControl, PauseAndUnPausePauseTheOutputOnly) {
+    LoadAndInit(RealTimeOutput());
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", LongText(3))));
+    In_Module* module = host_->Module();
+    EXPECT_EQ(0, module->IsPaused());
+    module->Pause();
+    EXPECT_EQ(1, module->IsPaused());
+    module->UnPause();
+    EXPECT_EQ(0, module->IsPaused());
+
+    auto pauses = host::LoggedCalls(host::Call::Pause);
+    ASSERT_EQ(2u, pauses.size());
+    EXPECT_EQ(1, pauses[0].args[0]);
+    EXPECT_EQ(0, pauses[1].args[0]);
+    EXPECT_EQ(0, LogCount(L"Pause"));  // the voice itself is never paused
+}
+
+TEST_F(PlaybackControl, PausedOutputHoldsTheVoiceBackAndUnPauseLetsItFinish) {
+    LoadAndInit(RealTimeOutput());
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", LongText(8))));
+    host_->Module()->Pause();
+    host_->PumpMessages(600);
+    long long heldAt = host::OutputSnapshot().written;
+    host_->PumpMessages(400);
+    EXPECT_EQ(heldAt, host::OutputSnapshot().written);  // nothing more fits while paused
+    EXPECT_EQ(0, host::OutputSnapshot().writesBeyondRoom);
+    EXPECT_EQ(0, host_->EndOfFileCount());
+
+    host::SetOutputDrain(host::DrainMode::Instant);
+    host_->Module()->UnPause();
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    EXPECT_EQ(engine::DeliveredPcm(), OutputBytes());
+}
+
+TEST_F(PlaybackControl, StopWhilePausedAndFullDoesNotHang) {
+    LoadAndInit(RealTimeOutput());
+    engine::SetPurgeWatchdog(5000);
+    host::MessageBoxWatcher boxes({"Text Speech Error"});
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", LongText(60))));
+    host_->Module()->Pause();
+    // Wait until the device buffer is full and the voice waits inside Write.
+    ASSERT_TRUE(host_->PumpUntil(
+        [] {
+            host::OutputState output = host::OutputSnapshot();
+            return output.written - output.played > output.capacity - 2304;
+        },
+        10000));
+    host_->PumpMessages(200);
+
+    auto start = std::chrono::steady_clock::now();
+    host_->Stop();
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(4));
+    EXPECT_FALSE(engine::PurgeTimedOut());
+    EXPECT_EQ(0u, boxes.Count());
+    EXPECT_EQ(1u, host::CountCalls(host::Call::Close));
+    EXPECT_EQ(1, host_->Module()->IsPaused());  // Stop clears nothing
+
+    host_->PumpMessages(500);
+    EXPECT_EQ(0, host_->EndOfFileCount());
+    EXPECT_EQ(0, host::OutputSnapshot().writesWhileClosed);
+}
+
+TEST_F(PlaybackControl, PlayAfterPauseAndStopStartsUnpaused) {
+    LoadAndInit();
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", "Short.")));
+    host_->Module()->Pause();
+    host_->Stop();
+    ASSERT_EQ(0, host_->Play(MakeFile("b.txt", "Shorter.")));
+    EXPECT_EQ(0, host_->Module()->IsPaused());
+}
+
+TEST_F(PlaybackControl, StoppedFileDoesNotAdvanceThePlaylist) {
+    LoadAndInit();
+    engine::SetSynthesisSpeed(engine::Speed::RealTime);
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", LongText(4))));
+    host_->PumpMessages(300);
+    host_->Stop();
+    host_->PumpMessages(1000);
+    EXPECT_EQ(0, host_->EndOfFileCount());
+    EXPECT_TRUE(LogHas(L"Speak(NULL, 2)"));
+    EXPECT_TRUE(LogHas(L"WaitUntilDone(0)"));
+    EXPECT_EQ(1u, host::CountCalls(host::Call::SAVSADeInit));
+}
+
+// The end of the purged stream arrives only after the next file has begun: it must not end that file.
+TEST_F(PlaybackControl, EndOfPurgedSpeechNeverEndsTheNextFile) {
+    LoadAndInit();
+    engine::SetLatePurgedEndEvents(true);
+    engine::SetSynthesisSpeed(engine::Speed::RealTime);
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", LongText(4))));
+    host_->PumpMessages(300);
+    host_->Stop();
+
+    engine::SetSynthesisSpeed(engine::Speed::AsFastAsPossible);
+    engine::SetBlockSizes({1000});
+    const std::string second = "The second file has a good many words in it, spoken in small blocks.";
+    ASSERT_EQ(0, host_->Play(MakeFile("b.txt", second)));
+    ULONG stream = engine::LastStreamNumber();
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    // When the player is told, the whole of the second file has been spoken and handed to the output.
+    const WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
+    std::vector<unsigned char> expected =
+        engine::RenderTone(std::wstring(second.begin(), second.end()), 0, engine::CurrentVoiceId(), format);
+    EXPECT_EQ(expected, engine::DeliveredPcm(stream));
+    std::vector<unsigned char> output = OutputBytes();
+    ASSERT_GE(output.size(), expected.size());
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), output.end() - expected.size()));
+    host_->PumpMessages(1000);
+    EXPECT_EQ(1, host_->EndOfFileCount());
+}
+
+}  // namespace

@@ -1,0 +1,85 @@
+// Play picks the installed voice whose token id equals the configured one, exactly.
+#include "playback_fixture.h"
+
+namespace {
+
+std::string SettingsWithVoice(const std::wstring& id) {
+    return "[in_txt]\r\nVoiceID=" + std::string(id.begin(), id.end()) + "\r\n";
+}
+
+class VoiceSelection : public PlaybackTest {};
+
+TEST_F(VoiceSelection, SecondOfThreeVoicesIsSelectedWithoutFetchingTheThird) {
+    std::vector<engine::VoiceInfo> voices = engine::DefaultVoices();
+    LoadAndInit(WithSettings(SettingsWithVoice(voices[1].id)));
+    // Fetching a third token would fail Play with a report.
+    engine::InjectFailure(engine::Op::EnumNext, 3, E_FAIL);
+    host::MessageBoxWatcher boxes;
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", "Hello.")));
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    EXPECT_EQ(1, LogCount(L"SetVoice("));
+    EXPECT_TRUE(LogHas(L"SetVoice(" + voices[1].id + L")"));
+    EXPECT_EQ(voices[1].id, engine::CurrentVoiceId());
+    EXPECT_EQ(0u, boxes.Count());
+    // The voice's own sound: the second voice's tone.
+    const WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
+    EXPECT_EQ(engine::RenderTone(L"Hello.", 0, voices[1].id, format), OutputBytes());
+}
+
+TEST_F(VoiceSelection, IdsMatchOnlyExactly) {
+    std::vector<engine::VoiceInfo> voices = engine::DefaultVoices();
+    std::wstring upper = voices[2].id;
+    for (wchar_t& c : upper) c = towupper(c);
+    ASSERT_NE(upper, voices[2].id);
+    LoadAndInit(WithSettings(SettingsWithVoice(upper)));
+    host::MessageBoxWatcher boxes;
+    EXPECT_EQ(0, host_->Play(MakeFile("a.txt", "Hello.")));
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    EXPECT_EQ(0, LogCount(L"SetVoice("));
+    EXPECT_EQ(0u, boxes.Count());
+}
+
+TEST_F(VoiceSelection, UnknownVoiceKeepsTheCurrentOneSilently) {
+    LoadAndInit(WithSettings(SettingsWithVoice(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Nobody")));
+    host::MessageBoxWatcher boxes;
+    EXPECT_EQ(0, host_->Play(MakeFile("a.txt", "Hello.")));
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    EXPECT_EQ(0, LogCount(L"SetVoice("));
+    EXPECT_EQ(0u, boxes.Count());
+}
+
+TEST_F(VoiceSelection, NoConfiguredVoiceSkipsTheEnumeration) {
+    LoadAndInit();
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", "Hello.")));
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    EXPECT_EQ(0, LogCount(L"SetVoice("));
+    EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Category).addRefs);
+}
+
+// Every reference the plug-in takes from the engine, and every event payload, is given back.
+TEST_F(VoiceSelection, EveryReferenceIsGivenBack) {
+    std::vector<engine::VoiceInfo> voices = engine::DefaultVoices();
+    LoadAndInit(WithSettings(SettingsWithVoice(voices[1].id)));
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(0, host_->Play(MakeFile("a" + std::to_string(i) + ".xml", "<p>One <bookmark mark=\"m\"/> two.</p>")));
+        ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+        host_->Stop();
+    }
+    host_->Quit();
+    host_->Unload();
+    for (engine::ObjectKind kind : {engine::ObjectKind::Voice, engine::ObjectKind::Translator,
+                                    engine::ObjectKind::Category, engine::ObjectKind::Enumerator,
+                                    engine::ObjectKind::Token, engine::ObjectKind::PayloadObject}) {
+        engine::RefCounts counts = engine::Counts(kind);
+        EXPECT_EQ(0, counts.live) << static_cast<int>(kind);
+        EXPECT_EQ(counts.addRefs, counts.releases) << static_cast<int>(kind);
+    }
+    EXPECT_GT(engine::Counts(engine::ObjectKind::Token).addRefs, 0);
+    if (engine::TaskMemoryWatched()) {
+        engine::PayloadFrees payloads = engine::TaskMemoryPayloads();
+        EXPECT_GT(payloads.handedOut, 0);
+        EXPECT_EQ(payloads.handedOut, payloads.freed);
+    }
+}
+
+}  // namespace
