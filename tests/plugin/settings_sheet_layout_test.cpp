@@ -194,7 +194,9 @@ void ExpectPageShows(HWND page, const std::vector<TemplateItem>& expected) {
         GetClassNameA(control, className, sizeof className);
         EXPECT_STRCASEEQ(want.className.c_str(), className);
         EXPECT_EQ(want.id, static_cast<short>(GetDlgCtrlID(control)));
-        if (want.id != 1006) EXPECT_EQ(want.text, sheet::WindowText(control));  // 1006 shows the rate
+        if (want.id != 1006) {  // 1006 shows the rate
+            EXPECT_EQ(want.text, sheet::WindowText(control));
+        }
 
         // The dialog manager converts the position and the size each on its own (as MapDialogRect
         // converts each field), so the far edge is compared as a width and a height.

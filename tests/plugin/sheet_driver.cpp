@@ -5,32 +5,28 @@
 
 #include <atomic>
 #include <thread>
+#include <vector>
 
 namespace sheet {
 
 namespace {
 
-struct SheetSearch {
-    HWND found = nullptr;
-};
-
-// Other test programs may show a sheet with the same caption at the same time: only this process's counts.
-BOOL CALLBACK MatchOwnSheet(HWND window, LPARAM param) {
+// Other test programs may show a sheet with the same caption at the same time: only this process's count.
+BOOL CALLBACK CollectOwnSheet(HWND window, LPARAM param) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     if (process != GetCurrentProcessId()) return TRUE;
     char className[16] = {}, caption[64] = {};
     GetClassNameA(window, className, sizeof className);
     GetWindowTextA(window, caption, sizeof caption);
-    if (lstrcmpA(className, "#32770") != 0 || lstrcmpA(caption, SHEET_CAPTION) != 0) return TRUE;
-    reinterpret_cast<SheetSearch*>(param)->found = window;
-    return FALSE;
+    if (lstrcmpA(className, "#32770") == 0 && lstrcmpA(caption, SHEET_CAPTION) == 0)
+        reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
+    return TRUE;
 }
 
 HWND FindOwnSheet() {
-    SheetSearch search;
-    EnumWindows(MatchOwnSheet, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+    const std::vector<HWND> sheets = OpenSheets();
+    return sheets.empty() ? nullptr : sheets.front();
 }
 
 // The sheet window exists while it still builds its tabs and pages; it shows once that is done.
@@ -53,6 +49,17 @@ HWND WaitForSheetUnless(DWORD timeoutMs, const std::atomic<bool>& giveUp) {
 
 }  // namespace
 
+ForegroundLock::ForegroundLock() : mutex_(CreateMutexA(nullptr, FALSE, "in_txt_tests_foreground")) {
+    // An abandoned mutex (a test program that died holding it) is owned all the same.
+    if (mutex_) WaitForSingleObject(mutex_, 100000);
+}
+
+ForegroundLock::~ForegroundLock() {
+    if (!mutex_) return;
+    ReleaseMutex(mutex_);
+    CloseHandle(mutex_);
+}
+
 HWND WaitForSheet(DWORD timeoutMs) {
     const std::atomic<bool> never{false};
     return WaitForSheetUnless(timeoutMs, never);
@@ -65,6 +72,12 @@ bool WaitUntilClosed(HWND sheet, DWORD timeoutMs) {
         Sleep(10);
     }
     return true;
+}
+
+std::vector<HWND> OpenSheets() {
+    std::vector<HWND> sheets;
+    EnumWindows(CollectOwnSheet, reinterpret_cast<LPARAM>(&sheets));
+    return sheets;
 }
 
 bool SheetIsOpen() {

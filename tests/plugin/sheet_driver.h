@@ -7,17 +7,32 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace sheet {
 
 constexpr char SHEET_CAPTION[] = "Text Speech Plugin Properties";
 constexpr DWORD SHEET_WAIT_MS = 10000;  // generous: only a hang takes this long
 
+// Held by every test that shows the sheet or types keys: the sheet takes the foreground, and typed
+// keys go to whichever window has it, so two such test programs must not run at the same time.
+class ForegroundLock {
+public:
+    ForegroundLock();
+    ~ForegroundLock();
+    ForegroundLock(const ForegroundLock&) = delete;
+    ForegroundLock& operator=(const ForegroundLock&) = delete;
+
+private:
+    HANDLE mutex_;
+};
+
 // The sheet's window, once it shows (null after timeoutMs).
 HWND WaitForSheet(DWORD timeoutMs = SHEET_WAIT_MS);
 bool WaitUntilClosed(HWND sheet, DWORD timeoutMs = SHEET_WAIT_MS);
-// Whether a sheet of this process is up now.
+// Whether a sheet of this process is up now; all of them.
 bool SheetIsOpen();
+std::vector<HWND> OpenSheets();
 
 // Page window by tab index (0: Voice, 1: Hot Key).
 HWND Page(HWND sheet, int index);

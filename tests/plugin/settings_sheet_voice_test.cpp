@@ -1,0 +1,407 @@
+// The properties sheet through the real in_txt.dll in the player host, driven as a user drives it:
+// what it shows of the stored settings, the rate preview on the running voice, what OK stores and
+// Cancel leaves, and the voice tokens it borrows from the engine.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "host/call_log.h"
+#include "host/files.h"
+#include "host/message_box_watcher.h"
+#include "host/plugin_host.h"
+#include "tests/plugin/sheet_driver.h"
+
+namespace {
+
+using engine::ObjectKind;
+
+const std::vector<std::string> SAMPLE_RATE_ROWS = {"8 kHz",  "11 kHz", "12 kHz", "16 kHz", "22 kHz",
+                                                   "24 kHz", "32 kHz", "44 kHz", "48 kHz"};
+constexpr int VOICE_PAGE = 0, HOT_KEY_PAGE = 1;
+
+std::string Narrow(const std::wstring& text) {
+    return std::string(text.begin(), text.end());
+}
+
+std::wstring VoiceId(int index) {
+    return engine::DefaultVoices()[index].id;
+}
+
+// The value of a key in the text of an ini file, or "<absent>".
+std::string IniValue(const std::string& ini, const std::string& key) {
+    const std::string prefix = "\r\n" + key + "=";
+    const std::string text = "\r\n" + ini;
+    const size_t at = text.find(prefix);
+    if (at == std::string::npos) return "<absent>";
+    const size_t start = at + prefix.size();
+    return text.substr(start, text.find("\r\n", start) - start);
+}
+
+// What the Voice and Hot Key pages show.
+struct PageState {
+    std::vector<std::string> rateRows;
+    int rateRow = -2;
+    bool eightBit = false, sixteenBit = false, mono = false, stereo = false;
+    int voiceRows = 0;
+    int voiceRow = -2;
+    int slider = 99, sliderMin = 99, sliderMax = 99;
+    std::string rateLabel;
+    bool useHotKey = false;
+    WORD hotKey = 0xFFFF;
+};
+
+PageState ReadPages(HWND sheet) {
+    PageState state;
+    HWND rates = sheet::Control(sheet, VOICE_PAGE, 1000);
+    for (int row = 0; row < sheet::RowCount(rates); ++row) state.rateRows.push_back(sheet::RowText(rates, row));
+    state.rateRow = sheet::SelectedRow(rates);
+    state.eightBit = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, 1001));
+    state.sixteenBit = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, 1002));
+    state.mono = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, 1003));
+    state.stereo = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, 1004));
+    HWND voices = sheet::Control(sheet, VOICE_PAGE, 1005);
+    state.voiceRows = sheet::RowCount(voices);
+    state.voiceRow = sheet::SelectedRow(voices);
+    HWND slider = sheet::Control(sheet, VOICE_PAGE, 1007);
+    state.slider = sheet::SliderPosition(slider);
+    state.sliderMin = static_cast<int>(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0));
+    state.sliderMax = static_cast<int>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0));
+    state.rateLabel = sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, 1006));
+    state.useHotKey = sheet::IsChecked(sheet::Control(sheet, HOT_KEY_PAGE, 1008));
+    state.hotKey = sheet::HotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, 1009));
+    return state;
+}
+
+class SettingsSheet : public ::testing::Test {
+protected:
+    void Start(const std::string& ini = "", bool init = true) {
+        engine::Reset();
+        host::ClearCallLog();
+        host::HostOptions options;
+        options.iniContents = ini;
+        options.output.drain = host::DrainMode::Instant;
+        host_ = std::make_unique<host::PluginHost>(options);
+        ASSERT_TRUE(host_->Load()) << host_->Error();
+        if (init) host_->Init();
+    }
+    void TearDown() override {
+        host_.reset();
+        if (!folder_.empty()) host::RemoveFolderTree(folder_);
+    }
+
+    // Opens the sheet through Config, as the player does, and lets drive work it from another thread.
+    void OpenSheet(const std::function<void(HWND sheet)>& drive) {
+        const bool shown = sheet::WithSheet([&] { host_->Module()->Config(host_->MainWindow()); }, drive);
+        EXPECT_TRUE(shown) << "the sheet did not show";
+    }
+    PageState Reopened() {
+        PageState state;
+        OpenSheet([&](HWND sheet) { state = ReadPages(sheet); });
+        return state;
+    }
+
+    // Plays a short text to its end; returns the output's Open arguments "rate/channels/bits".
+    std::string PlayShortText() {
+        if (folder_.empty()) folder_ = host::CreateUniqueTempFolder("in_txt_sheet_");
+        const std::string file = folder_ + "\\short.txt";
+        EXPECT_TRUE(host::WriteWholeFile(file, "Hi."));
+        EXPECT_EQ(0, host_->Play(file));
+        EXPECT_TRUE(host_->WaitForEndOfFile(10000));
+        host_->Stop();
+        auto opens = host::LoggedCalls(host::Call::Open);
+        if (opens.empty()) return "(not opened)";
+        return std::to_string(opens.back().args[0]) + "/" + std::to_string(opens.back().args[1]) + "/" +
+               std::to_string(opens.back().args[2]);
+    }
+    static std::vector<std::wstring> RateCalls() {
+        std::vector<std::wstring> calls;
+        for (const std::wstring& call : engine::CallLog())
+            if (call.rfind(L"SetRate(", 0) == 0) calls.push_back(call);
+        return calls;
+    }
+    static std::wstring LastVoiceSet() {
+        std::wstring last = L"(none)";
+        for (const std::wstring& call : engine::CallLog())
+            if (call.rfind(L"SetVoice(", 0) == 0) last = call;
+        return last;
+    }
+    static void ExpectEveryTokenGivenBack() {
+        const engine::RefCounts tokens = engine::Counts(ObjectKind::Token);
+        EXPECT_EQ(0, tokens.live);
+        EXPECT_EQ(tokens.addRefs, tokens.releases);
+        EXPECT_EQ(0, engine::Counts(ObjectKind::Enumerator).live);
+        EXPECT_EQ(0, engine::Counts(ObjectKind::Category).live);
+    }
+    std::string IniAfterQuit() {
+        host_->Quit();
+        return host_->ReadIni();
+    }
+
+    sheet::ForegroundLock lock_;
+    std::unique_ptr<host::PluginHost> host_;
+    std::string folder_;
+};
+
+TEST_F(SettingsSheet, ShowsTheStoredSettings) {
+    Start("[in_txt]\r\nSampleRateMode=3\r\nBitsPerSampleMode=0\r\nNumChannelsMode=1\r\nRate=3\r\nVoiceID=" +
+          Narrow(VoiceId(1)) + "\r\nUseHotKey=0\r\nHotKey=1089\r\n");
+    const PageState shown = Reopened();
+    EXPECT_EQ(SAMPLE_RATE_ROWS, shown.rateRows);
+    EXPECT_EQ(3, shown.rateRow);
+    EXPECT_TRUE(shown.eightBit);
+    EXPECT_FALSE(shown.sixteenBit);
+    EXPECT_FALSE(shown.mono);
+    EXPECT_TRUE(shown.stereo);
+    EXPECT_EQ(3, shown.voiceRows);
+    EXPECT_EQ(1, shown.voiceRow) << "the stored voice";
+    EXPECT_EQ(-10, shown.sliderMin);
+    EXPECT_EQ(10, shown.sliderMax);
+    EXPECT_EQ(3, shown.slider);
+    EXPECT_EQ("Rate: 3", shown.rateLabel);
+    EXPECT_FALSE(shown.useHotKey);
+    EXPECT_EQ(0x441, shown.hotKey) << "read from the Hot Key page before its tab was ever shown";
+    ExpectEveryTokenGivenBack();
+}
+
+TEST_F(SettingsSheet, ShowsTheDefaultsWithoutASettingsFile) {
+    Start();
+    const PageState shown = Reopened();
+    EXPECT_EQ(8, shown.rateRow) << "48 kHz";
+    EXPECT_FALSE(shown.eightBit);
+    EXPECT_TRUE(shown.sixteenBit);
+    EXPECT_TRUE(shown.mono);
+    EXPECT_FALSE(shown.stereo);
+    EXPECT_EQ(0, shown.voiceRow);
+    EXPECT_EQ(0, shown.slider);
+    EXPECT_EQ("Rate: 0", shown.rateLabel);
+    EXPECT_TRUE(shown.useHotKey);
+    EXPECT_EQ(0x353, shown.hotKey) << "Ctrl+Shift+S";
+}
+
+TEST_F(SettingsSheet, VoiceListShowsEachVoiceInTheUsersLanguage) {
+    Start();
+    OpenSheet([&](HWND sheet) {
+        HWND voices = sheet::Control(sheet, VOICE_PAGE, 1005);
+        ASSERT_EQ(3, sheet::RowCount(voices));
+        const std::vector<engine::VoiceInfo> installed = engine::DefaultVoices();
+        for (int row = 0; row < 3; ++row) {
+            // The value named after the user's interface language, or else the default value.
+            wchar_t language[8];
+            wsprintfW(language, L"%X", GetUserDefaultUILanguage());
+            std::wstring inLanguage, byDefault;
+            for (const auto& value : installed[row].values) {
+                if (value.first == language) inLanguage = value.second;
+                if (value.first.empty()) byDefault = value.second;
+            }
+            const std::wstring expected = inLanguage.empty() ? byDefault : inLanguage;
+            std::string ansi(expected.size() * 2 + 1, '\0');
+            WideCharToMultiByte(CP_ACP, 0, expected.c_str(), -1, &ansi[0], static_cast<int>(ansi.size()), nullptr, nullptr);
+            EXPECT_EQ(ansi.c_str(), sheet::RowText(voices, row)) << "row " << row;
+        }
+    });
+}
+
+TEST_F(SettingsSheet, UnknownVoiceLeavesTheFirstSelectedAndOkStoresIt) {
+    Start("[in_txt]\r\nVoiceID=HKEY_LOCAL_MACHINE\\SOFTWARE\\Nobody\r\n");
+    OpenSheet([&](HWND sheet) {
+        EXPECT_EQ(0, sheet::SelectedRow(sheet::Control(sheet, VOICE_PAGE, 1005)));
+        sheet::PressOk(sheet);
+    });
+    PlayShortText();
+    EXPECT_EQ(L"SetVoice(" + VoiceId(0) + L")", LastVoiceSet());
+    EXPECT_EQ(Narrow(VoiceId(0)), IniValue(IniAfterQuit(), "VoiceID"));
+}
+
+TEST_F(SettingsSheet, DraggingTheSliderIsHeardAtOnceAndCancelTakesItBack) {
+    Start("[in_txt]\r\nRate=2\r\n");
+    OpenSheet([&](HWND sheet) {
+        HWND slider = sheet::Control(sheet, VOICE_PAGE, 1007);
+        sheet::DragSliderTo(slider, -5);
+        EXPECT_EQ("Rate: -5", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, 1006)));
+        EXPECT_EQ(-5, engine::CurrentRate()) << "the voice has the new rate while the sheet is open";
+
+        // Keys on the slider: the trackbar reports the step itself, without a thumb position.
+        sheet::PressSliderKey(slider, VK_RIGHT);
+        EXPECT_EQ(-4, sheet::SliderPosition(slider));
+        EXPECT_EQ("Rate: -4", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, 1006)));
+        EXPECT_EQ(-4, engine::CurrentRate());
+        sheet::PressSliderKey(slider, VK_END);
+        EXPECT_EQ("Rate: 10", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, 1006)));
+        EXPECT_EQ(10, engine::CurrentRate());
+        sheet::PressCancel(sheet);
+    });
+    EXPECT_EQ(2, engine::CurrentRate()) << "cancel puts the stored rate back on the voice";
+    ASSERT_FALSE(RateCalls().empty());
+    EXPECT_EQ(L"SetRate(2)", RateCalls().back());
+    const PageState again = Reopened();
+    EXPECT_EQ(2, again.slider);
+    EXPECT_EQ("Rate: 2", again.rateLabel);
+    EXPECT_EQ("2", IniValue(IniAfterQuit(), "Rate"));
+}
+
+TEST_F(SettingsSheet, OkStoresThePreviewedRate) {
+    Start();
+    OpenSheet([&](HWND sheet) {
+        sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, 1007), -5);
+        sheet::PressOk(sheet);
+    });
+    EXPECT_EQ(-5, engine::CurrentRate());
+    const PageState again = Reopened();
+    EXPECT_EQ(-5, again.slider);
+    EXPECT_EQ("Rate: -5", again.rateLabel);
+    EXPECT_EQ("-5", IniValue(IniAfterQuit(), "Rate"));
+}
+
+TEST_F(SettingsSheet, OkStoresFormatAndVoiceForTheNextFile) {
+    Start();
+    OpenSheet([&](HWND sheet) {
+        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, 1000), 2);
+        sheet::Click(sheet::Control(sheet, VOICE_PAGE, 1001));
+        sheet::Click(sheet::Control(sheet, VOICE_PAGE, 1004));
+        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, 1005), 2);
+        sheet::PressOk(sheet);
+    });
+    EXPECT_EQ("12000/2/8", PlayShortText());
+    EXPECT_EQ(L"SetVoice(" + VoiceId(2) + L")", LastVoiceSet());
+
+    const PageState again = Reopened();
+    EXPECT_EQ(2, again.rateRow);
+    EXPECT_TRUE(again.eightBit && !again.sixteenBit);
+    EXPECT_TRUE(again.stereo && !again.mono);
+    EXPECT_EQ(2, again.voiceRow);
+}
+
+TEST_F(SettingsSheet, OkWithoutASampleRateRowStores48kHz) {
+    Start("[in_txt]\r\nSampleRateMode=2\r\n");
+    OpenSheet([&](HWND sheet) {
+        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, 1000), -1);
+        sheet::PressOk(sheet);
+    });
+    EXPECT_EQ("48000/1/16", PlayShortText());
+    EXPECT_EQ(8, Reopened().rateRow);
+}
+
+TEST_F(SettingsSheet, CancelStoresNothing) {
+    Start("[in_txt]\r\nSampleRateMode=4\r\nVoiceID=" + Narrow(VoiceId(1)) + "\r\n");
+    OpenSheet([&](HWND sheet) {
+        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, 1000), 0);
+        sheet::Click(sheet::Control(sheet, VOICE_PAGE, 1001));
+        sheet::Click(sheet::Control(sheet, VOICE_PAGE, 1004));
+        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, 1005), 2);
+        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, 1008));
+        sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, 1009), 0x441);
+        sheet::PressCancel(sheet);
+    });
+    EXPECT_EQ("22050/1/16", PlayShortText());
+    EXPECT_EQ(L"SetVoice(" + VoiceId(1) + L")", LastVoiceSet());
+    const PageState again = Reopened();
+    EXPECT_EQ(4, again.rateRow);
+    EXPECT_TRUE(again.sixteenBit && again.mono);
+    EXPECT_EQ(1, again.voiceRow);
+    EXPECT_TRUE(again.useHotKey);
+    EXPECT_EQ(0x353, again.hotKey);
+}
+
+// OK and Cancel, from either tab: the voice rows' token references all go back to the engine, and
+// a cancel takes back the previewed rate, also when the Hot Key tab was showing.
+TEST_F(SettingsSheet, EveryWayOfClosingGivesBackTheTokensAndTheRate) {
+    Start("[in_txt]\r\nRate=1\r\n");
+    struct Closing {
+        const char* name;
+        int tab;
+        bool ok;
+    };
+    for (const Closing& closing : {Closing{"Cancel on Voice", VOICE_PAGE, false},
+                                   Closing{"Cancel on Hot Key", HOT_KEY_PAGE, false},
+                                   Closing{"OK on Hot Key", HOT_KEY_PAGE, true},
+                                   Closing{"OK on Voice", VOICE_PAGE, true}}) {
+        SCOPED_TRACE(closing.name);
+        OpenSheet([&](HWND sheet) {
+            EXPECT_EQ(3, engine::Counts(ObjectKind::Token).live) << "one token per voice row";
+            sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, 1007), -3);
+            sheet::ShowTab(sheet, closing.tab);
+            if (closing.ok)
+                sheet::PressOk(sheet);
+            else
+                sheet::PressCancel(sheet);
+        });
+        ExpectEveryTokenGivenBack();
+        // The cancels come first, while 1 is stored; OK stores -3.
+        EXPECT_EQ(closing.ok ? -3 : 1, engine::CurrentRate());
+    }
+}
+
+TEST_F(SettingsSheet, WithoutVoicesTheListStaysEmptyAndOkKeepsTheStoredVoice) {
+    Start("[in_txt]\r\nVoiceID=" + Narrow(VoiceId(1)) + "\r\n");
+    engine::SetInstalledVoices({});
+    OpenSheet([&](HWND sheet) {
+        HWND voices = sheet::Control(sheet, VOICE_PAGE, 1005);
+        EXPECT_EQ(0, sheet::RowCount(voices));
+        EXPECT_EQ(LB_ERR, sheet::SelectedRow(voices));
+        sheet::PressOk(sheet);
+    });
+    engine::SetCategoryMissing(true);
+    OpenSheet([&](HWND sheet) {
+        EXPECT_EQ(0, sheet::RowCount(sheet::Control(sheet, VOICE_PAGE, 1005)));
+        sheet::PressOk(sheet);
+    });
+    EXPECT_EQ(Narrow(VoiceId(1)), IniValue(IniAfterQuit(), "VoiceID"));
+}
+
+TEST_F(SettingsSheet, WorksWithoutAVoiceObject) {
+    host::MessageBoxWatcher boxes;
+    Start("", false);
+    engine::InjectFailure(engine::Op::CreateVoice, engine::EveryCall, E_FAIL);
+    host_->Init();
+    ASSERT_TRUE(boxes.WaitForCount(1, 10000)) << "start-up reports the missing engine";
+    OpenSheet([&](HWND sheet) {
+        sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, 1007), 4);
+        EXPECT_EQ("Rate: 4", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, 1006)));
+        sheet::PressOk(sheet);
+    });
+    EXPECT_TRUE(RateCalls().empty());
+    EXPECT_EQ(4, Reopened().slider);
+}
+
+// A window of the player's thread that asks for the sheet when told to, as a second Config or the
+// hot key would while the sheet is up.
+LRESULT CALLBACK RequesterProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) {
+        auto* module = reinterpret_cast<In_Module*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+        module->Config(module->hMainWindow);
+        return 1;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(SettingsSheet, AskingAgainWhileItIsOpenDoesNothing) {
+    Start();
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = RequesterProc;
+    windowClass.lpszClassName = "SheetRequester";
+    RegisterClassA(&windowClass);
+    HWND requester = CreateWindowA("SheetRequester", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, requester);
+    SetWindowLongPtrA(requester, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(host_->Module()));
+
+    OpenSheet([&](HWND sheet) {
+        DWORD_PTR answer = 0;
+        const LRESULT done = SendMessageTimeoutA(requester, WM_APP, 0, 0, SMTO_NORMAL, 5000, &answer);
+        EXPECT_NE(0, done) << "the second request came back at once";
+        const std::vector<HWND> sheets = sheet::OpenSheets();
+        EXPECT_EQ(1u, sheets.size());
+        // Close whatever a faulty second request opened, innermost first, so the test ends.
+        for (HWND other : sheets)
+            if (other != sheet) sheet::PressCancel(other);
+    });
+    EXPECT_TRUE(sheet::WithSheet([&] { SendMessageA(requester, WM_APP, 0, 0); }, [](HWND) {}))
+        << "the next request after closing opens it";
+    DestroyWindow(requester);
+}
+
+}  // namespace
