@@ -1,6 +1,6 @@
-// The properties sheet through the real in_txt.dll in the player host, driven as a user drives it:
-// what it shows of the stored settings, the rate preview on the running voice, what OK stores and
-// Cancel leaves, and the voice tokens it borrows from the engine.
+// The properties sheet's two pages through the real in_txt.dll in the player host, driven as a user
+// drives them: what they show of the stored settings, the rate preview on the running voice, what
+// OK stores and Cancel leaves, and the voice tokens the Voice page borrows from the engine.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
@@ -366,6 +366,39 @@ TEST_F(SettingsSheet, WorksWithoutAVoiceObject) {
     });
     EXPECT_TRUE(RateCalls().empty());
     EXPECT_EQ(4, Reopened().slider);
+}
+
+TEST_F(SettingsSheet, OkStoresTheHotKeyPageAlsoFromTheVoiceTab) {
+    Start();
+    OpenSheet([&](HWND sheet) {
+        EXPECT_EQ(sheet, GetForegroundWindow()) << "the sheet comes to the front";
+        // The Voice tab stays in front: the Hot Key page takes part in OK all the same.
+        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, 1008));
+        sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, 1009), 0x441);
+        sheet::PressOk(sheet);
+    });
+    const PageState again = Reopened();
+    EXPECT_FALSE(again.useHotKey);
+    EXPECT_EQ(0x441, again.hotKey);
+    const std::string ini = IniAfterQuit();
+    EXPECT_EQ("0", IniValue(ini, "UseHotKey"));
+    EXPECT_EQ("1089", IniValue(ini, "HotKey"));
+}
+
+TEST_F(SettingsSheet, ClearedHotKeyStoresZero) {
+    Start("[in_txt]\r\nUseHotKey=0\r\nHotKey=1089\r\n");
+    OpenSheet([&](HWND sheet) {
+        sheet::ShowTab(sheet, HOT_KEY_PAGE);
+        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, 1008));
+        sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, 1009), 0);
+        sheet::PressOk(sheet);
+    });
+    const PageState again = Reopened();
+    EXPECT_TRUE(again.useHotKey);
+    EXPECT_EQ(0, again.hotKey);
+    const std::string ini = IniAfterQuit();
+    EXPECT_EQ("1", IniValue(ini, "UseHotKey"));
+    EXPECT_EQ("0", IniValue(ini, "HotKey"));
 }
 
 // A window of the player's thread that asks for the sheet when told to, as a second Config or the
