@@ -20,8 +20,7 @@ test: build
 	bash scripts/with-wine.sh $(BUILD) ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 demo: build
-	@echo "Built the plug-in: $(BUILD)/bin/in_txt.dll"
-	@echo "Copy it into the player's Plugins folder to install it."
+	bash scripts/with-wine.sh $(BUILD) bash scripts/demo.sh $(BUILD)
 
 # The setup program alone (make build makes it too): $(BUILD)/bin/in_txt-setup.exe, run with /S for a
 # silent install and /D=<player folder> to choose the folder.
