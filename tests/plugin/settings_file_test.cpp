@@ -1,5 +1,5 @@
-// plugin.ini through the real in_txt.dll in the player host: read at Init, written at Quit, in the
-// Plugins folder the DLL was loaded from, used by Play in between.
+// plugin.ini through the real in_txt.dll in the player host: found beside the DLL, read at Init,
+// used by Play, written at Quit.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -14,15 +14,6 @@
 
 namespace {
 
-const char DEFAULTS_AS_CREATED[] =
-    "[in_txt]\r\n"
-    "SampleRateMode=8\r\n"
-    "BitsPerSampleMode=1\r\n"
-    "NumChannelsMode=0\r\n"
-    "Rate=0\r\n"
-    "UseHotKey=1\r\n"
-    "HotKey=851\r\n";
-
 class PluginSettingsFile : public ::testing::Test {
 protected:
     void Start(const std::string& ini) {
@@ -34,7 +25,6 @@ protected:
         options.output.drain = host::DrainMode::Instant;
         host_ = std::make_unique<host::PluginHost>(options);
         ASSERT_TRUE(host_->Load()) << host_->Error();
-        ASSERT_FALSE(host::FileExists(host_->IniPath()) && ini.empty());
         host_->Init();
     }
     void TearDown() override {
@@ -42,19 +32,18 @@ protected:
         if (!folder_.empty()) host::RemoveFolderTree(folder_);
     }
 
-    // Plays a short text to its end and returns the output's Open arguments: rate, channels, bits.
-    std::string PlayAndReportFormat() {
-        if (folder_.empty()) folder_ = host::CreateUniqueTempFolder("in_txt_settings_");
+    // Plays a short text to its end; the output's Open arguments as "rate, channels, bits".
+    std::string PlayedFormat() {
+        folder_ = host::CreateUniqueTempFolder("in_txt_settings_");
         const std::string file = folder_ + "\\short.txt";
         EXPECT_TRUE(host::WriteWholeFile(file, "Hi."));
         EXPECT_EQ(0, host_->Play(file));
         EXPECT_TRUE(host_->WaitForEndOfFile(10000));
         host_->Stop();
-        auto opens = host::LoggedCalls(host::Call::Open);
+        const auto opens = host::LoggedCalls(host::Call::Open);
         if (opens.empty()) return "(not opened)";
-        const host::HostCall& open = opens.back();
-        return std::to_string(open.args[0]) + " Hz, " + std::to_string(open.args[1]) + " ch, " +
-               std::to_string(open.args[2]) + " bit";
+        return std::to_string(opens.back().args[0]) + ", " + std::to_string(opens.back().args[1]) + ", " +
+               std::to_string(opens.back().args[2]);
     }
 
     std::unique_ptr<host::PluginHost> host_;
@@ -63,50 +52,40 @@ protected:
 
 }  // namespace
 
-TEST_F(PluginSettingsFile, RunWithoutFileCreatesItWithTheDefaultsInOrder) {
+TEST_F(PluginSettingsFile, RunWithoutFileCreatesItBesideTheDllWithTheDefaultsInOrder) {
     host::MessageBoxWatcher boxes;
     Start("");
-    EXPECT_EQ("48000 Hz, 1 ch, 16 bit", PlayAndReportFormat());
-    EXPECT_EQ("", host_->ReadIni()) << "nothing is written before Quit";
+    EXPECT_EQ("48000, 1, 16", PlayedFormat());
+    EXPECT_FALSE(host::FileExists(host_->IniPath())) << "nothing is written before Quit";
     host_->Quit();
-    EXPECT_EQ(DEFAULTS_AS_CREATED, host_->ReadIni());
     EXPECT_EQ(host_->PluginFolder() + "\\plugin.ini", host_->IniPath());
+    EXPECT_EQ("[in_txt]\r\nSampleRateMode=8\r\nBitsPerSampleMode=1\r\nNumChannelsMode=0\r\nRate=0\r\n"
+              "UseHotKey=1\r\nHotKey=851\r\n",
+              host_->ReadIni());
     EXPECT_EQ(0u, boxes.Count());
 }
 
 TEST_F(PluginSettingsFile, StoredValuesAreUsedAndWrittenBackWithTheOtherSectionsKept) {
-    const std::string before =
-        "[Winamp]\r\noutname=out_ds.dll\r\n"
-        "[in_txt]\r\nSampleRateMode=0\r\nBitsPerSampleMode=0\r\nNumChannelsMode=1\r\nRate=-7\r\n"
-        "UseHotKey=5\r\nHotKey=70000\r\n"
-        "[in_mp3]\r\nHotKey=12\r\n";
-    Start(before);
-    EXPECT_EQ("8000 Hz, 2 ch, 8 bit", PlayAndReportFormat());
+    const std::wstring voice = engine::DefaultVoices().at(1).id;
+    const std::string voiceId(voice.begin(), voice.end());
+    Start("[Winamp]\r\noutname=out_ds.dll\r\n"
+          "[in_txt]\r\nSampleRateMode=0\r\nBitsPerSampleMode=0\r\nNumChannelsMode=1\r\nRate=-7\r\n"
+          "VoiceID=" + voiceId + "\r\nUseHotKey=5\r\nHotKey=70000\r\n"
+          "[in_mp3]\r\nHotKey=12\r\n");
+    EXPECT_EQ("8000, 2, 8", PlayedFormat());
+    EXPECT_EQ(voice, engine::CurrentVoiceId());
+    EXPECT_EQ(-7, engine::CurrentRate());
     host_->Quit();
     EXPECT_EQ("[Winamp]\r\noutname=out_ds.dll\r\n"
               "[in_txt]\r\nSampleRateMode=0\r\nBitsPerSampleMode=0\r\nNumChannelsMode=1\r\nRate=-7\r\n"
-              "UseHotKey=1\r\nHotKey=4464\r\n"
+              "VoiceID=" + voiceId + "\r\nUseHotKey=1\r\nHotKey=4464\r\n"
               "[in_mp3]\r\nHotKey=12\r\n",
               host_->ReadIni());
 }
 
-TEST_F(PluginSettingsFile, HandEditedModesOutOfRangePlayWithTheDefaultFormat) {
-    Start("[in_txt]\r\nSampleRateMode=12\r\nBitsPerSampleMode=7\r\nNumChannelsMode=-3\r\nRate=40\r\n");
-    EXPECT_EQ("48000 Hz, 1 ch, 16 bit", PlayAndReportFormat());
-    host_->Quit();
-    EXPECT_EQ("[in_txt]\r\nSampleRateMode=8\r\nBitsPerSampleMode=1\r\nNumChannelsMode=0\r\nRate=10\r\n"
-              "UseHotKey=1\r\nHotKey=851\r\n",
-              host_->ReadIni());
-}
-
-TEST_F(PluginSettingsFile, StoredVoiceIsChosenAndItsIdWrittenBackUnchanged) {
-    const std::wstring wideId = engine::DefaultVoices().at(1).id;
-    const std::string id(wideId.begin(), wideId.end());
-    Start("[in_txt]\r\nVoiceID=" + id + "\r\nHotKey=851\r\n");
-    PlayAndReportFormat();
-    EXPECT_EQ(wideId, engine::CurrentVoiceId());
-    host_->Quit();
-    EXPECT_NE(std::string::npos, host_->ReadIni().find("\r\nVoiceID=" + id + "\r\n")) << host_->ReadIni();
+TEST_F(PluginSettingsFile, HandEditedModesOutOfRangePlayInTheDefaultFormat) {
+    Start("[in_txt]\r\nSampleRateMode=12\r\nBitsPerSampleMode=7\r\nNumChannelsMode=-3\r\n");
+    EXPECT_EQ("48000, 1, 16", PlayedFormat());
 }
 
 TEST_F(PluginSettingsFile, StartUpStoppedBeforeLoadingWritesNothing) {
