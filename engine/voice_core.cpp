@@ -101,11 +101,11 @@ public:
             ProduceUntil(bytes);
             if (bytes > carry_.size()) bytes = carry_.size();
             if (bytes == 0) break;
-            Clock::time_point started = Clock::now();
+            if (block == 0) paceOrigin_ = Clock::now();
             if (!WriteBlock(bytes)) return Conclude({}, false);
             carry_.erase(carry_.begin(), carry_.begin() + bytes);
             if (!Deliver(DueEvents(written_), block == 0)) return Conclude({}, false);
-            if (!Pace(started, bytes)) return Conclude({}, false);
+            if (!Pace()) return Conclude({}, false);
         }
         NoteClosingBookmarks();
         std::vector<SPEVENT> last = DueEvents(ULLONG_MAX);
@@ -218,14 +218,15 @@ private:
         return SUCCEEDED(result) && !Stopping();
     }
 
-    // In real time, a block takes as long as its audio lasts.
-    bool Pace(Clock::time_point started, size_t bytes) {
+    // In real time, the audio written so far is due no earlier than it takes to play from the
+    // first block on; measuring from there keeps coarse timers from adding up.
+    bool Pace() {
         if (SynthesisSpeed() != Speed::RealTime) return true;
         const PcmFormat& format = stream_.format;
-        auto duration = std::chrono::microseconds(static_cast<long long>(bytes / format.BlockAlign()) * 1000000 /
-                                                  format.samplesPerSec);
+        auto played = std::chrono::microseconds(static_cast<long long>(written_ / format.BlockAlign()) * 1000000 /
+                                                format.samplesPerSec);
         Lock lock(core_.lock);
-        core_.changed.wait_until(lock, started + duration, [&] { return Stopping(); });
+        core_.changed.wait_until(lock, paceOrigin_ + played, [&] { return Stopping(); });
         return !Stopping();
     }
 
@@ -250,11 +251,13 @@ private:
                 events.insert(events.end() - 1, held.begin(), held.end());  // before this stream's end
                 QueueEventsLocked(core_, events, dropped, sink);
             }
-            core_.currentStream = 0;
-            core_.currentPurged = false;
-            core_.changed.notify_all();
         }
         NotifyAndRelease(sink, dropped);
+        // Idle only now, so whoever waits for the voice to be done also finds the sink told.
+        std::lock_guard<std::mutex> guard(core_.lock);
+        core_.currentStream = 0;
+        core_.currentPurged = false;
+        core_.changed.notify_all();
     }
 
     VoiceCore& core_;
@@ -268,6 +271,7 @@ private:
     bool textLeft_ = true;
     ULONGLONG produced_ = 0;
     ULONGLONG written_ = 0;
+    Clock::time_point paceOrigin_;
 };
 
 std::unique_ptr<SpeechStream> TakeNextStream(VoiceCore& core) {

@@ -194,6 +194,20 @@ TEST_F(EngineSpeechTest, ARateChangeDuringSpeechAppliesToTheCharactersStillToCom
     EXPECT_EQ(10, engine::CurrentRate());
 }
 
+TEST_F(EngineSpeechTest, InRealTimeTheAudioIsDeliveredNoFasterThanItPlays) {
+    engine::SetSynthesisSpeed(engine::Speed::RealTime);
+    engine::SetBlockSizes({640});
+    RecordingStream output(8000, 16, 1);
+    WiredVoice wired;
+    ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
+    DWORD started = GetTickCount();
+    SpeakFile(wired.voice.Get(), std::string(25, 'r'));
+    DWORD elapsed = GetTickCount() - started;
+    const DWORD audioMilliseconds = 25 * engine::FramesPerCharacter(0) * 1000 / 8000;
+    EXPECT_EQ(25u * engine::FramesPerCharacter(0) * 2, output.Bytes().size());
+    EXPECT_GE(elapsed + 20, audioMilliseconds);  // the tick count is coarse
+}
+
 TEST_F(EngineSpeechTest, OnlyPcmWaveFormatsAreAcceptedAsOutput) {
     WiredVoice wired;
     RecordingStream output(8000, 8, 2);
