@@ -7,6 +7,16 @@
 // becomes FramesPerCharacter(rate) frames of ToneSample values, in the output's PCM format.
 // Synthesis runs on one engine thread per voice, which calls the output's Write in blocks
 // (see SetBlockSizes) and queues events after the audio they belong to was written.
+//
+// Events of one stream, in order, each with the stream number and its byte offset in the audio:
+//   SPEI_START_INPUT_STREAM; SPEI_VOICE_CHANGE (lParam a token); two SPEI_TTS_PRIVATE, one with
+//   task memory (SPET_LPARAM_IS_POINTER) and one with an object (SPET_LPARAM_IS_OBJECT); then,
+//   after the Write that holds their first sound, SPEI_WORD_BOUNDARY (wParam length, lParam
+//   position in the spoken text) and SPEI_TTS_BOOKMARK (lParam the mark as a task-memory
+//   string, wParam its leading number); SPEI_END_INPUT_STREAM last, after the last Write.
+// A purged stream still gets its SPEI_END_INPUT_STREAM (offset: the bytes written so far); a
+// queued stream that never started gets SPEI_START_INPUT_STREAM and SPEI_END_INPUT_STREAM.
+// The voice answers WaitUntilDone only after the sink has been told of the last events.
 #pragma once
 
 #include <windows.h>
@@ -117,7 +127,7 @@ struct RefCounts {
 };
 RefCounts Counts(ObjectKind kind);
 
-// Task-memory event payloads (strings and pointers) handed out in queued events, and how
+// Task-memory event payloads (strings and pointers) that GetEvents handed out, and how
 // many of them were freed with CoTaskMemFree. Frees are seen only when the process's malloc
 // spy could be registered (TaskMemoryWatched).
 struct PayloadFrees {
@@ -127,9 +137,14 @@ struct PayloadFrees {
 PayloadFrees TaskMemoryPayloads();
 bool TaskMemoryWatched();
 
-// The calls made on the engine's objects, in order, e.g. L"SetRate(-5)",
-// L"Speak(C:\\a.txt, 21) -> 2", L"Speak(NULL, 2)", L"SetVoice(<token id>)". A failed call
-// ends in L" = 0x80004005" (its HRESULT). GetEvents, AddRef and Release are not logged.
+// The calls made on the engine's objects, in order. Voice calls go by their names:
+// L"SetRate(-5)", L"Speak(C:\\a.txt, 21) -> 2", L"Speak(NULL, 2)", L"SetVoice(<token id>)",
+// L"SetOutput(PCM 44100 Hz 16 bit 2 ch)", L"SetInterest(0x24000FFFE, 0x24000FFFE)",
+// L"Resume()", L"WaitUntilDone(0)"; the others are prefixed: L"CreateVoice",
+// L"CreateTranslator", L"CreateCategory", L"Translator.InitWin32Event(event, 0)",
+// L"Category.SetId(<id>, 0)", L"Category.EnumTokens(NULL, NULL)", L"Enum.Next(1)",
+// L"Token.GetId() -> <id>", L"Token.GetStringValue(409)". A result other than S_OK is appended
+// as L" = 0x80004005". GetEvents, Notify, AddRef and Release are not logged.
 std::vector<std::wstring> CallLog();
 
 // Every byte the engine handed to the output's Write for one stream, or for all streams in
@@ -145,8 +160,9 @@ std::wstring CurrentVoiceId();
 // Waits until no voice has anything left to speak; false on time-out.
 bool WaitUntilIdle(DWORD timeoutMilliseconds);
 
-// Back to the start-up state: default voices, no failures, fast synthesis, default block
-// sizes and watchdog, logs and counters emptied. Objects that are alive stay as they are.
+// Back to the start-up state: default voices, no failures and call counts, fast synthesis,
+// default block sizes and watchdog, logs, PCM records and counters emptied. Objects that are
+// alive stay as they are, and so do their `live` counts.
 void Reset();
 
 // ---- Predicting what the tone voice produces -------------------------------------------

@@ -1,6 +1,7 @@
 #include "engine/engine_state.h"
 
 #include <cstdio>
+#include <cwchar>
 #include <map>
 #include <mutex>
 #include <set>

@@ -8,6 +8,7 @@
 #include "engine/voice_core.h"
 
 #include <cstring>
+#include <cwchar>
 
 namespace engine {
 namespace {
