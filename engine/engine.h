@@ -148,7 +148,8 @@ bool TaskMemoryWatched();
 std::vector<std::wstring> CallLog();
 
 // Every byte the engine handed to the output's Write for one stream, or for all streams in
-// order, and the sizes of those Write calls.
+// the order they were first written, and the sizes of those Write calls. Stream numbers are
+// counted per voice, so with several voices alive their records share numbers.
 std::vector<unsigned char> DeliveredPcm(ULONG streamNumber);
 std::vector<unsigned char> DeliveredPcm();
 std::vector<ULONG> WriteSizes(ULONG streamNumber);
