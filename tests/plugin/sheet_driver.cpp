@@ -16,10 +16,14 @@ BOOL CALLBACK CollectOwnSheet(HWND window, LPARAM param) {
     DWORD process = 0;
     GetWindowThreadProcessId(window, &process);
     if (process != GetCurrentProcessId()) return TRUE;
-    char className[16] = {}, caption[64] = {};
+    char className[16] = {};
     GetClassNameA(window, className, sizeof className);
-    GetWindowTextA(window, caption, sizeof caption);
-    if (lstrcmpA(className, "#32770") == 0 && lstrcmpA(caption, SHEET_CAPTION) == 0)
+    // GetWindowText would send WM_GETTEXT to the player's thread, which may be waiting for this one.
+    wchar_t caption[64] = {};
+    InternalGetWindowText(window, caption, 64);
+    char narrowCaption[64] = {};
+    WideCharToMultiByte(CP_ACP, 0, caption, -1, narrowCaption, sizeof narrowCaption, nullptr, nullptr);
+    if (lstrcmpA(className, "#32770") == 0 && lstrcmpA(narrowCaption, SHEET_CAPTION) == 0)
         reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
     return TRUE;
 }
