@@ -76,7 +76,9 @@ TEST_P(ErrorSites, FailureIsReportedOnceWithItsSite) {
     // The plug-in still stops and shuts down cleanly.
     engine::ClearFailures();
     host_->Module()->Stop();
-    if (c.phase != Phase::Init) EXPECT_EQ(1u, host::CountCalls(host::Call::Close));
+    if (c.phase != Phase::Init) {
+        EXPECT_EQ(1u, host::CountCalls(host::Call::Close));
+    }
     host_->Quit();
     host_->Unload();
     EXPECT_EQ(1u, boxes.Count());

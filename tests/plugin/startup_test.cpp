@@ -1,0 +1,158 @@
+// Start-up and shut-down of the whole plug-in: what is left when start-up stops early, how long Quit
+// takes in each state of the event thread, and bringing the plug-in up and down twice in one process.
+#include "playback_fixture.h"
+
+#include <tlhelp32.h>
+
+#include <chrono>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long long MsSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+int ThreadsOfThisProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+// A top-level window of this process with the caption; other test programs may run beside this one.
+HWND FindOwnWindow(const char* caption) {
+    struct Search {
+        const char* caption;
+        HWND found;
+    } search = {caption, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM data) -> BOOL CALLBACK {
+            auto* s = reinterpret_cast<Search*>(data);
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            char text[64] = {};
+            GetWindowTextA(window, text, sizeof text);
+            if (process != GetCurrentProcessId() || lstrcmpA(text, s->caption) != 0) return TRUE;
+            s->found = window;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+class StartUp : public PlaybackTest {};
+
+TEST_F(StartUp, WithoutASpeechEngineOnlyTheVoiceIsMissing) {
+    LoadPlugin();
+    engine::InjectFailure(engine::Op::CreateVoice, 1, REGDB_E_CLASSNOTREG);
+    host::MessageBoxWatcher boxes;
+    host_->Init();
+    ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+    EXPECT_EQ("Failed to initialize Microsoft Text-to-Speech engine version 5.0", boxes.Seen()[0].text);
+
+    EXPECT_EQ(-1, host_->Module()->Play(const_cast<char*>(MakeFile("a.txt", "Hello.").c_str())));
+    host_->Module()->Stop();
+    EXPECT_EQ(0u, host::CountCalls(host::Call::Close));
+    // The info window was created all the same: InfoBox shows it.
+    host_->Module()->InfoBox(const_cast<char*>(MakeFile("b.txt", "Shown.").c_str()), host_->MainWindow());
+    EXPECT_NE(nullptr, FindOwnWindow("Text info"));
+
+    auto start = Clock::now();
+    host_->Quit();
+    EXPECT_LT(MsSince(start), 250);
+    EXPECT_EQ(nullptr, FindOwnWindow("Text info"));
+    host_->PumpMessages(100);
+    EXPECT_EQ(1u, boxes.Count());
+    EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Translator).addRefs);
+}
+
+TEST_F(StartUp, TranslatorFailureLeavesTheVoiceButNoPlayback) {
+    LoadPlugin();
+    engine::InjectFailure(engine::Op::CreateTranslator, 1, E_FAIL);
+    host::MessageBoxWatcher boxes;
+    host_->Init();
+    ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+    EXPECT_EQ(1, engine::Counts(engine::ObjectKind::Voice).live);
+    EXPECT_EQ(-1, host_->Play(MakeFile("a.txt", "Hello.")));
+    host_->Quit();
+    EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Voice).live);
+    EXPECT_EQ(1u, boxes.Count());
+    // Start-up stopped before the settings were loaded: nothing is written at shut-down.
+    EXPECT_EQ("", host_->ReadIni());
+}
+
+TEST_F(StartUp, QuitEndsAnIdleEventThreadAtOnce) {
+    LoadAndInit();
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", "Hello.")));
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    host_->Stop();
+    int threadsBefore = ThreadsOfThisProcess();
+    auto start = Clock::now();
+    host_->Quit();
+    EXPECT_LT(MsSince(start), 250);
+    EXPECT_LT(ThreadsOfThisProcess(), threadsBefore);
+}
+
+TEST_F(StartUp, QuitGivesUpOnAnEventThreadWaitingForTheOutput) {
+    host::HostOptions options = DefaultOptions();
+    options.output.drain = host::DrainMode::Stalled;  // the device never plays anything
+    LoadAndInit(options);
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", "Hello there.")));
+    ASSERT_TRUE(engine::WaitUntilIdle(10000));
+    // The event thread now polls IsPlaying for ever.
+    ASSERT_TRUE(host_->PumpUntil([] { return host::CountCalls(host::Call::IsPlaying) > 3; }, 5000));
+
+    auto start = Clock::now();
+    host_->Module()->Quit();  // the player quits without stopping first
+    long long took = MsSince(start);
+    EXPECT_GE(took, 290);
+    EXPECT_LT(took, 2000);
+
+    // After Quit no thread of the plug-in calls the output any more.
+    size_t polls = host::CountCalls(host::Call::IsPlaying);
+    Sleep(200);
+    EXPECT_EQ(polls, host::CountCalls(host::Call::IsPlaying));
+    EXPECT_EQ(0, host_->EndOfFileCount());
+    EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Voice).live);
+}
+
+// The player unloading and loading the plug-in again in one process.
+TEST(StartUpTwice, InitAndQuitTwiceWorkAndLeakNothing) {
+    std::string folder = host::CreateUniqueTempFolder("in_txt_twice_");
+    std::string file = folder + "\\a.txt";
+    ASSERT_TRUE(host::WriteWholeFile(file, "Twice spoken."));
+    int threadsAfterFirst = 0;
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        engine::Reset();
+        {
+            host::HostOptions options = PlaybackTest::DefaultOptions();
+            host::PluginHost host(options);
+            ASSERT_TRUE(host.Load()) << host.Error();
+            host.Init();
+            ASSERT_EQ(0, host.Play(file));
+            ASSERT_TRUE(host.WaitForEndOfFile(20000));
+            host.Stop();
+            host.Quit();
+            host.Unload();
+        }
+        for (engine::ObjectKind kind : {engine::ObjectKind::Voice, engine::ObjectKind::Translator,
+                                        engine::ObjectKind::Category, engine::ObjectKind::Token}) {
+            EXPECT_EQ(0, engine::Counts(kind).live) << static_cast<int>(kind);
+        }
+        Sleep(100);
+        if (round == 0)
+            threadsAfterFirst = ThreadsOfThisProcess();
+        else
+            EXPECT_LE(ThreadsOfThisProcess(), threadsAfterFirst);
+    }
+    host::RemoveFolderTree(folder);
+}
+
+}  // namespace
