@@ -79,9 +79,10 @@ void MessageBoxWatcher::Watch() {
     }
 }
 
-// A message box has the static text control; a property sheet or another dialog does not.
+// A message box has the static text control; a property sheet or another dialog does not. Only
+// a visible box counts: while it is being made or taken down its caption and text are not there.
 bool MessageBoxWatcher::Wanted(HWND box, std::string& caption) const {
-    if (!GetDlgItem(box, MESSAGE_TEXT_ID)) return false;
+    if (!IsWindowVisible(box) || !GetDlgItem(box, MESSAGE_TEXT_ID)) return false;
     caption = WindowText(box);
     return captions_.empty() || std::find(captions_.begin(), captions_.end(), caption) != captions_.end();
 }
@@ -89,14 +90,15 @@ bool MessageBoxWatcher::Wanted(HWND box, std::string& caption) const {
 void MessageBoxWatcher::Handle(HWND box) {
     std::string caption;
     if (!Wanted(box, caption)) return;
+    const SeenBox seen{caption, MessageBoxText(box)};
     std::function<void(const SeenBox&)> callback;
-    SeenBox seen{caption, MessageBoxText(box)};
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        // Boxes that are gone no longer count; a box stays "handled" until it has closed.
+        // A box stays "handled" until it is gone, so it is recorded once however long it closes.
         handled_.erase(std::remove_if(handled_.begin(), handled_.end(), [](HWND h) { return !IsWindow(h); }),
                        handled_.end());
         if (std::find(handled_.begin(), handled_.end(), box) != handled_.end()) return;
+        if (!IsWindow(box)) return;  // went away while it was read: what was read may be empty
         handled_.push_back(box);
         seen_.push_back(seen);
         callback = callback_;

@@ -159,12 +159,23 @@ int RunTxtPlay(const std::string& arguments, std::string& printed) {
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
         return -1001;
     ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
-    writer.Close();  // the child holds the only write end now, so the read ends when it exits
+    writer.Close();
 
-    char buffer[1024];
-    DWORD read = 0;
-    while (ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0) printed.append(buffer, read);
-    if (WaitForSingleObject(process.hProcess, 60000) != WAIT_OBJECT_0) return -1002;
+    // Reads until the program has ended and its output is drained. The pipe itself may never report
+    // its end: a process Wine starts for the child's first window inherits the write end.
+    const DWORD start = GetTickCount();
+    for (;;) {
+        const bool exited = WaitForSingleObject(process.hProcess, 10) == WAIT_OBJECT_0;
+        DWORD available = 0;
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0) {
+            char buffer[1024];
+            DWORD read = 0;
+            if (!ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) || read == 0) break;
+            printed.append(buffer, read);
+        }
+        if (exited) break;
+        if (GetTickCount() - start > 60000) return -1002;
+    }
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
     return static_cast<int>(exitCode);
