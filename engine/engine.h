@@ -36,6 +36,15 @@ HRESULT RegisterClasses();
 // Revokes what RegisterClasses registered on the calling thread; harmless when nothing is.
 void RevokeClasses();
 
+// The class factory of the voice, the notify translator or the token category, for a
+// DllGetClassObject; CLASS_E_CLASSNOTAVAILABLE for any other class id.
+HRESULT GetClassObject(REFCLSID classId, REFIID iid, void** object);
+
+// The three class ids, as registered by RegisterClasses and served by GetClassObject.
+extern const CLSID VoiceClassId;
+extern const CLSID TranslatorClassId;
+extern const CLSID CategoryClassId;
+
 // ---- Installed voices -------------------------------------------------------------------
 
 // One installed voice: its token id and its string values. A value name is a language
@@ -51,6 +60,18 @@ extern const wchar_t VoicesCategoryId[];
 // The three voices installed by default (ids ending in TxtTone1..3). TxtTone1 and TxtTone2
 // have a "409" and a default value; TxtTone3 has only a default value.
 std::vector<VoiceInfo> DefaultVoices();
+
+// The espeak-ng voice: real speech by espeak-ng run on the Linux side of Wine (American English;
+// the rate sets the speed; markup's rate, volume, emphasis, spelling and silences are kept). It is
+// not among the default voices: it exists only where espeak-ng can be run, which a process learns
+// once from EspeakAvailable (false on Windows). Values "409" and default.
+extern const wchar_t EspeakVoiceId[];
+VoiceInfo EspeakVoice();
+bool EspeakAvailable();
+
+// Puts the espeak-ng voice first among the installed voices, so a new voice speaks with it unless
+// told otherwise; false, changing nothing, where espeak-ng cannot be run. Reset undoes it.
+bool OfferEspeakVoice();
 
 // Replaces the installed voices; enumerators made afterwards list these.
 void SetInstalledVoices(std::vector<VoiceInfo> voices);

@@ -14,11 +14,11 @@ namespace engine {
 
 const GUID WaveFormatExId = {0xC31ADBAE, 0x527F, 0x4FF5, {0xA2, 0x30, 0xF6, 0x2B, 0xB6, 0x1F, 0xF7, 0x0C}};
 
-namespace {
-
 const CLSID VoiceClassId = {0x96749377, 0x3391, 0x11D2, {0x9E, 0xE3, 0x00, 0xC0, 0x4F, 0x79, 0x73, 0x96}};
 const CLSID TranslatorClassId = {0xE2AE5372, 0x5D40, 0x11D2, {0x96, 0x0E, 0x00, 0xC0, 0x4F, 0x8E, 0xE6, 0x28}};
 const CLSID CategoryClassId = {0xA910187F, 0x0C7A, 0x45AC, {0x92, 0xCC, 0x59, 0xED, 0xAF, 0xB7, 0x7B, 0x53}};
+
+namespace {
 
 using Creator = HRESULT (*)(REFIID, void**);
 
@@ -86,6 +86,17 @@ HRESULT RegisterClasses() {
     if (SUCCEEDED(result)) result = RegisterOne(CategoryClassId, CategoryFactory);
     if (FAILED(result)) RevokeClasses();
     return result;
+}
+
+HRESULT GetClassObject(REFCLSID classId, REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    ClassFactory* factory = IsEqualCLSID(classId, VoiceClassId)        ? &VoiceFactory
+                            : IsEqualCLSID(classId, TranslatorClassId) ? &TranslatorFactory
+                            : IsEqualCLSID(classId, CategoryClassId)   ? &CategoryFactory
+                                                                       : nullptr;
+    if (!factory) return CLASS_E_CLASSNOTAVAILABLE;
+    return factory->QueryInterface(iid, object);
 }
 
 void RevokeClasses() {

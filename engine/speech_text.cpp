@@ -2,6 +2,7 @@
 
 #include "engine/engine.h"
 
+#include <cwchar>
 #include <cwctype>
 
 namespace engine {
@@ -51,16 +52,6 @@ size_t DecodeEntity(const std::wstring& in, size_t at, std::wstring& out) {
     return 0;
 }
 
-std::wstring DecodeEntities(const std::wstring& in) {
-    std::wstring out;
-    for (size_t i = 0; i < in.size();) {
-        size_t used = in[i] == L'&' ? DecodeEntity(in, i, out) : 0;
-        if (used == 0) out += in[i++];
-        else i += used;
-    }
-    return out;
-}
-
 std::wstring Lowered(std::wstring s) {
     for (auto& c : s) c = static_cast<wchar_t>(std::towlower(c));
     return s;
@@ -85,12 +76,145 @@ bool AttributeValue(const std::wstring& tag, const std::wstring& name, std::wstr
     return false;
 }
 
-bool IsBookmarkTag(const std::wstring& tag) {
-    std::wstring lowered = Lowered(tag);
-    const std::wstring keyword = L"bookmark";
-    return lowered.compare(0, keyword.size(), keyword) == 0 &&
-           (lowered.size() == keyword.size() || IsBlank(lowered[keyword.size()]) || lowered[keyword.size()] == L'/');
+// The tag's name in lower case, without the slash of a closing tag.
+std::wstring TagName(const std::wstring& tag) {
+    size_t start = !tag.empty() && tag[0] == L'/' ? 1 : 0;
+    size_t end = start;
+    while (end < tag.size() && !IsBlank(tag[end]) && tag[end] != L'/') ++end;
+    return Lowered(tag.substr(start, end - start));
 }
+
+bool IntegerAttribute(const std::wstring& tag, const std::wstring& name, long& value) {
+    std::wstring text;
+    if (!AttributeValue(tag, name, text)) return false;
+    wchar_t* end = nullptr;
+    value = std::wcstol(text.c_str(), &end, 10);
+    return end != text.c_str();
+}
+
+bool operator==(const Prosody& a, const Prosody& b) {
+    return a.rate == b.rate && a.absoluteRate == b.absoluteRate && a.volume == b.volume &&
+           a.emphasis == b.emphasis && a.spell == b.spell;
+}
+
+// What a <rate>, <volume>, <emph> or <spell> tag does to the prosody; false for other tags.
+bool ApplyProsodyTag(const std::wstring& name, const std::wstring& tag, Prosody& prosody) {
+    long value = 0;
+    if (name == L"rate") {
+        if (IntegerAttribute(tag, L"absspeed", value)) {
+            prosody.rate = value;
+            prosody.absoluteRate = true;
+        } else if (IntegerAttribute(tag, L"speed", value)) {
+            prosody.rate += value;
+        }
+        return true;
+    }
+    if (name == L"volume") {
+        if (IntegerAttribute(tag, L"level", value)) {
+            value = value < 0 ? 0 : value > 100 ? 100 : value;
+            prosody.volume = static_cast<unsigned>(prosody.volume * value / 100);
+        }
+        return true;
+    }
+    if (name == L"emph") return prosody.emphasis = true;
+    if (name == L"spell") return prosody.spell = true;
+    return false;
+}
+
+// Builds a SpeechText from markup, one tag at a time.
+class MarkupReader {
+public:
+    SpeechText Read(const std::wstring& markup) {
+        for (size_t i = 0; i < markup.size();) {
+            if (markup[i] != L'<') {
+                pendingText_ += markup[i++];
+                continue;
+            }
+            FlushText();
+            size_t end = SkipSpecial(markup, i);
+            if (end == 0) {
+                size_t close = markup.find(L'>', i);
+                if (close == std::wstring::npos) break;  // an unterminated tag swallows the rest
+                Tag(markup.substr(i + 1, close - i - 1));
+                end = close + 1;
+            }
+            i = end;
+        }
+        FlushText();
+        result_.markup = true;
+        return std::move(result_);
+    }
+
+private:
+    // Past a comment or processing instruction starting at `at`; 0 when none starts there.
+    static size_t SkipSpecial(const std::wstring& markup, size_t at) {
+        static const struct { const wchar_t* open; const wchar_t* close; } kinds[] = {{L"<!--", L"-->"},
+                                                                                     {L"<?", L"?>"}};
+        for (const auto& kind : kinds) {
+            if (markup.compare(at, wcslen(kind.open), kind.open) != 0) continue;
+            size_t close = markup.find(kind.close, at + wcslen(kind.open));
+            return close == std::wstring::npos ? markup.size() : close + wcslen(kind.close);
+        }
+        return 0;
+    }
+
+    void FlushText() {
+        result_.text += DecodeEntities(pendingText_);
+        pendingText_.clear();
+    }
+
+    ULONG Position() const { return static_cast<ULONG>(result_.text.size()); }
+
+    void Tag(const std::wstring& tag) {
+        const std::wstring name = TagName(tag);
+        const bool closing = !tag.empty() && tag[0] == L'/';
+        const bool empty = !tag.empty() && tag.back() == L'/';
+        std::wstring text;
+        long value = 0;
+        if (closing) {
+            Close(name);
+        } else if (name == L"bookmark" && AttributeValue(tag, L"mark", text)) {
+            result_.bookmarks.push_back({Position(), text});
+        } else if (name == L"silence" && IntegerAttribute(tag, L"msec", value) && value > 0) {
+            result_.silences.push_back({Position(), static_cast<ULONG>(value)});
+        } else {
+            Prosody changed = current_;
+            if (!ApplyProsodyTag(name, tag, changed)) return;
+            if (!empty) open_.push_back({name, current_});  // its end brings back what was before
+            SetProsody(changed);
+        }
+    }
+
+    void Close(const std::wstring& name) {
+        for (size_t i = open_.size(); i-- > 0;) {
+            if (open_[i].name != name) continue;
+            Prosody restored = open_[i].before;
+            open_.resize(i);
+            SetProsody(restored);
+            return;
+        }
+    }
+
+    void SetProsody(const Prosody& prosody) {
+        if (prosody == current_) return;
+        current_ = prosody;
+        if (!result_.prosody.empty() && result_.prosody.back().position == Position()) {
+            result_.prosody.back().prosody = prosody;
+        } else {
+            result_.prosody.push_back({Position(), prosody});
+        }
+    }
+
+    struct OpenTag {
+        std::wstring name;
+        Prosody before;
+    };
+
+    SpeechText result_;
+    std::wstring pendingText_;
+    Prosody current_;
+    std::vector<OpenTag> open_;
+};
 
 }  // namespace
 
@@ -108,35 +232,23 @@ std::wstring DecodeTextBytes(const std::vector<unsigned char>& bytes) {
     return DecodeMultiByte(CP_ACP, bytes.data(), bytes.size());
 }
 
-SpeechText ParseMarkup(const std::wstring& markup) {
-    SpeechText result;
-    std::wstring pendingText;
-    auto flushText = [&] {
-        result.text += DecodeEntities(pendingText);
-        pendingText.clear();
-    };
-    for (size_t i = 0; i < markup.size();) {
-        if (markup[i] != L'<') {
-            pendingText += markup[i++];
-            continue;
-        }
-        flushText();
-        size_t close = markup.find(L'>', i);
-        if (close == std::wstring::npos) break;  // an unterminated tag swallows the rest
-        std::wstring tag = markup.substr(i + 1, close - i - 1);
-        std::wstring mark;
-        if (IsBookmarkTag(tag) && AttributeValue(tag, L"mark", mark)) {
-            result.bookmarks.push_back({static_cast<ULONG>(result.text.size()), mark});
-        }
-        i = close + 1;
+std::wstring DecodeEntities(const std::wstring& in) {
+    std::wstring out;
+    for (size_t i = 0; i < in.size();) {
+        size_t used = in[i] == L'&' ? DecodeEntity(in, i, out) : 0;
+        if (used == 0) out += in[i++];
+        else i += used;
     }
-    flushText();
-    return result;
+    return out;
 }
+
+SpeechText ParseMarkup(const std::wstring& markup) { return MarkupReader().Read(markup); }
 
 SpeechText ParseSpeech(const std::wstring& input, bool isXml) {
     if (isXml) return ParseMarkup(input);
-    return SpeechText{input, {}};
+    SpeechText plain;
+    plain.text = input;
+    return plain;
 }
 
 std::vector<WordSpan> FindWords(const std::wstring& text) {

@@ -2,6 +2,8 @@
 // at a time and reads the rate before each, so a rate change applies to what is still to come.
 #pragma once
 
+#include "engine/speech_text.h"
+
 #include <windows.h>
 
 #include <memory>
@@ -23,9 +25,18 @@ public:
     // Appends the PCM of the next piece of the text to `pcm` and says which units of the text
     // it covers. Returns false, appending nothing, once the whole text has been produced.
     virtual bool NextPiece(long rate, std::vector<unsigned char>& pcm, ULONG& textPosition, ULONG& textLength) = 0;
+    // Why the text ended early, when NextPiece returned false because synthesis failed.
+    virtual HRESULT Failure() const { return S_OK; }
 };
 
 // The deterministic tone voice: one piece per UTF-16 unit.
 std::unique_ptr<Synthesizer> MakeToneSynthesizer(std::wstring text, PcmFormat format, std::wstring voiceId);
+
+// The espeak-ng voice: one piece per sentence-sized chunk, synthesized by espeak-ng and converted
+// to the format. Only for processes where EspeakAvailable() holds.
+std::unique_ptr<Synthesizer> MakeEspeakSynthesizer(SpeechText speech, PcmFormat format);
+
+// The synthesizer of the voice with this token id: espeak-ng for its token, the tone voice else.
+std::unique_ptr<Synthesizer> MakeSynthesizer(const SpeechText& speech, PcmFormat format, const std::wstring& voiceId);
 
 }  // namespace engine

@@ -3,6 +3,7 @@
 #include "engine/com_object.h"
 #include "engine/engine_state.h"
 #include "engine/events.h"
+#include "engine/file_bytes.h"
 #include "engine/sapi_codes.h"
 #include "engine/tokens.h"
 #include "engine/voice_core.h"
@@ -14,22 +15,6 @@ namespace engine {
 namespace {
 
 const ULONGLONG FlagCheckBits = (1ull << SPEI_RESERVED1) | (1ull << SPEI_RESERVED2);
-
-HRESULT ReadFileBytes(LPCWSTR path, std::vector<unsigned char>& bytes) {
-    ScopedHandle file(CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) return HRESULT_FROM_WIN32(GetLastError());
-    LARGE_INTEGER size;
-    if (!GetFileSizeEx(file.Get(), &size)) return HRESULT_FROM_WIN32(GetLastError());
-    if (size.QuadPart > 64 * 1024 * 1024) return E_OUTOFMEMORY;
-    bytes.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    if (!bytes.empty() && !ReadFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr)) {
-        return HRESULT_FROM_WIN32(GetLastError());
-    }
-    bytes.resize(read);
-    return S_OK;
-}
 
 bool InterestMaskValid(ULONGLONG mask) { return mask == 0 || (mask & FlagCheckBits) == FlagCheckBits; }
 

@@ -88,7 +88,7 @@ public:
     StreamSpeaker(VoiceCore& core, SpeechStream& stream)
         : core_(core),
           stream_(stream),
-          synthesizer_(MakeToneSynthesizer(stream.speech.text, stream.format, stream.voiceId)),
+          synthesizer_(MakeSynthesizer(stream.speech, stream.format, stream.voiceId)),
           words_(FindWords(stream.speech.text)) {}
 
     void Run() {
@@ -128,7 +128,10 @@ private:
             size_t before = carry_.size();
             ULONG position = 0, length = 0;
             textLeft_ = synthesizer_->NextPiece(Rate(), carry_, position, length);
-            if (!textLeft_) break;
+            if (!textLeft_) {
+                NoteSynthesisFailure(synthesizer_->Failure());
+                break;
+            }
             NoteTextEvents(position, length, produced_);
             produced_ += carry_.size() - before;
         }
@@ -151,6 +154,12 @@ private:
         while (nextBookmark_ < bookmarks.size()) {
             pending_.push_back({SPEI_TTS_BOOKMARK, produced_, 0, 0, bookmarks[nextBookmark_++].name});
         }
+    }
+
+    void NoteSynthesisFailure(HRESULT failure) {
+        if (SUCCEEDED(failure)) return;
+        std::lock_guard<std::mutex> guard(core_.lock);
+        core_.lastResult = failure;
     }
 
     // Events whose audio lies before `offset`, as event records.

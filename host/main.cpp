@@ -64,6 +64,7 @@ std::string FileName(const std::string& path) { return path.substr(path.find_las
 // Fills the command line from the arguments; false with a message when they make no sense.
 bool ParseArguments(int argc, char** argv, CommandLine& line, std::string& problem) {
     line.host.privateCopy = false;
+    line.host.offerEspeakVoice = true;  // real speech where espeak-ng runs
     line.host.output.drain = host::DrainMode::Clock;
     line.host.output.speed = 1.0;
     for (int i = 1; i < argc; ++i) {

@@ -87,6 +87,7 @@ bool PluginHost::Load() {
             return error_ = message, false;
         }
         engineRegistered_ = true;
+        if (options_.offerEspeakVoice) engine::OfferEspeakVoice();
 #else
         return error_ = "this host was built without the speech engine", false;
 #endif

@@ -28,6 +28,9 @@ struct HostOptions {
     std::string iniContents;
     // Register the speech engine stand-in's classes on this thread before the plug-in starts.
     bool registerEngine = true;
+    // With registerEngine: also offer the engine's espeak-ng voice, first (so it is the voice that
+    // speaks unless plugin.ini names another), where espeak-ng can be run.
+    bool offerEspeakVoice = false;
     // Outside PlayPlaylist: answer message 1026 with Stop, as the player does. Off, the message is
     // only recorded and the test decides what to do. (PlayPlaylist always answers it.)
     bool stopOnEndOfFile = false;

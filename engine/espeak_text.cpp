@@ -1,0 +1,169 @@
+#include "engine/espeak_text.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cwchar>
+
+namespace engine {
+namespace {
+
+bool IsBlank(wchar_t c) { return c <= L' '; }
+
+bool IsSentenceEnd(wchar_t c) { return c && std::wcschr(L".!?;\u2026\u3002\uFF01\uFF1F", c) != nullptr; }
+bool IsCloser(wchar_t c) { return c && std::wcschr(L"\"')]}\u00BB\u2019\u201D", c) != nullptr; }
+
+// When a sentence or paragraph ends with the character at `at`, the index just after it (and
+// after its closing quotes or brackets); otherwise 0.
+size_t SentenceEndAfter(const std::wstring& text, size_t at) {
+    if (text[at] == L'\n') {
+        size_t next = at + 1;
+        while (next < text.size() && (text[next] == L' ' || text[next] == L'\t' || text[next] == L'\r')) ++next;
+        return next < text.size() && text[next] == L'\n' ? at + 1 : 0;
+    }
+    if (!IsSentenceEnd(text[at])) return 0;
+    size_t end = at + 1;
+    while (end < text.size() && IsCloser(text[end])) ++end;
+    return end == text.size() || IsBlank(text[end]) ? end : 0;
+}
+
+// The prosody in force at `position`.
+Prosody ProsodyAt(const SpeechText& speech, ULONG position) {
+    Prosody prosody;
+    for (const ProsodyChange& change : speech.prosody) {
+        if (change.position > position) break;
+        prosody = change.prosody;
+    }
+    return prosody;
+}
+
+long ClampedRate(long rate) { return rate < -10 ? -10 : rate > 10 ? 10 : rate; }
+
+std::wstring Escaped(const std::wstring& text) {
+    std::wstring out;
+    for (wchar_t c : text) {
+        if (c == L'&') out += L"&amp;";
+        else if (c == L'<') out += L"&lt;";
+        else if (c == L'>') out += L"&gt;";
+        else if (c < L' ' && c != L'\t' && c != L'\n' && c != L'\r') out += L' ';  // not allowed in XML
+        else out += c;
+    }
+    return out;
+}
+
+// One run of text under one prosody, wrapped in the elements that say how to speak it.
+std::wstring SpokenRun(const std::wstring& text, const Prosody& prosody, long voiceRate) {
+    if (std::all_of(text.begin(), text.end(), IsBlank)) return text.empty() ? text : L" ";
+    const long rate = ClampedRate(prosody.absoluteRate ? prosody.rate : voiceRate + prosody.rate);
+    const long percent = std::lround(100.0 * EspeakWordsPerMinute(rate) / EspeakWordsPerMinute(voiceRate));
+    std::wstring open, close;
+    if (percent != 100 || prosody.volume != 100) {
+        open += L"<prosody";
+        if (percent != 100) open += L" rate=\"" + std::to_wstring(percent) + L"%\"";
+        if (prosody.volume != 100) open += L" volume=\"" + std::to_wstring(prosody.volume) + L"\"";
+        open += L">";
+        close = L"</prosody>" + close;
+    }
+    if (prosody.emphasis) {
+        open += L"<emphasis>";
+        close = L"</emphasis>" + close;
+    }
+    if (prosody.spell) {
+        open += L"<say-as interpret-as=\"characters\">";
+        close = L"</say-as>" + close;
+    }
+    return open + Escaped(text) + close;
+}
+
+// Whether a silence at `position` is spoken with this chunk: those inside it, and those at the
+// very end of the text with the last chunk.
+bool SilenceInChunk(const SpeechText& speech, TextChunk chunk, ULONG position) {
+    const ULONG end = chunk.position + chunk.length;
+    return position >= chunk.position && (position < end || (position == end && end == speech.text.size()));
+}
+
+std::wstring MarkupInput(const SpeechText& speech, TextChunk chunk, long voiceRate) {
+    const ULONG end = chunk.position + chunk.length;
+    std::vector<ULONG> cuts = {chunk.position, end};
+    for (const ProsodyChange& change : speech.prosody) {
+        if (change.position > chunk.position && change.position < end) cuts.push_back(change.position);
+    }
+    for (const Silence& silence : speech.silences) {
+        if (SilenceInChunk(speech, chunk, silence.position)) cuts.push_back(silence.position);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+
+    std::wstring ssml = L"<speak>";
+    for (size_t i = 0; i < cuts.size(); ++i) {
+        for (const Silence& silence : speech.silences) {
+            if (silence.position == cuts[i] && SilenceInChunk(speech, chunk, silence.position)) {
+                ssml += L"<break time=\"" + std::to_wstring(silence.milliseconds) + L"ms\"/>";
+            }
+        }
+        if (i + 1 < cuts.size()) {
+            ssml += SpokenRun(speech.text.substr(cuts[i], cuts[i + 1] - cuts[i]), ProsodyAt(speech, cuts[i]), voiceRate);
+        }
+    }
+    return ssml + L"</speak>";
+}
+
+}  // namespace
+
+std::vector<TextChunk> SplitIntoChunks(const std::wstring& text, size_t maxUnits) {
+    std::vector<TextChunk> chunks;
+    if (maxUnits == 0) maxUnits = 1;
+    size_t start = 0;
+    size_t afterBlank = 0;  // just after the chunk's last blank that follows a non-blank, 0 if none
+    auto close = [&](size_t end) {
+        while (end < text.size() && IsBlank(text[end])) ++end;
+        chunks.push_back({static_cast<ULONG>(start), static_cast<ULONG>(end - start)});
+        start = end;
+        afterBlank = 0;
+        return end;
+    };
+    for (size_t i = 0; i < text.size();) {
+        if (size_t end = SentenceEndAfter(text, i)) {
+            i = close(end);
+        } else if (i + 1 - start > maxUnits) {
+            i = close(afterBlank > start ? afterBlank : i);
+        } else {
+            if (IsBlank(text[i]) && i > start && !IsBlank(text[i - 1])) afterBlank = i + 1;
+            ++i;
+        }
+    }
+    if (start < text.size()) chunks.push_back({static_cast<ULONG>(start), static_cast<ULONG>(text.size() - start)});
+    return chunks;
+}
+
+bool ChunkHasSpeech(const SpeechText& speech, TextChunk chunk) {
+    for (ULONG i = chunk.position; i < chunk.position + chunk.length; ++i) {
+        if (!IsBlank(speech.text[i])) return true;
+    }
+    for (const Silence& silence : speech.silences) {
+        if (SilenceInChunk(speech, chunk, silence.position)) return true;
+    }
+    return false;
+}
+
+long EspeakWordsPerMinute(long rate) {
+    rate = ClampedRate(rate);
+    const double base = rate >= 0 ? 3.0 : 175.0 / 80.0;
+    return std::lround(175.0 * std::pow(base, rate / 10.0));
+}
+
+std::wstring EspeakInput(const SpeechText& speech, TextChunk chunk, long voiceRate) {
+    if (!speech.markup) return speech.text.substr(chunk.position, chunk.length);
+    return MarkupInput(speech, chunk, ClampedRate(voiceRate));
+}
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return std::string();
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(bytes > 0 ? bytes : 0, '\0');
+    if (bytes > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &out[0], bytes, nullptr, nullptr);
+    }
+    return out;
+}
+
+}  // namespace engine

@@ -1,0 +1,115 @@
+#include "engine/pcm_convert.h"
+
+#include <cstring>
+
+namespace engine {
+namespace {
+
+unsigned Read16(const unsigned char* p) { return p[0] | (p[1] << 8); }
+unsigned long Read32(const unsigned char* p) {
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<unsigned long>(p[3]) << 24);
+}
+
+struct WaveLayout {
+    unsigned channels = 0;
+    unsigned bits = 0;
+    unsigned formatTag = 0;
+    DWORD rate = 0;
+    size_t dataStart = 0;
+    size_t dataBytes = 0;
+    bool haveFormat = false;
+    bool haveData = false;
+};
+
+// Walks the RIFF chunks up to the data chunk.
+bool FindWaveChunks(const std::vector<unsigned char>& bytes, WaveLayout& layout) {
+    if (bytes.size() < 12 || std::memcmp(bytes.data(), "RIFF", 4) != 0 || std::memcmp(bytes.data() + 8, "WAVE", 4) != 0)
+        return false;
+    size_t at = 12;
+    while (at + 8 <= bytes.size()) {
+        const unsigned char* chunk = bytes.data() + at;
+        size_t size = Read32(chunk + 4);
+        size_t body = at + 8;
+        if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16 && body + 16 <= bytes.size()) {
+            layout.formatTag = Read16(bytes.data() + body);
+            layout.channels = Read16(bytes.data() + body + 2);
+            layout.rate = Read32(bytes.data() + body + 4);
+            layout.bits = Read16(bytes.data() + body + 14);
+            layout.haveFormat = true;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            layout.dataStart = body;
+            layout.dataBytes = size <= bytes.size() - body ? size : bytes.size() - body;
+            layout.haveData = true;
+            return layout.haveFormat;
+        }
+        at = body + size + (size & 1);
+    }
+    return false;
+}
+
+}  // namespace
+
+ULONGLONG ResampledFrameCount(ULONGLONG sourceFrames, DWORD fromRate, DWORD toRate) {
+    return sourceFrames * toRate / fromRate;
+}
+
+std::vector<short> ResampleLinear(const std::vector<short>& piece, DWORD fromRate, DWORD toRate,
+                                  ResamplePosition& position) {
+    const ULONGLONG base = position.sourceFrames;
+    const ULONGLONG end = base + piece.size();
+    const ULONGLONG first = ResampledFrameCount(base, fromRate, toRate);
+    const ULONGLONG last = ResampledFrameCount(end, fromRate, toRate);
+    // Source sample i of the whole sequence, as far as this piece and the one before know it.
+    auto sample = [&](ULONGLONG i) -> long {
+        if (i < base) return position.lastSample;
+        if (i >= end) return piece.empty() ? position.lastSample : piece.back();
+        return piece[static_cast<size_t>(i - base)];
+    };
+    std::vector<short> out;
+    out.reserve(static_cast<size_t>(last - first));
+    for (ULONGLONG k = first; k < last; ++k) {
+        // Output frame k stands at source position k * from / to = index + remainder / to.
+        const ULONGLONG scaled = k * fromRate;
+        const ULONGLONG index = scaled / toRate;
+        const long long remainder = static_cast<long long>(scaled % toRate);
+        const long long a = sample(index), b = sample(index + 1);
+        out.push_back(static_cast<short>(a + (b - a) * remainder / static_cast<long long>(toRate)));
+    }
+    if (!piece.empty()) position.lastSample = piece.back();
+    position.sourceFrames = end;
+    return out;
+}
+
+std::vector<unsigned char> PackPcm(const std::vector<short>& samples, const PcmFormat& format) {
+    std::vector<unsigned char> pcm;
+    pcm.reserve(samples.size() * format.BlockAlign());
+    for (short sample : samples) {
+        for (WORD channel = 0; channel < format.channels; ++channel) {
+            if (format.bitsPerSample == 8) {
+                pcm.push_back(static_cast<unsigned char>((sample + 32768) >> 8));
+            } else {
+                pcm.push_back(static_cast<unsigned char>(sample & 0xFF));
+                pcm.push_back(static_cast<unsigned char>((sample >> 8) & 0xFF));
+            }
+        }
+    }
+    return pcm;
+}
+
+bool ReadWave16(const std::vector<unsigned char>& bytes, DWORD& sampleRate, std::vector<short>& samples) {
+    WaveLayout layout;
+    if (!FindWaveChunks(bytes, layout) || layout.formatTag != WAVE_FORMAT_PCM || layout.bits != 16 ||
+        layout.channels == 0 || layout.rate == 0) {
+        return false;
+    }
+    const size_t frameBytes = 2 * layout.channels;
+    const size_t frames = layout.dataBytes / frameBytes;
+    samples.resize(frames);
+    for (size_t i = 0; i < frames; ++i) {
+        samples[i] = static_cast<short>(Read16(bytes.data() + layout.dataStart + i * frameBytes));
+    }
+    sampleRate = layout.rate;
+    return true;
+}
+
+}  // namespace engine

@@ -1,0 +1,131 @@
+#include "engine/server_registration.h"
+
+#include "engine/engine.h"
+#include "plugin/scoped.h"
+
+#include <vector>
+
+namespace engine {
+namespace {
+
+// Kept in the InprocServer32 key beside the values they describe.
+const wchar_t SavedServerValue[] = L"TxtEngine Previous Server";
+const wchar_t SavedThreadingValue[] = L"TxtEngine Previous ThreadingModel";
+const wchar_t CreatedValue[] = L"TxtEngine Created";  // DWORD, one of the KeysCreated values
+const wchar_t ThreadingValue[] = L"ThreadingModel";
+
+enum KeysCreated : DWORD { CreatedNone = 0, CreatedServerKey = 1, CreatedClassKey = 2 };
+
+std::wstring ClassKeyPath(const CLSID& classId) {
+    wchar_t text[40] = {};
+    StringFromGUID2(classId, text, 40);
+    return std::wstring(L"Software\\Classes\\CLSID\\") + text;
+}
+
+struct RegistryValue {
+    bool present = false;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+};
+
+RegistryValue ReadValue(HKEY key, const wchar_t* name) {
+    RegistryValue value;
+    DWORD size = 0;
+    if (RegQueryValueExW(key, name, nullptr, &value.type, nullptr, &size) != ERROR_SUCCESS) return value;
+    value.data.resize(size);
+    if (RegQueryValueExW(key, name, nullptr, &value.type, value.data.data(), &size) != ERROR_SUCCESS) return value;
+    value.data.resize(size);
+    value.present = true;
+    return value;
+}
+
+LONG WriteValue(HKEY key, const wchar_t* name, const RegistryValue& value) {
+    return RegSetValueExW(key, name, 0, value.type, value.data.data(), static_cast<DWORD>(value.data.size()));
+}
+
+LONG WriteString(HKEY key, const wchar_t* name, const std::wstring& text) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+// Moves value `from` to `to` (or deletes `to` when there is no `from`).
+void MoveValue(HKEY key, const wchar_t* from, const wchar_t* to) {
+    RegistryValue value = ReadValue(key, from);
+    if (value.present) WriteValue(key, to, value);
+    else RegDeleteValueW(key, to);
+    RegDeleteValueW(key, from);
+}
+
+HRESULT RegisterServerForClass(const CLSID& classId, const std::wstring& dllPath) {
+    ScopedRegKey classKey, serverKey;
+    DWORD classDisposition = 0, serverDisposition = 0;
+    LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ClassKeyPath(classId).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                 nullptr, classKey.Receive(), &classDisposition);
+    if (error == ERROR_SUCCESS) {
+        error = RegCreateKeyExW(classKey.Get(), L"InprocServer32", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                serverKey.Receive(), &serverDisposition);
+    }
+    if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
+    HKEY key = serverKey.Get();
+    if (!ReadValue(key, CreatedValue).present) {  // not registered yet: keep what is there
+        const DWORD created = classDisposition == REG_CREATED_NEW_KEY    ? CreatedClassKey
+                              : serverDisposition == REG_CREATED_NEW_KEY ? CreatedServerKey
+                                                                         : CreatedNone;
+        MoveValue(key, nullptr, SavedServerValue);
+        MoveValue(key, ThreadingValue, SavedThreadingValue);
+        RegSetValueExW(key, CreatedValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&created), sizeof created);
+    }
+    error = WriteString(key, nullptr, dllPath);
+    if (error == ERROR_SUCCESS) error = WriteString(key, ThreadingValue, L"Both");
+    return HRESULT_FROM_WIN32(error);
+}
+
+HRESULT UnregisterServerForClass(const CLSID& classId) {
+    const std::wstring classPath = ClassKeyPath(classId);
+    ScopedRegKey serverKey;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (classPath + L"\\InprocServer32").c_str(), 0, KEY_ALL_ACCESS,
+                      serverKey.Receive()) != ERROR_SUCCESS) {
+        return S_OK;  // nothing of ours
+    }
+    HKEY key = serverKey.Get();
+    RegistryValue created = ReadValue(key, CreatedValue);
+    if (!created.present || created.data.size() != sizeof(DWORD)) return S_OK;
+    DWORD what = *reinterpret_cast<const DWORD*>(created.data.data());
+    LONG error = ERROR_SUCCESS;
+    if (what == CreatedClassKey) {
+        error = RegDeleteTreeW(HKEY_LOCAL_MACHINE, classPath.c_str());
+    } else if (what == CreatedServerKey) {
+        error = RegDeleteTreeW(HKEY_LOCAL_MACHINE, (classPath + L"\\InprocServer32").c_str());
+    } else {
+        MoveValue(key, SavedServerValue, nullptr);
+        MoveValue(key, SavedThreadingValue, ThreadingValue);
+        RegDeleteValueW(key, CreatedValue);
+    }
+    return HRESULT_FROM_WIN32(error);
+}
+
+const CLSID* const ServedClasses[] = {&VoiceClassId, &TranslatorClassId, &CategoryClassId};
+
+}  // namespace
+
+HRESULT RegisterInprocServer(const std::wstring& dllPath) {
+    for (const CLSID* classId : ServedClasses) {
+        HRESULT result = RegisterServerForClass(*classId, dllPath);
+        if (FAILED(result)) {
+            UnregisterInprocServer();
+            return result;
+        }
+    }
+    return S_OK;
+}
+
+HRESULT UnregisterInprocServer() {
+    HRESULT first = S_OK;
+    for (const CLSID* classId : ServedClasses) {
+        HRESULT result = UnregisterServerForClass(*classId);
+        if (FAILED(result) && SUCCEEDED(first)) first = result;
+    }
+    return first;
+}
+
+}  // namespace engine

@@ -1,0 +1,21 @@
+// Registering a DLL as the in-process server of the voice, notify translator and token category
+// classes for the whole machine (HKLM\Software\Classes\CLSID\{...}\InprocServer32, which every
+// apartment's CoCreateInstance reads; Wine ignores the same key under HKCU), and undoing it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace engine {
+
+// Points the three classes' InprocServer32 default value at `dllPath`, ThreadingModel "Both".
+// What was there before is kept beside it so that UnregisterInprocServer can put it back;
+// registering again keeps the first saved values.
+HRESULT RegisterInprocServer(const std::wstring& dllPath);
+
+// Puts back what RegisterInprocServer found: the previous values, or no key where there was
+// none. Classes it did not register are left alone.
+HRESULT UnregisterInprocServer();
+
+}  // namespace engine
