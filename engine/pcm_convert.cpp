@@ -50,7 +50,7 @@ bool FindWaveChunks(const std::vector<unsigned char>& bytes, WaveLayout& layout)
 }  // namespace
 
 ULONGLONG ResampledFrameCount(ULONGLONG sourceFrames, DWORD fromRate, DWORD toRate) {
-    return sourceFrames * toRate / fromRate;
+    return (sourceFrames * toRate + fromRate - 1) / fromRate;
 }
 
 std::vector<short> ResampleLinear(const std::vector<short>& piece, DWORD fromRate, DWORD toRate,
@@ -59,12 +59,9 @@ std::vector<short> ResampleLinear(const std::vector<short>& piece, DWORD fromRat
     const ULONGLONG end = base + piece.size();
     const ULONGLONG first = ResampledFrameCount(base, fromRate, toRate);
     const ULONGLONG last = ResampledFrameCount(end, fromRate, toRate);
-    // Source sample i of the whole sequence, as far as this piece and the one before know it.
-    auto sample = [&](ULONGLONG i) -> long {
-        if (i < base) return position.lastSample;
-        if (i >= end) return piece.empty() ? position.lastSample : piece.back();
-        return piece[static_cast<size_t>(i - base)];
-    };
+    // Source sample i of the whole sequence, as far as this piece knows it. Every frame made here
+    // lies within the piece; only its right neighbour may lie beyond it.
+    auto sample = [&](ULONGLONG i) -> long { return piece[static_cast<size_t>(i < end ? i - base : end - 1 - base)]; };
     std::vector<short> out;
     out.reserve(static_cast<size_t>(last - first));
     for (ULONGLONG k = first; k < last; ++k) {
@@ -75,7 +72,6 @@ std::vector<short> ResampleLinear(const std::vector<short>& piece, DWORD fromRat
         const long long a = sample(index), b = sample(index + 1);
         out.push_back(static_cast<short>(a + (b - a) * remainder / static_cast<long long>(toRate)));
     }
-    if (!piece.empty()) position.lastSample = piece.back();
     position.sourceFrames = end;
     return out;
 }

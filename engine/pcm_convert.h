@@ -11,13 +11,15 @@
 namespace engine {
 
 // Where a resampled sequence of pieces stands. Pieces converted one after the other with the same
-// position come out exactly as the whole sequence converted at once would.
+// position come out as long as the whole sequence converted at once, frame for frame the same,
+// except that a frame lying between one piece's last sample and the next piece's first (not known
+// yet) holds that last sample instead of a value between the two.
 struct ResamplePosition {
     ULONGLONG sourceFrames = 0;  // source frames converted so far
-    short lastSample = 0;        // the last of them, for interpolating across the piece boundary
 };
 
-// The number of output frames that `sourceFrames` source frames make: floor(frames * to / from).
+// The number of output frames that `sourceFrames` source frames make: those whose time falls
+// within the source's, ceil(frames * to / from).
 ULONGLONG ResampledFrameCount(ULONGLONG sourceFrames, DWORD fromRate, DWORD toRate);
 
 // Resamples one piece of mono samples from `fromRate` to `toRate`, continuing at `position`.

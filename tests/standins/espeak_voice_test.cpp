@@ -1,0 +1,236 @@
+// The espeak-ng voice through the engine's COM objects: offered as an installed voice, its sound
+// in every output format as long as espeak-ng's own, the rate as speed (also changed while it
+// speaks), markup whose tags are not read out, and purges that stop it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+
+#include "engine/espeak_text.h"
+#include "engine/file_bytes.h"
+#include "engine/pcm_convert.h"
+#include "tests/standins/engine_test_support.h"
+#include "tests/standins/espeak_test_support.h"
+
+namespace enginetest {
+namespace {
+
+const DWORD Patience = 60000;  // generous bound for "does not hang"
+const DWORD AllRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+const char Sentence[] = "The quick brown fox jumps over the lazy dog near the river bank.";
+
+const CLSID CategoryClass = {0xA910187F, 0x0C7A, 0x45AC, {0x92, 0xCC, 0x59, 0xED, 0xAF, 0xB7, 0x7B, 0x53}};
+
+// 16-bit samples of a mono 16-bit recording.
+std::vector<short> Samples16(const std::vector<unsigned char>& pcm) {
+    std::vector<short> samples(pcm.size() / 2);
+    for (size_t i = 0; i < samples.size(); ++i) samples[i] = static_cast<short>(pcm[2 * i] | (pcm[2 * i + 1] << 8));
+    return samples;
+}
+
+double Rms(const std::vector<short>& samples) {
+    double sum = 0;
+    for (short s : samples) sum += static_cast<double>(s) * s;
+    return samples.empty() ? 0 : std::sqrt(sum / samples.size());
+}
+
+class EspeakVoiceTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, apartment_.registered);
+        REQUIRE_ESPEAK();
+        ASSERT_TRUE(engine::OfferEspeakVoice());
+    }
+
+    // Speaks `text` (a .txt file, or markup in a .xml file) with a new voice into an output of
+    // the format, at the voice rate, and waits until it is done.
+    std::vector<unsigned char> Speak(const std::string& text, DWORD rate = 22050, WORD bits = 16, WORD channels = 1,
+                                     long voiceRate = 0, bool markup = false) {
+        RecordingStream output(rate, bits, channels);
+        WiredVoice wired;
+        EXPECT_EQ(engine::EspeakVoiceId, engine::CurrentVoiceId());
+        EXPECT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
+        EXPECT_EQ(S_OK, wired.voice->SetRate(voiceRate));
+        TempFile file(text, markup ? L".xml" : L".txt");
+        EXPECT_EQ(S_OK, wired.voice->Speak(file.Path().c_str(), markup ? 13 : 21, nullptr));
+        EXPECT_EQ(S_OK, wired.voice->WaitUntilDone(Patience));
+        events_ = DrainEvents(wired.voice.Get());
+        return output.Bytes();
+    }
+
+    double SecondsSpoken(const std::string& text, long voiceRate = 0, bool markup = false) {
+        std::vector<unsigned char> pcm = Speak(text, 22050, 16, 1, voiceRate, markup);
+        return pcm.size() / 2 / 22050.0;
+    }
+
+    void TearDown() override { ClearEvents(events_); }
+
+    EngineApartment apartment_;
+    std::vector<SPEVENT> events_;
+};
+
+TEST_F(EspeakVoiceTest, IsListedFirstWithItsDescriptionsOnlyOnceOffered) {
+    auto listedIds = [] {
+        std::vector<std::wstring> ids;
+        ScopedComPtr<ISpObjectTokenCategory> category;
+        ScopedComPtr<IEnumSpObjectTokens> tokens;
+        EXPECT_EQ(S_OK, CoCreateInstance(CategoryClass, nullptr, 7, __uuidof(ISpObjectTokenCategory),
+                                         category.ReceiveVoid()));
+        EXPECT_EQ(S_OK, category->SetId(engine::VoicesCategoryId, FALSE));
+        EXPECT_EQ(S_OK, category->EnumTokens(nullptr, nullptr, tokens.Receive()));
+        ScopedComPtr<ISpObjectToken> token;
+        while (tokens->Next(1, token.Receive(), nullptr) == S_OK) {
+            ScopedTaskMem<wchar_t> id;
+            EXPECT_EQ(S_OK, token->GetId(id.Receive()));
+            ids.push_back(id.Get());
+            if (ids.back() != engine::EspeakVoiceId) continue;
+            ScopedTaskMem<wchar_t> english, fallback;
+            EXPECT_EQ(S_OK, token->GetStringValue(L"409", english.Receive()));
+            EXPECT_STREQ(L"eSpeak NG English (United States)", english.Get());
+            EXPECT_EQ(S_OK, token->GetStringValue(nullptr, fallback.Receive()));
+            EXPECT_STREQ(L"eSpeak NG English", fallback.Get());
+        }
+        return ids;
+    };
+    std::vector<std::wstring> offered = listedIds();
+    ASSERT_EQ(4u, offered.size());
+    EXPECT_EQ(engine::EspeakVoiceId, offered[0]);
+    // Offering again does not list it twice; a reset leaves the three tone voices.
+    ASSERT_TRUE(engine::OfferEspeakVoice());
+    EXPECT_EQ(offered, listedIds());
+    engine::Reset();
+    std::vector<std::wstring> tones = listedIds();
+    EXPECT_EQ(3u, tones.size());
+    EXPECT_EQ(tones.end(), std::find(tones.begin(), tones.end(), engine::EspeakVoiceId));
+}
+
+TEST_F(EspeakVoiceTest, AtEspeaksOwnRateTheSoundIsEspeaksUnchanged) {
+    const std::vector<short> spoken = Samples16(Speak(Sentence));
+    // The same sentence from espeak-ng directly, on the Linux side.
+    TempFile text(std::string(Sentence), L".txt");
+    TempFile wave(std::string(), L".wav");
+    const std::string command = "espeak-ng -b 1 -v en-us -s 175 -w " + engine::ShellQuoted(engine::UnixPath(wave.Path())) +
+                                " -f " + engine::ShellQuoted(engine::UnixPath(text.Path())) + " >/dev/null 2>&1 </dev/null";
+    ASSERT_EQ(0, engine::RunUnixShell(command));
+    std::vector<unsigned char> bytes;
+    ASSERT_EQ(S_OK, engine::ReadFileBytes(wave.Path().c_str(), bytes));
+    DWORD rate = 0;
+    std::vector<short> direct;
+    ASSERT_TRUE(engine::ReadWave16(bytes, rate, direct));
+    ASSERT_EQ(22050u, rate);
+    ASSERT_GT(direct.size(), 22050u);  // a sentence is more than a second
+    EXPECT_TRUE(spoken == direct) << spoken.size() << " samples spoken, " << direct.size() << " from espeak-ng";
+}
+
+TEST_F(EspeakVoiceTest, EveryFormatLastsAsLongAsEspeaksSoundAndIsPackedAsItSays) {
+    const double reference = SecondsSpoken("Hello world.");
+    ASSERT_GT(reference, 0.5);
+    for (DWORD rate : AllRates) {
+        for (WORD bits : {8, 16}) {
+            for (WORD channels : {1, 2}) {
+                SCOPED_TRACE(std::to_string(rate) + " Hz, " + std::to_string(bits) + " bit, " + std::to_string(channels) +
+                             " channel(s)");
+                const std::vector<unsigned char> pcm = Speak("Hello world.", rate, bits, channels);
+                const WORD frameBytes = static_cast<WORD>(bits / 8 * channels);
+                ASSERT_EQ(0u, pcm.size() % frameBytes);
+                const double seconds = static_cast<double>(pcm.size() / frameBytes) / rate;
+                EXPECT_NEAR(reference, seconds, 1.0 / rate);
+                // Stereo: both channels carry the same sample.
+                if (channels == 2) {
+                    const size_t sampleBytes = bits / 8;
+                    bool same = true;
+                    for (size_t at = 0; at + frameBytes <= pcm.size() && same; at += frameBytes)
+                        same = std::equal(pcm.begin() + at, pcm.begin() + at + sampleBytes, pcm.begin() + at + sampleBytes);
+                    EXPECT_TRUE(same);
+                }
+                // 8 bit is unsigned: espeak-ng's pauses sit at 128 (or just below), not at 0.
+                if (bits == 8) {
+                    std::map<int, size_t> histogram;
+                    for (unsigned char b : pcm) ++histogram[b];
+                    auto commonest = std::max_element(histogram.begin(), histogram.end(),
+                                                      [](auto& a, auto& b) { return a.second < b.second; });
+                    EXPECT_TRUE(commonest->first == 128 || commonest->first == 127) << commonest->first;
+                    EXPECT_GT(std::count_if(pcm.begin(), pcm.end(), [](unsigned char b) { return b < 96 || b > 160; }),
+                              0);
+                }
+            }
+        }
+    }
+}
+
+TEST_F(EspeakVoiceTest, TheRateSetsTheSpeed) {
+    const double slow = SecondsSpoken(Sentence, -5), normal = SecondsSpoken(Sentence, 0),
+                 fast = SecondsSpoken(Sentence, 5), fastest = SecondsSpoken(Sentence, 10);
+    EXPECT_GT(slow, normal * 1.2);
+    EXPECT_LT(fast, normal * 0.8);
+    EXPECT_LT(fastest, fast * 0.9);
+}
+
+TEST_F(EspeakVoiceTest, ARateChangeWhileSpeakingAppliesToTheSentencesStillToCome) {
+    const std::string twoSentences = std::string(Sentence) + " " + Sentence;
+    const double atNormal = SecondsSpoken(twoSentences, 0), atFastest = SecondsSpoken(twoSentences, 10);
+
+    RecordingStream output(22050, 16, 1);
+    WiredVoice wired;
+    ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
+    output.HoldWrites();  // the engine thread stops in the first sentence's first Write
+    TempFile file(twoSentences);
+    ASSERT_EQ(S_OK, wired.voice->Speak(file.Path().c_str(), 21, nullptr));
+    ASSERT_TRUE(output.WaitForWrites(1, Patience));
+    ASSERT_EQ(S_OK, wired.voice->SetRate(10));
+    output.ReleaseWrites();
+    ASSERT_EQ(S_OK, wired.voice->WaitUntilDone(Patience));
+    events_ = DrainEvents(wired.voice.Get());
+    const double mixed = output.Bytes().size() / 2 / 22050.0;
+    // The first sentence at the old rate, the second at the new one: about halfway between.
+    EXPECT_LT(mixed, atNormal - (atNormal - atFastest) / 4);
+    EXPECT_GT(mixed, atFastest + (atNormal - atFastest) / 4);
+}
+
+TEST_F(EspeakVoiceTest, MarkupTagsAreNotReadOutAndSilencesAndVolumeAreHeard) {
+    const double plain = SecondsSpoken("Hello there, my friend.");
+    // Tags that change nothing audible, known and unknown: the same speech, not longer.
+    const double tagged = SecondsSpoken(
+        "<?xml version=\"1.0\"?><speak><voice required=\"Gender=Female\"><rate speed=\"0\"><volume level=\"100\">"
+        "Hello <bookmark mark=\"m1\"/>there, <partofsp part=\"noun\">my</partofsp> <unknown>friend</unknown>."
+        "</volume></rate></voice></speak>",
+        0, true);
+    EXPECT_NEAR(plain, tagged, plain * 0.1);
+    auto bookmark = std::find_if(events_.begin(), events_.end(), [](const SPEVENT& e) {
+        return e.eEventId == SPEI_TTS_BOOKMARK && std::wstring(reinterpret_cast<LPCWSTR>(e.lParam)) == L"m1";
+    });
+    EXPECT_NE(events_.end(), bookmark);
+
+    const double paused = SecondsSpoken("<speak>Hello there, <silence msec=\"1000\"/>my friend.</speak>", 0, true);
+    EXPECT_GT(paused - plain, 0.8);
+    EXPECT_LT(paused - plain, 1.4);
+
+    const double loud = Rms(Samples16(Speak("<speak>Hello there, my friend.</speak>", 22050, 16, 1, 0, true)));
+    const double quiet =
+        Rms(Samples16(Speak("<speak><volume level=\"50\">Hello there, my friend.</volume></speak>", 22050, 16, 1, 0, true)));
+    EXPECT_NEAR(0.5, quiet / loud, 0.1);
+}
+
+TEST_F(EspeakVoiceTest, APurgeStopsItBetweenChunks) {
+    std::string story;
+    for (int i = 0; i < 6; ++i) story += std::string(Sentence) + " ";
+    const double whole = SecondsSpoken(story);
+    ASSERT_GT(whole, 15.0);
+
+    RecordingStream output(22050, 16, 1);
+    WiredVoice wired;
+    ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
+    TempFile file(story);
+    ASSERT_EQ(S_OK, wired.voice->Speak(file.Path().c_str(), 21, nullptr));
+    ASSERT_TRUE(output.WaitForWrites(1, Patience));
+    EXPECT_EQ(S_OK, wired.voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr));
+    EXPECT_EQ(S_OK, wired.voice->WaitUntilDone(0));  // nothing left: the purge waited for the engine
+    events_ = DrainEvents(wired.voice.Get());
+    EXPECT_LT(output.Bytes().size() / 2 / 22050.0, whole / 2);
+    EXPECT_EQ(SPEI_END_INPUT_STREAM, events_.back().eEventId);
+    EXPECT_FALSE(engine::PurgeTimedOut());
+}
+
+}  // namespace
+}  // namespace enginetest
