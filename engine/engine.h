@@ -5,6 +5,9 @@
 //
 // The voice speaks with a deterministic tone voice: every UTF-16 unit of the spoken text
 // becomes FramesPerCharacter(rate) frames of ToneSample values, in the output's PCM format.
+// Where espeak-ng can be run (under Wine), an espeak-ng voice that speaks for real can be
+// offered as well (OfferEspeakVoice). The same engine is also built as txtengine_server.dll, an
+// in-process server that `regsvr32` registers for a whole Wine prefix (engine/server/).
 // Synthesis runs on one engine thread per voice, which calls the output's Write in blocks
 // (see SetBlockSizes) and queues events after the audio they belong to was written.
 //

@@ -10,7 +10,8 @@
 // (a file whose format differs goes into FILE-2.wav, ...). --dsp puts a DSP in the chain: one that
 // leaves the sound alone, or one that repeats every frame (the sound plays at half speed).
 // --non-interactive prints the text of every message box and dismisses it. One line per file;
-// exit code 0 only when every file ended.
+// exit code 0 only when every file ended. Where espeak-ng can be run, the engine stand-in's
+// espeak-ng voice is offered first, so it speaks unless plugin.ini's VoiceID names another voice.
 #include <windows.h>
 
 #include <cstdio>
