@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "host/message_box_watcher.h"
 #include "host/plugin_host.h"
 #include "tests/plugin/sheet_driver.h"
 
@@ -102,10 +101,9 @@ private:
 
 class HotKeyHook : public ::testing::Test {
 protected:
-    void Start(const std::string& ini = "", const std::function<void()>& beforeInit = {}) {
+    void Start(const std::string& ini = "") {
         engine::Reset();
         Passed.markers = Passed.sDowns = Passed.sDownsWithSheetOpen = 0;
-        if (beforeInit) beforeInit();
         host::HostOptions options;
         options.iniContents = ini;
         host_ = std::make_unique<host::PluginHost>(options);
@@ -214,29 +212,12 @@ TEST_F(HotKeyHook, TurnedOffOpensNothingUntilTurnedOnInTheSheet) {
     EXPECT_EQ(1, closer_->Opened()) << "no restart needed";
 }
 
-TEST_F(HotKeyHook, StoredKeyWithTheExtendedFlagMatchesOnCodeAndModifiers) {
-    // Ctrl+Shift+Insert with the extended-key flag 0x08: (0x08 | 0x02 | 0x01) << 8 | VK_INSERT.
-    Start("[in_txt]\r\nHotKey=" + std::to_string(0x0B00 | VK_INSERT) + "\r\n");
-    Type(CtrlShiftS());
-    EXPECT_EQ(0, closer_->Opened());
-    Type({Down(VK_CONTROL), Down(VK_SHIFT), Down(VK_INSERT), Up(VK_INSERT), Up(VK_SHIFT), Up(VK_CONTROL)});
-    EXPECT_EQ(1, closer_->Opened());
-}
-
 TEST_F(HotKeyHook, GoneAfterQuit) {
     Start();
     host_->Quit();
     Type(CtrlShiftS());
     EXPECT_EQ(0, closer_->Opened());
     EXPECT_EQ(1, Passed.sDowns);
-}
-
-TEST_F(HotKeyHook, NotInstalledWhenStartUpStopsEarly) {
-    host::MessageBoxWatcher boxes;
-    Start("", [] { engine::InjectFailure(engine::Op::CreateTranslator, engine::EveryCall, E_FAIL); });
-    ASSERT_TRUE(boxes.WaitForCount(1, 10000));
-    Type(CtrlShiftS());
-    EXPECT_EQ(0, closer_->Opened());
 }
 
 }  // namespace

@@ -74,15 +74,6 @@ TEST(UiLanguage, Nt4SubstitutesEnglishForArabicHebrewAndThaiOnly) {
     EXPECT_EQ(0, SubstituteNt4Language(0));
 }
 
-TEST(UiLanguage, SourceDependsOnPlatformAndVersion) {
-    EXPECT_EQ(UiLanguageSource::SystemCall, UiLanguageSourceOf(VER_PLATFORM_WIN32_NT, 5));
-    EXPECT_EQ(UiLanguageSource::SystemCall, UiLanguageSourceOf(VER_PLATFORM_WIN32_NT, 10));
-    EXPECT_EQ(UiLanguageSource::Nt4LocaleRegistry, UiLanguageSourceOf(VER_PLATFORM_WIN32_NT, 4));
-    EXPECT_EQ(UiLanguageSource::Nt4LocaleRegistry, UiLanguageSourceOf(VER_PLATFORM_WIN32_NT, 3));
-    EXPECT_EQ(UiLanguageSource::Win9xLocaleRegistry, UiLanguageSourceOf(VER_PLATFORM_WIN32_WINDOWS, 4));
-    EXPECT_EQ(UiLanguageSource::Win9xLocaleRegistry, UiLanguageSourceOf(VER_PLATFORM_WIN32s, 5));
-}
-
 TEST(CompareWide, ExactUnsignedComparisonOfCodeUnits) {
     EXPECT_EQ(0, CompareWide(L"TxtTone1", L"TxtTone1"));
     EXPECT_EQ(0, CompareWide(L"", L""));
@@ -108,16 +99,6 @@ TEST(TaskWideString, HoldsAnsiTextAsUtf16AndNoneForNull) {
 
     EXPECT_EQ(nullptr, id.AssignAnsi(nullptr));
     EXPECT_FALSE(id.IsSet());
-}
-
-TEST(TaskWideString, TakesAStringWrittenByAnEngineCall) {
-    TaskWideString id;
-    id.AssignAnsi("old");
-    wchar_t** field = id.Receive();
-    EXPECT_EQ(nullptr, *field) << "the old string is gone before the call writes";
-    *field = static_cast<wchar_t*>(CoTaskMemAlloc(4 * sizeof(wchar_t)));
-    lstrcpyW(*field, L"new");
-    EXPECT_EQ(std::wstring(L"new"), id.Get());
 }
 
 }  // namespace
@@ -201,26 +182,6 @@ protected:
 
     HWND list_ = nullptr;
 };
-
-TEST_F(EngineTokens, EnumeratesInstalledVoicesAndGivesBackTheCategory) {
-    engine::SetInstalledVoices({InstalledVoice(L"A", {{L"", L"Alpha"}}), InstalledVoice(L"B", {{L"", L"Beta"}})});
-    {
-        ScopedComPtr<IEnumSpObjectTokens> tokens;
-        ASSERT_EQ(S_OK, EnumCategoryTokens(VOICE_CATEGORY_ID, nullptr, nullptr, tokens.Receive()));
-        ASSERT_TRUE(tokens);
-        EXPECT_EQ(0, engine::Counts(ObjectKind::Category).live) << "the category is released at once";
-
-        std::vector<std::wstring> ids;
-        for (;;) {
-            ScopedComPtr<ISpObjectToken> token;
-            if (tokens->Next(1, token.Receive(), nullptr) != S_OK) break;
-            ids.push_back(IdOf(token.Get()));
-        }
-        EXPECT_EQ((std::vector<std::wstring>{TOKENS + L"A", TOKENS + L"B"}), ids);
-    }
-    for (ObjectKind kind : {ObjectKind::Category, ObjectKind::Enumerator, ObjectKind::Token})
-        EXPECT_EQ(0, engine::Counts(kind).live);
-}
 
 TEST_F(EngineTokens, FailuresToOpenOrEnumerateAreHandedBackWithNothingHeld) {
     ScopedComPtr<IEnumSpObjectTokens> tokens;
@@ -443,25 +404,6 @@ TEST_F(RecordingTokenList, RefusedItemCostsItsTokenAndReportsOutOfMemory) {
 
     ReleaseTokenList(COUNT, GET_DATA, window_);
     EXPECT_EQ(0, engine::Counts(ObjectKind::Token).live);
-}
-
-TEST_F(RecordingTokenList, RefusalOfTheLastItemIsTheResult) {
-    record_.addResults = {LB_ERR, 1, LB_ERR};
-    EXPECT_EQ(E_OUTOFMEMORY, FillRecording());
-    ASSERT_EQ(1u, record_.data.size());
-    EXPECT_EQ(TOKENS + L"B", IdOf(reinterpret_cast<ISpObjectToken*>(record_.data[0].second)));
-    EXPECT_EQ((std::vector<WPARAM>{1}), record_.selections) << "the first item that was added";
-    ReleaseTokenList(COUNT, GET_DATA, window_);
-    EXPECT_EQ(0, engine::Counts(ObjectKind::Token).live);
-}
-
-TEST_F(RecordingTokenList, ReleaseSkipsItemsWithoutAToken) {
-    ASSERT_EQ(S_OK, FillRecording());
-    record_.data.insert(record_.data.begin() + 1, {7, 0});
-    ReleaseTokenList(COUNT, GET_DATA, window_);
-    const engine::RefCounts tokens = engine::Counts(ObjectKind::Token);
-    EXPECT_EQ(0, tokens.live);
-    EXPECT_EQ(tokens.addRefs, tokens.releases);
 }
 
 }  // namespace
