@@ -178,6 +178,10 @@ std::vector<unsigned char> DeliveredPcm(ULONG streamNumber);
 std::vector<unsigned char> DeliveredPcm();
 std::vector<ULONG> WriteSizes(ULONG streamNumber);
 
+// Whether the delivered PCM is recorded at all (on by default and after Reset). Off for long runs
+// (txtplay, the server DLL), which would otherwise keep every byte they ever spoke.
+void SetRecordDeliveredPcm(bool on);
+
 ULONG LastStreamNumber();   // the number the last Speak handed out, 0 before any
 long CurrentRate();         // the rate of the most recently used voice
 std::wstring CurrentVoiceId();

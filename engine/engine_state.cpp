@@ -36,6 +36,7 @@ struct State {
     RefCounts counts[KindCount];
     std::vector<std::wstring> log;
 
+    bool recordPcm = true;
     std::vector<ULONG> streamOrder;
     std::map<ULONG, std::vector<unsigned char>> pcm;
     std::map<ULONG, std::vector<ULONG>> writeSizes;
@@ -281,9 +282,15 @@ bool LatePurgedEndEventsWanted() {
     return TheState().lateEndEvents;
 }
 
+void SetRecordDeliveredPcm(bool on) {
+    std::lock_guard<std::mutex> lock(StateLock);
+    TheState().recordPcm = on;
+}
+
 void RecordWrite(ULONG streamNumber, const unsigned char* data, ULONG bytes) {
     std::lock_guard<std::mutex> lock(StateLock);
     State& state = TheState();
+    if (!state.recordPcm) return;
     if (state.pcm.find(streamNumber) == state.pcm.end()) state.streamOrder.push_back(streamNumber);
     state.pcm[streamNumber].insert(state.pcm[streamNumber].end(), data, data + bytes);
     state.writeSizes[streamNumber].push_back(bytes);

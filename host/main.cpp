@@ -66,6 +66,7 @@ std::string FileName(const std::string& path) { return path.substr(path.find_las
 bool ParseArguments(int argc, char** argv, CommandLine& line, std::string& problem) {
     line.host.privateCopy = false;
     line.host.offerEspeakVoice = true;  // real speech where espeak-ng runs
+    line.host.recordEngineOutput = false;
     line.host.output.drain = host::DrainMode::Clock;
     line.host.output.speed = 1.0;
     for (int i = 1; i < argc; ++i) {

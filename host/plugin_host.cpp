@@ -88,6 +88,7 @@ bool PluginHost::Load() {
         }
         engineRegistered_ = true;
         if (options_.offerEspeakVoice) engine::OfferEspeakVoice();
+        engine::SetRecordDeliveredPcm(options_.recordEngineOutput);
 #else
         return error_ = "this host was built without the speech engine", false;
 #endif

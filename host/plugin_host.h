@@ -31,6 +31,9 @@ struct HostOptions {
     // With registerEngine: also offer the engine's espeak-ng voice, first (so it is the voice that
     // speaks unless plugin.ini names another), where espeak-ng can be run.
     bool offerEspeakVoice = false;
+    // With registerEngine: the engine stand-in keeps a copy of all the sound it delivers (for
+    // tests). Off for long runs.
+    bool recordEngineOutput = true;
     // Outside PlayPlaylist: answer message 1026 with Stop, as the player does. Off, the message is
     // only recorded and the test decides what to do. (PlayPlaylist always answers it.)
     bool stopOnEndOfFile = false;

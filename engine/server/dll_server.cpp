@@ -39,7 +39,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID classId, REFIID iid, void** object) {
     // Not in DllMain: finding out whether espeak-ng runs starts a process.
     static std::once_flag voicesChosen;
-    std::call_once(voicesChosen, [] { engine::OfferEspeakVoice(); });
+    std::call_once(voicesChosen, [] {
+        engine::SetRecordDeliveredPcm(false);  // a player runs for hours
+        engine::OfferEspeakVoice();
+    });
     return engine::GetClassObject(classId, iid, object);
 }
 

@@ -55,7 +55,8 @@ protected:
         TempFile file(text, markup ? L".xml" : L".txt");
         EXPECT_EQ(S_OK, wired.voice->Speak(file.Path().c_str(), markup ? 13 : 21, nullptr));
         EXPECT_EQ(S_OK, wired.voice->WaitUntilDone(Patience));
-        events_ = DrainEvents(wired.voice.Get());
+        ClearEvents(events_);
+    events_ = DrainEvents(wired.voice.Get());
         return output.Bytes();
     }
 
@@ -64,7 +65,13 @@ protected:
         return pcm.size() / 2 / 22050.0;
     }
 
-    void TearDown() override { ClearEvents(events_); }
+    // Whatever the voices handed out, tokens included, has been given back.
+    void TearDown() override {
+        ClearEvents(events_);
+        for (auto kind : {engine::ObjectKind::Voice, engine::ObjectKind::Token, engine::ObjectKind::Enumerator}) {
+            EXPECT_EQ(0, engine::Counts(kind).live) << "objects of kind " << static_cast<int>(kind) << " left";
+        }
+    }
 
     EngineApartment apartment_;
     std::vector<SPEVENT> events_;
@@ -181,6 +188,7 @@ TEST_F(EspeakVoiceTest, ARateChangeWhileSpeakingAppliesToTheSentencesStillToCome
     ASSERT_EQ(S_OK, wired.voice->SetRate(10));
     output.ReleaseWrites();
     ASSERT_EQ(S_OK, wired.voice->WaitUntilDone(Patience));
+    ClearEvents(events_);
     events_ = DrainEvents(wired.voice.Get());
     const double mixed = output.Bytes().size() / 2 / 22050.0;
     // The first sentence at the old rate, the second at the new one: about halfway between.
@@ -226,6 +234,7 @@ TEST_F(EspeakVoiceTest, APurgeStopsItBetweenChunks) {
     ASSERT_TRUE(output.WaitForWrites(1, Patience));
     EXPECT_EQ(S_OK, wired.voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr));
     EXPECT_EQ(S_OK, wired.voice->WaitUntilDone(0));  // nothing left: the purge waited for the engine
+    ClearEvents(events_);
     events_ = DrainEvents(wired.voice.Get());
     EXPECT_LT(output.Bytes().size() / 2 / 22050.0, whole / 2);
     EXPECT_EQ(SPEI_END_INPUT_STREAM, events_.back().eEventId);
