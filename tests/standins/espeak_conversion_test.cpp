@@ -49,27 +49,20 @@ TEST(EspeakConversion, OddLengthsGiveTheFramesWithinThemAndNeverDrift) {
     }
 }
 
-TEST(EspeakConversion, SameRateKeepsEverySample) {
+TEST(EspeakConversion, InterpolatesLinearlyBetweenNeighbours) {
+    // The same rate keeps every sample.
     const std::vector<short> samples = {5, -7, 32767, -32768, 0, 12};
     EXPECT_EQ(samples, Resample(samples, 22050, 22050));
-}
-
-TEST(EspeakConversion, UpsamplingInterpolatesBetweenNeighbours) {
-    // Twice the rate: every second output frame lies halfway between two input frames; the last
-    // one has no right neighbour and repeats the last sample.
-    const std::vector<short> expected = {0, 50, 100, 150, 200, 250, 300, 300};
-    EXPECT_EQ(expected, Resample(Ramp(4, 100), 1000, 2000));
-    // A ramp stays a ramp at any rate (within rounding).
-    const std::vector<short> ramp = Ramp(2205, 10);
-    const std::vector<short> up = Resample(ramp, 22050, 48000);
+    // Twice the rate: every second frame lies halfway between two samples; the last one has no
+    // right neighbour and repeats the last sample.
+    EXPECT_EQ(std::vector<short>({0, 50, 100, 150, 200, 250, 300, 300}), Resample(Ramp(4, 100), 1000, 2000));
+    // Half the rate: the samples at the new frames.
+    EXPECT_EQ(std::vector<short>({0, 20, 40}), Resample(Ramp(6, 10), 2000, 1000));
+    // A ramp stays a ramp at an uneven ratio (within rounding).
+    const std::vector<short> up = Resample(Ramp(2205, 10), 22050, 48000);
     for (size_t k = 0; k + 3 < up.size(); ++k) {
-        EXPECT_NEAR(k * 22050.0 / 48000 * 10, up[k], 1.0) << "frame " << k;
+        ASSERT_NEAR(k * 22050.0 / 48000 * 10, up[k], 1.0) << "frame " << k;
     }
-}
-
-TEST(EspeakConversion, DownsamplingTakesTheSamplesAtTheNewFrames) {
-    const std::vector<short> expected = {0, 20, 40};
-    EXPECT_EQ(expected, Resample(Ramp(6, 10), 2000, 1000));
 }
 
 TEST(EspeakConversion, PiecesConvertAsTheWholeUpToTheFramesBetweenPieces) {
@@ -152,7 +145,7 @@ std::vector<unsigned char> WaveBytes(WORD channels, WORD bits, DWORD rate, const
     return bytes;
 }
 
-TEST(EspeakConversion, ReadsWaveFilesAsEspeakWritesThem) {
+TEST(EspeakConversion, ReadsWaveFilesAsEspeakWritesThemAndNothingElse) {
     const std::vector<short> samples = {1, -2, 3, -4, 5, -6};
     DWORD rate = 0;
     std::vector<short> read;
@@ -173,17 +166,13 @@ TEST(EspeakConversion, ReadsWaveFilesAsEspeakWritesThem) {
     // Stereo: the first channel.
     ASSERT_TRUE(engine::ReadWave16(WaveBytes(2, 16, 22050, samples, 12, false), rate, read));
     EXPECT_EQ(std::vector<short>({1, 3, 5}), read);
-}
 
-TEST(EspeakConversion, RefusesWhatIsNotSixteenBitPcmWave) {
-    DWORD rate = 0;
-    std::vector<short> read;
+    // Not 16-bit PCM, no data chunk, no wave file at all.
     EXPECT_FALSE(engine::ReadWave16(WaveBytes(1, 8, 22050, {1, 2}, 4, false), rate, read));
     std::vector<unsigned char> noData = WaveBytes(1, 16, 22050, {}, 0, false);
-    noData.resize(noData.size() - 8);  // cut off the data chunk's header
+    noData.resize(noData.size() - 8);
     EXPECT_FALSE(engine::ReadWave16(noData, rate, read));
     EXPECT_FALSE(engine::ReadWave16(std::vector<unsigned char>(44, 0), rate, read));
-    EXPECT_FALSE(engine::ReadWave16({}, rate, read));
 }
 
 }  // namespace

@@ -217,9 +217,8 @@ TEST(EspeakChunks, LongTextIsCutAfterBlanksWithoutSplittingWords) {
     }
     // A single word longer than a chunk is cut where the chunk is full.
     EXPECT_EQ(std::vector<std::wstring>({L"abcd", L"efgh", L"ij"}), ChunkTexts(L"abcdefghij", 4));
+    EXPECT_TRUE(engine::SplitIntoChunks(L"", 400).empty());
 }
-
-TEST(EspeakChunks, EmptyTextHasNoChunks) { EXPECT_TRUE(engine::SplitIntoChunks(L"", 400).empty()); }
 
 // ---- Speed -----------------------------------------------------------------------------------
 
