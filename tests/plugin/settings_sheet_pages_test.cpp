@@ -157,7 +157,7 @@ TEST_F(SettingsSheet, ShowsTheStoredSettings) {
     EXPECT_FALSE(shown.sixteenBit);
     EXPECT_FALSE(shown.mono);
     EXPECT_TRUE(shown.stereo);
-    EXPECT_EQ(3, shown.voiceRows);
+    EXPECT_EQ(static_cast<int>(engine::DefaultVoices().size()), shown.voiceRows);
     EXPECT_EQ(1, shown.voiceRow) << "the stored voice";
     EXPECT_EQ(-10, shown.sliderMin);
     EXPECT_EQ(10, shown.sliderMax);
@@ -286,7 +286,8 @@ TEST_F(SettingsSheet, EveryWayOfClosingGivesBackTheTokensAndTheRate) {
                                    Closing{"OK on Voice", VOICE_PAGE, true}}) {
         SCOPED_TRACE(closing.name);
         OpenSheet([&](HWND sheet) {
-            EXPECT_EQ(3, engine::Counts(ObjectKind::Token).live) << "one token per voice row";
+            EXPECT_EQ(static_cast<long>(engine::DefaultVoices().size()), engine::Counts(ObjectKind::Token).live)
+                << "one token per voice row";
             sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, 1007), -5);
             sheet::ShowTab(sheet, closing.tab);
             if (closing.ok)

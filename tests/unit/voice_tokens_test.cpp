@@ -323,7 +323,7 @@ TEST_F(EngineTokens, SelectedRowLendsItsTokenWithoutAReference) {
     engine::SetInstalledVoices(engine::DefaultVoices());
     EXPECT_EQ(nullptr, SelectedListToken(list_)) << "empty list";
     ASSERT_EQ(S_OK, Fill());
-    ASSERT_EQ(3, Rows());
+    ASSERT_LE(3, Rows());
 
     SendMessageA(list_, LB_SETCURSEL, 2, 0);
     const long addRefsBefore = engine::Counts(ObjectKind::Token).addRefs;
