@@ -1,5 +1,6 @@
 // Every engine call that can fail is reported once, with its call site, on the clipboard and in a box
 // titled "Text Speech Error"; the callback returns its failure value and the plug-in keeps working.
+#include "named_lock.h"
 #include "playback_fixture.h"
 
 namespace {
@@ -46,7 +47,12 @@ std::string SecondVoiceSettings() {
 
 void PrintTo(const SiteCase& c, std::ostream* os) { *os << c.name; }
 
-class ErrorSites : public PlaybackTest, public ::testing::WithParamInterface<SiteCase> {};
+// The clipboard is the desktop's: test programs running beside this one use it too.
+class ClipboardTest : public PlaybackTest {
+    NamedTestLock clipboard_{"in_txt_tests_clipboard"};
+};
+
+class ErrorSites : public ClipboardTest, public ::testing::WithParamInterface<SiteCase> {};
 
 TEST_P(ErrorSites, FailureIsReportedOnceWithItsSite) {
     const SiteCase& c = GetParam();
@@ -119,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "Error result FFFF0001, facility 8191, code 1, line 679"}),
     [](const ::testing::TestParamInfo<SiteCase>& info) { return std::string(info.param.name); });
 
-class FixedTexts : public PlaybackTest {
+class FixedTexts : public ClipboardTest {
 protected:
     // Runs start-up and one Play; returns Play's result and the single box's text.
     std::pair<int, std::string> PlayAndReadBox(bool expectBoxAtInit = false) {

@@ -53,17 +53,6 @@ HWND WaitForSheetUnless(DWORD timeoutMs, const std::atomic<bool>& giveUp) {
 
 }  // namespace
 
-ForegroundLock::ForegroundLock() : mutex_(CreateMutexA(nullptr, FALSE, "in_txt_tests_foreground")) {
-    // An abandoned mutex (a test program that died holding it) is owned all the same.
-    if (mutex_) WaitForSingleObject(mutex_, 100000);
-}
-
-ForegroundLock::~ForegroundLock() {
-    if (!mutex_) return;
-    ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
-}
-
 HWND WaitForSheet(DWORD timeoutMs) {
     const std::atomic<bool> never{false};
     return WaitForSheetUnless(timeoutMs, never);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "named_lock.h"
+
 namespace sheet {
 
 constexpr char SHEET_CAPTION[] = "Text Speech Plugin Properties";
@@ -16,15 +18,9 @@ constexpr DWORD SHEET_WAIT_MS = 10000;  // generous: only a hang takes this long
 
 // Held by every test that shows the sheet or types keys: the sheet takes the foreground, and typed
 // keys go to whichever window has it, so two such test programs must not run at the same time.
-class ForegroundLock {
+class ForegroundLock : public NamedTestLock {
 public:
-    ForegroundLock();
-    ~ForegroundLock();
-    ForegroundLock(const ForegroundLock&) = delete;
-    ForegroundLock& operator=(const ForegroundLock&) = delete;
-
-private:
-    HANDLE mutex_;
+    ForegroundLock() : NamedTestLock("in_txt_tests_foreground") {}
 };
 
 // The sheet's window, once it shows (null after timeoutMs).
