@@ -2,6 +2,10 @@
 # Both do all set-up on a fresh machine (packages, Wine prefix, display).
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# Tests run one at a time by default: many of them use what the whole desktop shares (the
+# foreground window, the keyboard, the clipboard), and a window of one test program can take the
+# foreground from another.
+TEST_JOBS ?= 1
 
 .PHONY: all deps configure build test demo installer clean
 
@@ -17,7 +21,7 @@ build: configure
 	cmake --build $(BUILD) -j $(JOBS)
 
 test: build
-	bash scripts/with-wine.sh $(BUILD) ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	bash scripts/with-wine.sh $(BUILD) ctest --test-dir $(BUILD) --output-on-failure -j $(TEST_JOBS)
 
 demo: build
 	bash scripts/with-wine.sh $(BUILD) bash scripts/demo.sh $(BUILD)
