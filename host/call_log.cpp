@@ -30,6 +30,15 @@ uint64_t LogCall(HostCall call) {
     return Log.back().sequence;
 }
 
+uint64_t LogCall(Call call, std::initializer_list<intptr_t> args, intptr_t result) {
+    HostCall entry{call};
+    int i = 0;
+    for (intptr_t arg : args) entry.args[i++] = arg;
+    entry.result = result;
+    entry.thread = GetCurrentThreadId();
+    return LogCall(std::move(entry));
+}
+
 std::vector<HostCall> LoggedCalls() {
     std::lock_guard<std::mutex> lock(LogMutex);
     return Log;

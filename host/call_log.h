@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ struct HostCall {
 
 // Appends a call and returns its sequence number.
 uint64_t LogCall(HostCall call);
+// Appends a call made on the calling thread with these arguments and result.
+uint64_t LogCall(Call call, std::initializer_list<intptr_t> args, intptr_t result = 0);
 std::vector<HostCall> LoggedCalls();
 std::vector<HostCall> LoggedCalls(Call call);
 size_t CountCalls(Call call);

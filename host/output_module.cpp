@@ -32,14 +32,6 @@ int64_t NowUs() {
            counter.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
 }
 
-void Record(Call call, std::initializer_list<intptr_t> args, intptr_t result) {
-    HostCall entry{call};
-    int i = 0;
-    for (intptr_t arg : args) entry.args[i++] = arg;
-    entry.result = result;
-    entry.thread = GetCurrentThreadId();
-    LogCall(std::move(entry));
-}
 
 // "out.wav" → "out-2.wav" for the second format of a run.
 std::string NumberedWavPath(const std::string& path, int number) {
@@ -84,7 +76,7 @@ int __cdecl Open(int rate, int channels, int bits, int bufferlenms, int prebuffe
         StartWavFor(format);
         result = bufferMs;  // the latency the player may expect
     }
-    Record(Call::Open, {rate, channels, bits, bufferlenms, prebufferms}, result);
+    LogCall(Call::Open, {rate, channels, bits, bufferlenms, prebufferms}, result);
     return result;
 }
 
@@ -92,7 +84,7 @@ void __cdecl Close() {
     std::lock_guard<std::mutex> lock(OutputMutex);
     if (DeviceOpened) WavPatch(Wav);
     DeviceOpened = false;
-    Record(Call::Close, {}, 0);
+    LogCall(Call::Close, {}, 0);
 }
 
 int __cdecl Write(char* buf, int len) {
@@ -117,7 +109,7 @@ int __cdecl Write(char* buf, int len) {
 int __cdecl CanWrite() {
     std::lock_guard<std::mutex> lock(OutputMutex);
     const int room = CurrentRoom();
-    Record(Call::CanWrite, {}, room);
+    LogCall(Call::CanWrite, {}, room);
     return room;
 }
 
@@ -128,7 +120,7 @@ int __cdecl IsPlaying() {
         DeviceAdvance(Device, NowUs());
         playing = DeviceBuffered(Device) > 0 ? 1 : 0;
     }
-    Record(Call::IsPlaying, {}, playing);
+    LogCall(Call::IsPlaying, {}, playing);
     return playing;
 }
 
@@ -136,26 +128,26 @@ int __cdecl Pause(int pause) {
     std::lock_guard<std::mutex> lock(OutputMutex);
     const int wasPaused = Device.paused ? 1 : 0;
     DeviceSetPaused(Device, pause != 0, NowUs());
-    Record(Call::Pause, {pause}, wasPaused);
+    LogCall(Call::Pause, {pause}, wasPaused);
     return wasPaused;
 }
 
 void __cdecl SetVolume(int volume) {
     std::lock_guard<std::mutex> lock(OutputMutex);
     Volume = volume;
-    Record(Call::SetVolume, {volume}, 0);
+    LogCall(Call::SetVolume, {volume}, 0);
 }
 
 void __cdecl SetPan(int pan) {
     std::lock_guard<std::mutex> lock(OutputMutex);
     Pan = pan;
-    Record(Call::SetPan, {pan}, 0);
+    LogCall(Call::SetPan, {pan}, 0);
 }
 
 void __cdecl Flush(int ms) {
     std::lock_guard<std::mutex> lock(OutputMutex);
     if (DeviceOpened) DeviceFlush(Device, ms, NowUs());
-    Record(Call::Flush, {ms}, 0);
+    LogCall(Call::Flush, {ms}, 0);
 }
 
 int __cdecl GetOutputTime() {
@@ -165,14 +157,14 @@ int __cdecl GetOutputTime() {
         DeviceAdvance(Device, NowUs());
         ms = BytesToMs(Device.played, Device.bytesPerSecond);
     }
-    Record(Call::GetOutputTime, {}, ms);
+    LogCall(Call::GetOutputTime, {}, ms);
     return ms;
 }
 
 int __cdecl GetWrittenTime() {
     std::lock_guard<std::mutex> lock(OutputMutex);
     const int ms = DeviceOpened ? BytesToMs(Device.written, Device.bytesPerSecond) : 0;
-    Record(Call::GetWrittenTime, {}, ms);
+    LogCall(Call::GetWrittenTime, {}, ms);
     return ms;
 }
 

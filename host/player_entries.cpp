@@ -15,33 +15,25 @@ std::atomic<DspMode> Mode{DspMode::Off};
 std::mutex ScriptMutex;
 std::deque<int> ScriptedAnswers;
 
-void Record(Call call, std::initializer_list<intptr_t> args, intptr_t result = 0) {
-    HostCall entry{call};
-    int i = 0;
-    for (intptr_t arg : args) entry.args[i++] = arg;
-    entry.result = result;
-    entry.thread = GetCurrentThreadId();
-    LogCall(std::move(entry));
-}
 
 intptr_t Pointer(const void* p) { return reinterpret_cast<intptr_t>(p); }
 
-void __cdecl SAVSAInit(int latency_in_ms, int sample_rate) { Record(Call::SAVSAInit, {latency_in_ms, sample_rate}); }
+void __cdecl SAVSAInit(int latency_in_ms, int sample_rate) { LogCall(Call::SAVSAInit, {latency_in_ms, sample_rate}); }
 
-void __cdecl SAVSADeInit() { Record(Call::SAVSADeInit, {}); }
+void __cdecl SAVSADeInit() { LogCall(Call::SAVSADeInit, {}); }
 
 void __cdecl SAAddPCMData(void* data, int channels, int bits, int time_in_ms) {
-    Record(Call::SAAddPCMData, {Pointer(data), channels, bits, time_in_ms});
+    LogCall(Call::SAAddPCMData, {Pointer(data), channels, bits, time_in_ms});
 }
 
 void __cdecl VSAAddPCMData(void* data, int channels, int bits, int time_in_ms) {
-    Record(Call::VSAAddPCMData, {Pointer(data), channels, bits, time_in_ms});
+    LogCall(Call::VSAAddPCMData, {Pointer(data), channels, bits, time_in_ms});
 }
 
-void __cdecl VSASetInfo(int channels, int sample_rate) { Record(Call::VSASetInfo, {channels, sample_rate}); }
+void __cdecl VSASetInfo(int channels, int sample_rate) { LogCall(Call::VSASetInfo, {channels, sample_rate}); }
 
 void __cdecl SetInfo(int bitrate_kbps, int sample_rate_khz, int channels, int synched) {
-    Record(Call::SetInfo, {bitrate_kbps, sample_rate_khz, channels, synched});
+    LogCall(Call::SetInfo, {bitrate_kbps, sample_rate_khz, channels, synched});
 }
 
 int __cdecl DspIsActive() {
@@ -53,7 +45,7 @@ int __cdecl DspIsActive() {
             ScriptedAnswers.pop_front();
         }
     }
-    Record(Call::DspIsActive, {}, active);
+    LogCall(Call::DspIsActive, {}, active);
     return active;
 }
 

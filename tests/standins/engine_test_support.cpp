@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "engine/events.h"
+
 namespace enginetest {
 
 const GUID WaveFormatExId = {0xC31ADBAE, 0x527F, 0x4FF5, {0xA2, 0x30, 0xF6, 0x2B, 0xB6, 0x1F, 0xF7, 0x0C}};
@@ -152,20 +154,7 @@ std::vector<SPEVENT> DrainEvents(ISpVoice* voice) {
 }
 
 void ClearEvents(std::vector<SPEVENT>& events) {
-    for (SPEVENT& event : events) {
-        switch (event.elParamType) {
-        case SPET_LPARAM_IS_TOKEN:
-        case SPET_LPARAM_IS_OBJECT:
-            reinterpret_cast<IUnknown*>(event.lParam)->Release();
-            break;
-        case SPET_LPARAM_IS_POINTER:
-        case SPET_LPARAM_IS_STRING:
-            CoTaskMemFree(reinterpret_cast<void*>(event.lParam));
-            break;
-        default:
-            break;
-        }
-    }
+    for (SPEVENT& event : events) engine::ReleaseEventPayload(event);
     events.clear();
 }
 
