@@ -35,7 +35,8 @@ void WaitWhileSpeakPending() {
     while (PlaybackState.SpeakPending) Sleep(DRAIN_POLL_MS);
 }
 
-bool IsCurrentStream(ULONG stream) {
+// The stream is the file being played, and no stop is under way.
+bool StillTheCurrentFile(ULONG stream) {
     return stream == PlaybackState.CurrentStream && !PlaybackState.StopRequested;
 }
 
@@ -43,11 +44,11 @@ bool IsCurrentStream(ULONG stream) {
 // the file has ended, unless it was stopped or the stream belongs to an earlier (purged) file.
 void OnEndOfInputStream(ULONG stream) {
     WaitWhileSpeakPending();
-    if (!IsCurrentStream(stream)) return;
+    if (!StillTheCurrentFile(stream)) return;
     Out_Module* output = PluginModule.outMod;
     output->CanWrite();
-    while (output->IsPlaying() && IsCurrentStream(stream)) Sleep(DRAIN_POLL_MS);
-    if (IsCurrentStream(stream)) PostMessageA(PluginModule.hMainWindow, WM_WA_MPEG_EOF, 0, 0);
+    while (output->IsPlaying() && StillTheCurrentFile(stream)) Sleep(DRAIN_POLL_MS);
+    if (StillTheCurrentFile(stream)) PostMessageA(PluginModule.hMainWindow, WM_WA_MPEG_EOF, 0, 0);
 }
 
 void DrainVoiceEvents() {
