@@ -48,4 +48,27 @@ private:
     LONG references_ = 1;
 };
 
+// An object that lives as long as the process (a class factory, the malloc spy): it counts no
+// references and answers for IUnknown and its one interface.
+template <typename Interface>
+class StaticObject : public Interface {
+public:
+    explicit StaticObject(REFIID served) : served_(served) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, served_)) {
+            *object = static_cast<Interface*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+private:
+    IID served_;
+};
+
 }  // namespace engine

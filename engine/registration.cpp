@@ -2,6 +2,8 @@
 // under SAPI's own class ids in the calling apartment.
 #include "engine/engine.h"
 
+#include "engine/com_object.h"
+
 #include "engine/engine_state.h"
 #include "engine/notify_translator.h"
 #include "engine/sapi_codes.h"
@@ -23,21 +25,10 @@ namespace {
 using Creator = HRESULT (*)(REFIID, void**);
 
 // A factory lives as long as the process, so it counts no references.
-class ClassFactory : public IClassFactory {
+class ClassFactory : public StaticObject<IClassFactory> {
 public:
-    ClassFactory(Creator create, Op op, const wchar_t* name) : create_(create), op_(op), name_(name) {}
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    ClassFactory(Creator create, Op op, const wchar_t* name)
+        : StaticObject(IID_IClassFactory), create_(create), op_(op), name_(name) {}
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** object) override {
         if (!object) return E_POINTER;

@@ -1,5 +1,6 @@
 // A malloc spy that sees every CoTaskMemFree of the process, so that tests can tell whether
 // the event payloads the voice handed out in task memory were freed.
+#include "engine/com_object.h"
 #include "engine/engine_state.h"
 
 #include <objbase.h>
@@ -7,19 +8,9 @@
 namespace engine {
 namespace {
 
-class PayloadSpy : public IMallocSpy {
+class PayloadSpy : public StaticObject<IMallocSpy> {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
-        if (!object) return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMallocSpy)) {
-            *object = static_cast<IMallocSpy*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    PayloadSpy() : StaticObject(IID_IMallocSpy) {}
 
     // Every block passes through unchanged; only frees are looked at.
     SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T bytes) override { return bytes; }

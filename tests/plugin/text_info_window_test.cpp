@@ -1,6 +1,7 @@
 // The "Text info" window of the real in_txt.dll in the player host: created hidden by Init from its
 // template, filled by Play, shown by InfoBox, hidden by every way of closing it, destroyed by Quit.
 #include <gtest/gtest.h>
+#include "tests/box.h"
 #include <windows.h>
 #include <richedit.h>
 
@@ -26,17 +27,6 @@ const wchar_t RUSSIAN_AND_GREEK[] =
     L"\u044F\u0437\u044B\u043A\u0435.\r\n"
     L"\u0395\u03BB\u03BB\u03B7\u03BD\u03B9\u03BA\u03CC \u03BA\u03B5\u03AF\u03BC\u03B5\u03BD\u03BF.";
 
-// Left, top, width and height, printed readably when a check fails.
-struct Box {
-    long left, top, width, height;
-    bool operator==(const Box& o) const {
-        return left == o.left && top == o.top && width == o.width && height == o.height;
-    }
-};
-std::ostream& operator<<(std::ostream& out, const Box& b) {
-    return out << "(" << b.left << ", " << b.top << ", " << b.width << " x " << b.height << ")";
-}
-Box BoxOf(const RECT& r) { return {r.left, r.top, r.right - r.left, r.bottom - r.top}; }
 
 // A control's place in its dialog's client area.
 Box PlaceIn(HWND dialog, HWND control) {

@@ -1,22 +1,8 @@
 // Where the Text info window's two controls go for a client size: pure arithmetic.
 #include "infowindow/text_info_window.h"
+#include "tests/box.h"
 
 #include <gtest/gtest.h>
-
-namespace {
-
-struct Box {
-    long left, top, width, height;
-    bool operator==(const Box& o) const {
-        return left == o.left && top == o.top && width == o.width && height == o.height;
-    }
-};
-std::ostream& operator<<(std::ostream& out, const Box& b) {
-    return out << "(" << b.left << ", " << b.top << ", " << b.width << " x " << b.height << ")";
-}
-Box BoxOf(const RECT& r) { return {r.left, r.top, r.right - r.left, r.bottom - r.top}; }
-
-}  // namespace
 
 TEST(InfoWindowLayout, ButtonInTheCornerTextAboveThreePixelMarginsAndNoMinimum) {
     InfoWindowLayout layout = LayoutInfoWindow(300, 200, SIZE{75, 23});
