@@ -5,6 +5,7 @@
 #include <tom.h>
 #include <textserv.h>
 
+#include "infowindow/text_decoding.h"
 #include "resources/resource.h"
 
 namespace {
@@ -14,9 +15,6 @@ const IID IID_InfoTextDocument = {0x8CC497C0, 0xA1DF, 0x11CE, {0x80, 0x98, 0x00,
 const IID IID_InfoTextServices = {0x8D33F740, 0xCF58, 0x11CE, {0xA8, 0x9D, 0x00, 0xAA, 0x00, 0x6C, 0xAD, 0xC5}};
 
 constexpr int MARGIN = 3;
-constexpr WORD UTF16_LE_MARK = 0xFEFF;
-// Large enough for any text file worth reading, small enough that (size + 1) * 2 cannot overflow.
-constexpr DWORD MAX_TEXT_FILE_SIZE = 0x3FFFFFFF;
 
 HWND InfoWindow = nullptr;
 HWND CloseButton = nullptr;
@@ -25,53 +23,34 @@ SIZE CloseButtonSize = {0, 0};
 char LoadedFileName[MAX_PATH] = "";
 ScopedHeapBlock TextBuffer;
 
-void* AllocateBytes(SIZE_T size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+void* AllocateBytes(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
 
-// Reads up to size bytes; the count actually read, which a short read makes smaller and a failed one 0.
-DWORD ReadUpTo(HANDLE file, void* buffer, DWORD size) {
-    DWORD read = 0;
-    return ReadFile(file, buffer, size, &read, nullptr) ? read : 0;
+void ReleaseBytes(void* block) {
+    if (block) HeapFree(GetProcessHeap(), 0, block);
 }
 
-// The size of a file that fits in memory as text, or false.
-bool TextFileSize(HANDLE file, DWORD* size) {
+// wchar_t is a 16-bit UTF-16 code unit here, the same as char16_t.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text is handed over as wchar_t");
+
+bool AnsiToUtf16(const char* bytes, char16_t* out, size_t capacity) {
+    return MultiByteToWideChar(CP_ACP, 0, bytes, -1, reinterpret_cast<wchar_t*>(out), static_cast<int>(capacity)) != 0;
+}
+
+// A failed read counts as nothing read.
+uint32_t ReadFromFile(void* file, void* buffer, uint32_t count) {
+    DWORD read = 0;
+    return ReadFile(static_cast<HANDLE>(file), buffer, count, &read, nullptr) ? read : 0;
+}
+
+void RewindFile(void* file) { SetFilePointer(static_cast<HANDLE>(file), 0, nullptr, FILE_BEGIN); }
+
+// The 64-bit size of an open file, or false when it cannot be asked.
+bool FileSize(HANDLE file, uint64_t* size) {
     DWORD high = 0;
     SetLastError(NO_ERROR);
-    *size = GetFileSize(file, &high);
-    if (*size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
-    return high == 0 && *size <= MAX_TEXT_FILE_SIZE;
-}
-
-WORD ReadFirstTwoBytes(HANDLE file) {
-    WORD value = 0;
-    ReadUpTo(file, &value, sizeof value);
-    return value;
-}
-
-// The code units after the byte-order mark; an odd last byte is dropped. The text ends where the
-// read ended, so a short read never shows memory that was not filled.
-bool ReadUtf16Text(HANDLE file, DWORD size, ScopedHeapBlock& textBuffer) {
-    DWORD bufferBytes = size & ~1u;
-    textBuffer.Reset(AllocateBytes(bufferBytes));
-    if (!textBuffer.Get()) return false;
-    DWORD read = ReadUpTo(file, textBuffer.Get(), size - 2);
-    textBuffer.As<wchar_t>()[read / 2] = L'\0';
-    return true;
-}
-
-// The bytes up to the first 0 byte (or the end of what was read), converted from the ANSI code page.
-bool ReadAnsiText(HANDLE file, DWORD size, ScopedHeapBlock& textBuffer) {
-    ScopedHeapBlock bytes(AllocateBytes(size + 1));
-    textBuffer.Reset(AllocateBytes((static_cast<SIZE_T>(size) + 1) * sizeof(wchar_t)));
-    if (!bytes.Get() || !textBuffer.Get()) {
-        textBuffer.Free();
-        return false;
-    }
-    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
-    DWORD read = ReadUpTo(file, bytes.Get(), size);
-    bytes.As<char>()[read] = '\0';
-    wchar_t* text = textBuffer.As<wchar_t>();
-    if (MultiByteToWideChar(CP_ACP, 0, bytes.As<char>(), -1, text, size + 1) == 0) text[0] = L'\0';
+    DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
+    *size = (static_cast<uint64_t>(high) << 32) | low;
     return true;
 }
 
@@ -167,18 +146,19 @@ bool LoadTextFile(HWND richEdit, const char* fileName, ScopedHeapBlock& textBuff
     ScopedHandle file(CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) return false;
-    DWORD size = 0;
-    if (!TextFileSize(file.Get(), &size)) return false;
+    TextSource source = {0, file.Get(), ReadFromFile, RewindFile};
+    if (!FileSize(file.Get(), &source.size)) return false;
 
-    // A size below 2 with a mark read anyway (a device file that reports 0) is not taken as UTF-16.
-    const bool utf16 = ReadFirstTwoBytes(file.Get()) == UTF16_LE_MARK && size >= 2;
-    const bool read = utf16 ? ReadUtf16Text(file.Get(), size, textBuffer) : ReadAnsiText(file.Get(), size, textBuffer);
+    const TextMemory memory = {AllocateBytes, ReleaseBytes, AnsiToUtf16};
+    DecodedText decoded;
+    const bool read = DecodeTextFile(source, memory, &decoded);
     file.Close();
     if (!read) return false;
+    textBuffer.Reset(decoded.text);
 
     if (!richEdit) return true;
     const wchar_t* text = textBuffer.As<wchar_t>();
-    if (utf16 && SetTextThroughTextServices(richEdit, text)) return true;
+    if (decoded.utf16 && SetTextThroughTextServices(richEdit, text)) return true;
     SetTextThroughAnsi(richEdit, text);
     return true;
 }

@@ -35,17 +35,6 @@ void HandOnChunk(const BYTE* chunk, int length, const WAVEFORMATEX* format) {
 
 }  // namespace
 
-int DspResultBytes(int returnedFrames, int frameSize) {
-    if (returnedFrames <= 0 || frameSize <= 0) return 0;
-    int maxFrames = DSP_BUFFER_SIZE / frameSize;
-    return (returnedFrames < maxFrames ? returnedFrames : maxFrames) * frameSize;
-}
-
-int ChunkBytes(int frameSize, bool dspActive) {
-    int unit = frameSize > 0 ? frameSize : 1;
-    return unit * CHUNK_FRAMES * (dspActive ? 2 : 1);
-}
-
 SpeechOutputStreamObject::SpeechOutputStreamObject() : formatId_(GUID_NULL), waveFormat_(nullptr) {}
 
 SpeechOutputStreamObject::~SpeechOutputStreamObject() { CoTaskMemFree(waveFormat_); }
@@ -95,8 +84,7 @@ HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Write(const void* data, ULON
     const BYTE* bytes = static_cast<const BYTE*>(data);
     ULONG offset = 0;
     do {
-        int remaining = static_cast<int>(size - offset);
-        int length = chunkSize < remaining ? chunkSize : remaining;
+        int length = NextChunkLength(chunkSize, size, offset);
         if (host.outMod->CanWrite() < length) {
             if (PlaybackState.StopRequested) break;
             Sleep(OUTPUT_WAIT_MS);

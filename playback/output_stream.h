@@ -5,9 +5,8 @@
 #include <windows.h>
 #include <sapi.h>
 
-// Bytes of the DSP hand-over buffer: twice the largest chunk (1152 frames of 16-bit stereo).
-constexpr int DSP_BUFFER_SIZE = 9216;
-constexpr int CHUNK_FRAMES = 576;
+#include "playback/chunk_arithmetic.h"
+
 constexpr DWORD OUTPUT_WAIT_MS = 20;
 
 class SpeechOutputStreamObject : public ISpStreamFormat {
@@ -51,11 +50,3 @@ private:
 };
 
 extern SpeechOutputStreamObject SpeechOutputStream;
-
-// Bytes the output should receive for a DSP result, kept inside the DSP buffer: the returned frame
-// count times the frame size, never negative and never more than the buffer holds in whole frames.
-int DspResultBytes(int returnedFrames, int frameSize);
-
-// Bytes of one chunk: 576 frames, 1152 while a DSP is active. A frame size of 0 (a compressed format)
-// counts as one byte, so the chunking still advances.
-int ChunkBytes(int frameSize, bool dspActive);

@@ -8,31 +8,9 @@ char SettingsFilePath[MAX_PATH] = "";
 namespace {
 
 const char SECTION[] = "in_txt";
-const char PLUGINS_INI[] = "Plugins\\plugin.ini";
-const char PLUGIN_INI[] = "plugin.ini";
 
-constexpr int SAMPLE_RATE_ROWS = 9;
-constexpr int BITS_ROWS = 2;
-constexpr int CHANNEL_ROWS = 2;
-constexpr int DEFAULT_SAMPLE_RATE_MODE = 8;
-constexpr int DEFAULT_BITS_MODE = 1;
-constexpr int DEFAULT_CHANNELS_MODE = 0;
-constexpr long MIN_RATE = -10;
-constexpr long MAX_RATE = 10;
-
-// The reader reports 511 bytes both for a value of exactly 511 and for a longer one it had to cut.
-constexpr int VOICE_ID_BUFFER = 512;
-
-bool EndsWithExe(const char* name, int length) {
-    return length >= 3 && lstrcmpiA(name + length - 3, "exe") == 0;
-}
-
-// Length of the folder part, trailing backslash included; 0 for a bare file name.
-int FolderLength(const char* name, int length) {
-    for (int i = length; i > 0; --i)
-        if (name[i - 1] == '\\') return i;
-    return 0;
-}
+static_assert(SETTINGS_PATH_CAPACITY == MAX_PATH, "the settings path is a platform path");
+static_assert(DEFAULT_HOT_KEY == DEFAULT_HOT_KEY_VALUE, "one default hot key");
 
 int ReadInt(const char* key, int fallback, const char* path) {
     return static_cast<int>(GetPrivateProfileIntA(SECTION, key, fallback, path));
@@ -48,11 +26,9 @@ void WriteNumber(const char* key, const char* format, long value, const char* pa
     WriteText(key, text, path);
 }
 
-// An empty value, or one that filled the buffer and may have been cut, leaves VoiceID as it was.
-void ReadVoiceId(const char* path) {
-    char value[VOICE_ID_BUFFER];
-    DWORD length = GetPrivateProfileStringA(SECTION, "VoiceID", "", value, VOICE_ID_BUFFER, path);
-    if (length > 0 && length < VOICE_ID_BUFFER - 1) PluginSettings.VoiceID.AssignAnsi(value);
+// The length of the VoiceID value read into value; 0 when there is none.
+unsigned long ReadVoiceId(const char* path, char (&value)[VOICE_ID_BUFFER]) {
+    return GetPrivateProfileStringA(SECTION, "VoiceID", "", value, VOICE_ID_BUFFER, path);
 }
 
 // No voice deletes the key; a conversion that fails (or finds no memory) writes an empty value.
@@ -62,36 +38,15 @@ void WriteVoiceId(const char* path) {
         WriteText("VoiceID", nullptr, path);
         return;
     }
-    int size = 2 * lstrlenW(id) + 2;
-    ScopedHeapBlock ansi(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
+    const size_t size = VoiceIdAnsiBytes(static_cast<size_t>(lstrlenW(id)));
+    ScopedHeapBlock ansi(size > 0 ? HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size) : nullptr);
     char empty[1] = "";
     char* text = ansi.Get() ? ansi.As<char>() : empty;
-    if (ansi.Get()) WideCharToMultiByte(CP_ACP, 0, id, -1, text, size, nullptr, nullptr);
+    if (ansi.Get()) WideCharToMultiByte(CP_ACP, 0, id, -1, text, static_cast<int>(size), nullptr, nullptr);
     WriteText("VoiceID", text, path);
 }
 
 }  // namespace
-
-int CheckedMode(int value, int rowCount, int fallback) {
-    return value >= 0 && value < rowCount ? value : fallback;
-}
-
-long ClampedRate(long rate) {
-    if (rate < MIN_RATE) return MIN_RATE;
-    if (rate > MAX_RATE) return MAX_RATE;
-    return rate;
-}
-
-bool SettingsPathForModule(const char* moduleFileName, char out[MAX_PATH]) {
-    out[0] = '\0';
-    int length = lstrlenA(moduleFileName);
-    const char* tail = EndsWithExe(moduleFileName, length) ? PLUGINS_INI : PLUGIN_INI;
-    int folder = FolderLength(moduleFileName, length);
-    if (folder + lstrlenA(tail) >= MAX_PATH) return false;
-    CopyMemory(out, moduleFileName, folder);
-    lstrcpyA(out + folder, tail);
-    return true;
-}
 
 void LocateSettingsFile(HINSTANCE module) {
     SettingsFilePath[0] = '\0';
@@ -112,19 +67,27 @@ void ApplyDefaultSettings() {
     PluginSettings.HotKey = DEFAULT_HOT_KEY;
 }
 
+// Keys are read in the file's order; an empty VoiceID, or one that may have been cut, leaves the
+// voice as it was.
 void ReadSettingsFile(const char* path) {
-    PluginSettings.SampleRateMode =
-        CheckedMode(ReadInt("SampleRateMode", DEFAULT_SAMPLE_RATE_MODE, path), SAMPLE_RATE_ROWS,
-                    DEFAULT_SAMPLE_RATE_MODE);
-    PluginSettings.BitsPerSampleMode =
-        CheckedMode(ReadInt("BitsPerSampleMode", DEFAULT_BITS_MODE, path), BITS_ROWS, DEFAULT_BITS_MODE);
-    PluginSettings.NumChannelsMode =
-        CheckedMode(ReadInt("NumChannelsMode", DEFAULT_CHANNELS_MODE, path), CHANNEL_ROWS,
-                    DEFAULT_CHANNELS_MODE);
-    PluginSettings.Rate = ClampedRate(ReadInt("Rate", 0, path));
-    ReadVoiceId(path);
-    PluginSettings.UseHotKey = ReadInt("UseHotKey", 1, path) != 0;
-    PluginSettings.HotKey = static_cast<uint16_t>(ReadInt("HotKey", DEFAULT_HOT_KEY, path) & 0xFFFF);
+    StoredSettings stored;
+    stored.sampleRateMode = ReadInt("SampleRateMode", DEFAULT_SAMPLE_RATE_MODE, path);
+    stored.bitsPerSampleMode = ReadInt("BitsPerSampleMode", DEFAULT_BITS_MODE, path);
+    stored.numChannelsMode = ReadInt("NumChannelsMode", DEFAULT_CHANNELS_MODE, path);
+    stored.rate = ReadInt("Rate", 0, path);
+    char voiceId[VOICE_ID_BUFFER];
+    stored.voiceIdLength = ReadVoiceId(path, voiceId);
+    stored.useHotKey = ReadInt("UseHotKey", DEFAULT_USE_HOT_KEY, path);
+    stored.hotKey = ReadInt("HotKey", DEFAULT_HOT_KEY_VALUE, path);
+
+    const CheckedSettings checked = CheckSettings(stored);
+    PluginSettings.SampleRateMode = checked.sampleRateMode;
+    PluginSettings.BitsPerSampleMode = checked.bitsPerSampleMode;
+    PluginSettings.NumChannelsMode = checked.numChannelsMode;
+    PluginSettings.Rate = checked.rate;
+    if (checked.takeVoiceId) PluginSettings.VoiceID.AssignAnsi(voiceId);
+    PluginSettings.UseHotKey = checked.useHotKey;
+    PluginSettings.HotKey = checked.hotKey;
 }
 
 void WriteSettingsFile(const char* path) {
