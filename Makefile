@@ -7,7 +7,7 @@ JOBS ?= $(shell nproc)
 # foreground from another.
 TEST_JOBS ?= 1
 
-.PHONY: all deps configure build test demo installer clean
+.PHONY: all deps configure build test demo installer bench clean
 
 all: build
 
@@ -31,6 +31,12 @@ demo: build
 installer: configure
 	cmake --build $(BUILD) --target installer -j $(JOBS)
 	@echo "Built the setup program: $(BUILD)/bin/in_txt-setup.exe"
+
+# Figures of the speech path under Wine, printed as a table and kept in $(BUILD)/bench/performance.md.
+bench: build
+	mkdir -p $(BUILD)/bench
+	bash scripts/with-wine.sh $(BUILD) wine $(BUILD)/bin/txtbench.exe --markdown $(BUILD)/bench/performance.md \
+		--machine "$$(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $$(nproc) cores, $$(uname -sr), $$(wine --version)"
 
 clean:
 	rm -rf $(BUILD)

@@ -28,6 +28,8 @@
 #include <utility>
 #include <vector>
 
+struct ISpStreamFormat;
+
 namespace engine {
 
 // Registers the class factories of the voice, the notify translator and the token
@@ -185,6 +187,11 @@ void SetRecordDeliveredPcm(bool on);
 ULONG LastStreamNumber();   // the number the last Speak handed out, 0 before any
 long CurrentRate();         // the rate of the most recently used voice
 std::wstring CurrentVoiceId();
+
+// The stream that the most recent successful SetOutput was given, with a reference for the caller,
+// while the voice it was given to is alive and still has it; else SPERR_NOT_FOUND and null. Lets a
+// test or a benchmark call the output's Write itself, on its own thread.
+HRESULT GetLastOutputStream(ISpStreamFormat** stream);
 
 // Waits until no voice has anything left to speak; false on time-out.
 bool WaitUntilIdle(DWORD timeoutMilliseconds);

@@ -14,6 +14,15 @@
 namespace engine {
 namespace {
 
+// The core of the voice whose SetOutput last succeeded; weak, so it never keeps a voice alive.
+std::mutex LastOutputLock;
+std::weak_ptr<VoiceCore> LastOutputCore;
+
+void NoteOutputCore(const std::shared_ptr<VoiceCore>& core) {
+    std::lock_guard<std::mutex> guard(LastOutputLock);
+    LastOutputCore = core;
+}
+
 const ULONGLONG FlagCheckBits = (1ull << SPEI_RESERVED1) | (1ull << SPEI_RESERVED2);
 
 bool InterestMaskValid(ULONGLONG mask) { return mask == 0 || (mask & FlagCheckBits) == FlagCheckBits; }
@@ -125,6 +134,7 @@ public:
             core_->output.Assign(stream.Get());
             core_->outputFormat = accepted;
         }
+        NoteOutputCore(core_);
         return Logged(L"SetOutput(" + DescribeFormat(accepted) + L")", S_OK);
     }
 
@@ -337,6 +347,21 @@ HRESULT AcceptOutputFormat(const GUID& formatId, const WAVEFORMATEX* format, Pcm
     accepted.channels = format->nChannels;
     accepted.bitsPerSample = format->wBitsPerSample;
     return S_OK;
+}
+
+HRESULT GetLastOutputStream(ISpStreamFormat** stream) {
+    if (!stream) return E_POINTER;
+    *stream = nullptr;
+    std::shared_ptr<VoiceCore> core;
+    {
+        std::lock_guard<std::mutex> guard(LastOutputLock);
+        core = LastOutputCore.lock();
+    }
+    if (!core) return SPERR_NOT_FOUND;
+    std::lock_guard<std::mutex> guard(core->lock);
+    *stream = core->output.Get();
+    if (*stream) (*stream)->AddRef();
+    return *stream ? S_OK : SPERR_NOT_FOUND;
 }
 
 HRESULT CreateVoice(REFIID iid, void** object) {

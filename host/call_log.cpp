@@ -11,6 +11,7 @@ std::mutex LogMutex;
 std::vector<HostCall> Log;
 uint64_t NextSequence = 1;
 std::atomic<bool> KeepWrittenBytes{true};
+std::atomic<bool> Logging{true};
 
 }  // namespace
 
@@ -24,6 +25,7 @@ const char* CallName(Call call) {
 }
 
 uint64_t LogCall(HostCall call) {
+    if (!Logging) return 0;
     std::lock_guard<std::mutex> lock(LogMutex);
     call.sequence = NextSequence++;
     Log.push_back(std::move(call));
@@ -31,6 +33,7 @@ uint64_t LogCall(HostCall call) {
 }
 
 uint64_t LogCall(Call call, std::initializer_list<intptr_t> args, intptr_t result) {
+    if (!Logging) return 0;
     HostCall entry{call};
     int i = 0;
     for (intptr_t arg : args) entry.args[i++] = arg;
@@ -67,5 +70,8 @@ void ClearCallLog() {
 
 void SetRecordWrittenBytes(bool on) { KeepWrittenBytes = on; }
 bool RecordWrittenBytes() { return KeepWrittenBytes; }
+
+void SetCallLogging(bool on) { Logging = on; }
+bool CallLogging() { return Logging; }
 
 }  // namespace host

@@ -41,6 +41,12 @@ std::vector<HostCall> LoggedCalls(Call call);
 size_t CountCalls(Call call);
 void ClearCallLog();
 
+// Whether calls are logged at all (on by default). Off, LogCall keeps nothing and returns 0, the
+// Write and DSP entries copy no bytes, and the log stays as it was: for long or speed-sensitive runs
+// (a benchmark) where the log's growth would cost more than the calls themselves.
+void SetCallLogging(bool on);
+bool CallLogging();
+
 // Whether Write calls keep a copy of their bytes (on by default).
 void SetRecordWrittenBytes(bool on);
 bool RecordWrittenBytes();

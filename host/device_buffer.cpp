@@ -28,6 +28,18 @@ void DeviceOpen(DeviceBuffer& buffer, int bytesPerSecond, int blockAlign, int bu
 
 int64_t DeviceBuffered(const DeviceBuffer& buffer) { return buffer.written - buffer.played; }
 
+int64_t DevicePlaysOutAtUs(const DeviceBuffer& buffer) {
+    const int64_t buffered = DeviceBuffered(buffer);
+    if (buffer.mode != DrainMode::Clock || buffer.paused || buffered <= 0 || buffer.speed <= 0 ||
+        buffer.bytesPerSecond <= 0)
+        return buffer.lastUpdateUs;
+    // DeviceAdvance plays the rest once the credit covers it; whole microseconds, rounded up.
+    const double owed = static_cast<double>(buffered) - buffer.credit;
+    const double us = owed * 1e6 / (buffer.speed * buffer.bytesPerSecond);
+    const int64_t whole = static_cast<int64_t>(us);
+    return buffer.lastUpdateUs + (static_cast<double>(whole) < us ? whole + 1 : whole);
+}
+
 int64_t DeviceFreeRoom(const DeviceBuffer& buffer) {
     return std::max<int64_t>(0, buffer.capacity - DeviceBuffered(buffer));
 }

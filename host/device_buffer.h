@@ -37,6 +37,10 @@ void DeviceSetDrain(DeviceBuffer& buffer, DrainMode mode, double speed, int64_t 
 void DeviceFlush(DeviceBuffer& buffer, int ms, int64_t nowUs);
 
 int64_t DeviceBuffered(const DeviceBuffer& buffer);
+// The time at which what is buffered now will have been played, if nothing more is written: with the
+// Clock drain and not paused, the last update plus the time the clock needs for it; otherwise (the
+// device plays everything at once, or nothing) the last update.
+int64_t DevicePlaysOutAtUs(const DeviceBuffer& buffer);
 int64_t DeviceFreeRoom(const DeviceBuffer& buffer);  // never negative
 int BytesToMs(int64_t bytes, int bytesPerSecond);
 int64_t MsToBytes(int ms, int bytesPerSecond, int blockAlign);  // whole frames

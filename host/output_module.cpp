@@ -93,7 +93,7 @@ int __cdecl Write(char* buf, int len) {
     entry.args[0] = reinterpret_cast<intptr_t>(buf);
     entry.args[1] = len;
     entry.thread = GetCurrentThreadId();
-    if (len > 0 && RecordWrittenBytes()) entry.data.assign(buf, buf + len);
+    if (len > 0 && CallLogging() && RecordWrittenBytes()) entry.data.assign(buf, buf + len);
     if (!DeviceOpened) {
         ++WritesWhileClosed;
         entry.result = -1;
@@ -207,8 +207,11 @@ void FinishOutput() {
 
 OutputState OutputSnapshot() {
     std::lock_guard<std::mutex> lock(OutputMutex);
-    if (DeviceOpened) DeviceAdvance(Device, NowUs());
+    const int64_t now = NowUs();
+    if (DeviceOpened) DeviceAdvance(Device, now);
     OutputState state;
+    state.timeUs = now;
+    state.playsOutAtUs = DeviceOpened ? DevicePlaysOutAtUs(Device) : now;
     state.open = DeviceOpened;
     state.paused = Device.paused;
     state.format = OpenedFormat;
@@ -222,5 +225,7 @@ OutputState OutputSnapshot() {
     state.wavPath = WavIsOpen(Wav) ? Wav.path : std::string();
     return state;
 }
+
+long long HostClockUs() { return NowUs(); }
 
 }  // namespace host

@@ -43,7 +43,14 @@ struct OutputState {
     int writesBeyondRoom = 0;  // Write calls given more than CanWrite allowed
     int writesWhileClosed = 0;
     std::string wavPath;  // the file being written, if any
+    // HostClockUs when the snapshot was taken, and when the device will have played everything
+    // buffered if nothing more is written (the snapshot's time unless it drains with the clock).
+    long long timeUs = 0;
+    long long playsOutAtUs = 0;
 };
 OutputState OutputSnapshot();
+
+// The clock the device model runs on: QueryPerformanceCounter in microseconds.
+long long HostClockUs();
 
 }  // namespace host

@@ -58,7 +58,7 @@ int __cdecl DspDoSamples(short* samples, int frames, int bits, int channels, int
     entry.args[4] = sample_rate;
     entry.thread = GetCurrentThreadId();
     const int bytesPerFrame = channels * (bits / 8);
-    if (frames > 0 && bytesPerFrame > 0) {
+    if (frames > 0 && bytesPerFrame > 0 && CallLogging()) {
         const uint8_t* bytes = reinterpret_cast<const uint8_t*>(samples);
         entry.data.assign(bytes, bytes + frames * bytesPerFrame);
     }

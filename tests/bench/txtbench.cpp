@@ -1,0 +1,438 @@
+// txtbench: measures the plug-in's speech path in the player host with the speech engine stand-in,
+// all in one run, and prints one table of figures against their aims.
+//
+//   txtbench.exe [--markdown FILE] [--machine TEXT] [--trials N]
+//
+// --markdown also writes the table as Markdown with the date and the machine's description (which
+// the caller supplies with --machine: the CPU is not easily read from inside Wine). --trials sets
+// the trials of each latency figure (default 100).
+//
+// The host runs lean: its call log keeps nothing and the engine keeps no copy of the sound, so the
+// figures are about the plug-in's path and not about the stand-ins' bookkeeping.
+#include <windows.h>
+#include <sapi.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "host/call_log.h"
+#include "host/files.h"
+#include "host/output_module.h"
+#include "host/player_entries.h"
+#include "host/plugin_host.h"
+#include "tests/bench/allocation_counter.h"
+#include "tests/bench/measures.h"
+
+namespace {
+
+// ---- The table -------------------------------------------------------------------------------
+
+struct Row {
+    std::string figure;
+    std::string measured;
+    std::string aim;
+    std::string verdict;  // "met", "missed" or "-" (no aim)
+};
+std::vector<Row> Rows;
+
+std::string Format(const char* format, double a, double b = 0, double c = 0) {
+    char text[160];
+    std::snprintf(text, sizeof text, format, a, b, c);
+    return text;
+}
+
+void AddRow(const std::string& figure, const std::string& measured, const std::string& aim, int met) {
+    Rows.push_back({figure, measured, aim, met < 0 ? "-" : met ? "met" : "missed"});
+    std::printf("  %-52s %s\n", figure.c_str(), measured.c_str());
+    std::fflush(stdout);
+}
+
+void Fail(const std::string& what) {
+    std::fprintf(stderr, "txtbench: %s\n", what.c_str());
+    std::exit(2);
+}
+
+// ---- A player with the plug-in ----------------------------------------------------------------
+
+// Settings of every session: 48 kHz, 16-bit, stereo (stream-format modes 8, 1, 1).
+const char STEREO_48K[] = "[in_txt]\r\nSampleRateMode=8\r\nBitsPerSampleMode=1\r\nNumChannelsMode=1\r\n";
+constexpr int FRAME_BYTES = 4;
+constexpr int RATE = 48000;
+constexpr int CHUNK_BYTES = 576 * FRAME_BYTES;
+
+std::unique_ptr<host::PluginHost> StartPlayer(host::DrainMode drain, const std::string& ini = STEREO_48K) {
+    engine::Reset();
+    host::SetDspMode(host::DspMode::Off);
+    host::SetCallLogging(false);
+    host::HostOptions options;
+    options.output.drain = drain;
+    options.showMainWindow = false;
+    options.recordEngineOutput = false;
+    options.iniContents = ini;
+    auto player = std::make_unique<host::PluginHost>(options);
+    if (!player->Load()) Fail("the host did not load the plug-in: " + player->Error());
+    player->Init();
+    return player;
+}
+
+struct Texts {
+    std::string folder;
+    std::string shortFile;   // a few milliseconds of sound
+    std::string eofFile;     // about 130 ms
+    std::string drainFile;   // about half a second
+    std::string longFile;    // four seconds: more than the output's two-second buffer holds
+};
+
+Texts MakeTexts() {
+    Texts texts;
+    texts.folder = host::CreateUniqueTempFolder("txtbench_");
+    if (texts.folder.empty()) Fail("cannot create a temporary folder");
+    const auto make = [&](const char* name, size_t characters) {
+        std::string text;
+        while (text.size() < characters) text += "Speak up. ";
+        text.resize(characters);
+        const std::string path = texts.folder + "\\" + name;
+        if (!host::WriteWholeFile(path, text)) Fail("cannot write " + path);
+        return path;
+    };
+    // The tone voice speaks 64 frames a character at the default rate.
+    texts.shortFile = make("short.txt", 12);
+    texts.eofFile = make("eof.txt", RATE * 130 / 1000 / 64);
+    texts.drainFile = make("drain.txt", RATE / 2 / 64);
+    texts.longFile = make("long.txt", RATE * 4 / 64);
+    return texts;
+}
+
+long long Buffered(const host::OutputState& output) { return output.written - output.played; }
+
+double TimeMs(const std::function<void()>& call) {
+    const double start = bench::NowMs();
+    call();
+    return bench::NowMs() - start;
+}
+
+// ---- Write throughput and allocations ----------------------------------------------------------
+
+struct WriteFigures {
+    double writeMs = 0;
+    double memcpyMs = 0;
+    long allocations = 0;
+};
+
+// Times the stream's Write with one large block against memcpy of the same bytes, interleaved so
+// both see the same machine; medians of the trials.
+WriteFigures TimeWrites(ISpStreamFormat* stream, const std::vector<BYTE>& block, int trials) {
+    std::vector<BYTE> copy(block.size());
+    std::vector<double> writeMs, copyMs;
+    ULONG written = 0;
+    stream->Write(block.data(), static_cast<ULONG>(block.size()), &written);  // warm-up
+    WriteFigures figures;
+    for (int i = 0; i < trials; ++i) {
+        const long long before = host::OutputSnapshot().written;
+        bench::StartCounting();
+        writeMs.push_back(TimeMs([&] { stream->Write(block.data(), static_cast<ULONG>(block.size()), &written); }));
+        figures.allocations += bench::StopCounting();
+        if (host::OutputSnapshot().written - before != static_cast<long long>(block.size()))
+            Fail("Write did not hand the whole block to the output");
+        copyMs.push_back(TimeMs([&] { std::memcpy(copy.data(), block.data(), block.size()); }));
+        if (std::memcmp(copy.data(), block.data(), 64) != 0) Fail("memcpy copied nothing");
+    }
+    figures.writeMs = bench::Percentile(writeMs, 0.5);
+    figures.memcpyMs = bench::Percentile(copyMs, 0.5);
+    return figures;
+}
+
+void AddWriteRow(const char* figure, const WriteFigures& figures) {
+    const double ratio = figures.memcpyMs / figures.writeMs;
+    AddRow(figure, Format("%.2f (Write %.3f ms, memcpy %.3f ms)", ratio, figures.writeMs, figures.memcpyMs),
+           ">= 0.5", ratio >= 0.5);
+}
+
+void MeasureWritePath(const Texts& texts, int trials) {
+    std::printf("Write path (2 s of 48 kHz 16-bit stereo a call, output always with room)\n");
+    auto player = StartPlayer(host::DrainMode::Instant);
+    if (player->Play(texts.shortFile) != 0 || !player->WaitForEndOfFile(10000)) Fail("the first file did not play");
+    // The output stays open: the file ended but the player has not stopped it.
+    ISpStreamFormat* stream = nullptr;
+    if (FAILED(engine::GetLastOutputStream(&stream))) Fail("the engine holds no output stream");
+
+    const std::vector<std::string> patched = bench::InstallAllocationCounter(player->Library());
+    // The counter must see an allocation the plug-in makes on this thread: GetFormat copies the format.
+    GUID formatId;
+    WAVEFORMATEX* format = nullptr;
+    bench::StartCounting();
+    stream->GetFormat(&formatId, &format);
+    const long calibration = bench::StopCounting();
+    CoTaskMemFree(format);
+    if (calibration < 1) Fail("the allocation counter did not see GetFormat's copy of the format");
+
+    std::vector<BYTE> block(2 * RATE * FRAME_BYTES);
+    for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<BYTE>(i * 7 + i / 4096);
+    const WriteFigures plain = TimeWrites(stream, block, trials / 4 + 5);
+    host::SetDspMode(host::DspMode::PassThrough);
+    const WriteFigures withDsp = TimeWrites(stream, block, trials / 4 + 5);
+    host::SetDspMode(host::DspMode::Off);
+    bench::RemoveAllocationCounter();
+    stream->Release();
+
+    AddWriteRow("Write throughput vs memcpy, no DSP", plain);
+    AddWriteRow("Write throughput vs memcpy, test DSP (pass-through)", withDsp);
+    std::string imports;
+    for (const std::string& name : patched) imports += (imports.empty() ? "" : ", ") + name;
+    AddRow("Heap allocations inside Write (both runs)",
+           Format("%.0f (counter saw %.0f in GetFormat)", plain.allocations + withDsp.allocations, calibration) +
+               "; imports watched: " + imports,
+           "0", plain.allocations + withDsp.allocations == 0);
+    player->Stop();
+}
+
+// ---- Stop latency ------------------------------------------------------------------------------
+
+// Sets up one trial's state; false when the state was not reached.
+using StateSetup = std::function<bool(host::PluginHost&, int trial)>;
+
+bool PlayLong(host::PluginHost& player, const Texts& texts) {
+    return player.Play(texts.longFile) == 0 && player.PumpUntil([] { return host::OutputSnapshot().written > 0; }, 5000);
+}
+
+bool OutputFull() {
+    const host::OutputState output = host::OutputSnapshot();
+    return output.capacity - Buffered(output) < CHUNK_BYTES;
+}
+
+void MeasureStop(host::PluginHost& player, const char* state, const StateSetup& setup, int trials) {
+    std::vector<double> samples;
+    for (int trial = 0; trial < trials; ++trial) {
+        if (!setup(player, trial)) Fail(std::string("could not reach the state: ") + state);
+        samples.push_back(TimeMs([&] {
+            if (player.Playing())
+                player.Stop();
+            else
+                player.Module()->Stop();  // the player may call Stop with nothing playing
+        }));
+    }
+    const double p50 = bench::Percentile(samples, 0.5), p99 = bench::Percentile(samples, 0.99);
+    AddRow(std::string("Stop latency, ") + state + " (p50 / p99)", Format("%.2f / %.2f ms", p50, p99), "p99 <= 50 ms",
+           p99 <= 50);
+}
+
+void MeasureStopLatencies(const Texts& texts, int trials) {
+    std::printf("Stop latency (%d trials each, output draining in real time, 2 s buffer)\n", trials);
+    auto player = StartPlayer(host::DrainMode::Clock);
+    MeasureStop(*player, "idle", [](host::PluginHost&, int) { return true; }, trials);
+    MeasureStop(*player, "playing",
+                [&](host::PluginHost& p, int trial) {
+                    if (!PlayLong(p, texts)) return false;
+                    p.PumpMessages(5 + trial % 25);
+                    return p.Playing();
+                },
+                trials);
+    MeasureStop(*player, "paused",
+                [&](host::PluginHost& p, int trial) {
+                    if (!PlayLong(p, texts)) return false;
+                    p.PumpMessages(5 + trial % 25);
+                    p.Pause();
+                    return true;
+                },
+                trials);
+    // The engine's thread is inside Write, waiting for room the paused output will not make; the
+    // stop lands anywhere in the plug-in's 20 ms wait.
+    MeasureStop(*player, "paused, engine blocked in Write",
+                [&](host::PluginHost& p, int trial) {
+                    if (p.Play(texts.longFile) != 0) return false;
+                    p.Pause();
+                    if (!p.PumpUntil(OutputFull, 5000)) return false;
+                    p.PumpMessages(trial % 21);
+                    return host::OutputSnapshot().paused;
+                },
+                trials);
+    // All speech delivered; the event thread polls the output until it has played it out.
+    MeasureStop(*player, "draining at end of file",
+                [&](host::PluginHost& p, int trial) {
+                    const int endings = p.EndOfFileCount();
+                    if (p.Play(texts.drainFile) != 0 || !engine::WaitUntilIdle(5000)) return false;
+                    p.PumpMessages(2 + trial % 10);
+                    return Buffered(host::OutputSnapshot()) > 0 && p.EndOfFileCount() == endings;
+                },
+                trials);
+}
+
+// ---- End of file -------------------------------------------------------------------------------
+
+void MeasureEndOfFile(const Texts& texts, int trials) {
+    std::printf("End of file after the output stops playing (%d trials)\n", trials);
+    auto player = StartPlayer(host::DrainMode::Clock);
+    std::vector<double> samples;
+    for (int trial = 0; trial < trials; ++trial) {
+        const int endings = player->EndOfFileCount();
+        if (player->Play(texts.eofFile) != 0 || !engine::WaitUntilIdle(5000)) Fail("the end-of-file text did not play");
+        // Everything is written: the moment the device runs dry is fixed now.
+        const long long playsOutAt = host::OutputSnapshot().playsOutAtUs;
+        long long arrivedAt = 0;
+        const bool ended = player->PumpUntil(
+            [&] {
+                if (player->EndOfFileCount() == endings) return false;
+                arrivedAt = host::HostClockUs();
+                return true;
+            },
+            5000);
+        if (!ended) Fail("no end of file");
+        samples.push_back((arrivedAt - playsOutAt) / 1000.0);
+        player->Stop();
+    }
+    const double median = bench::Percentile(samples, 0.5);
+    AddRow("End of file after the output stops (median, p99)",
+           Format("%.2f ms (p99 %.2f ms)", median, bench::Percentile(samples, 0.99)), "median <= 15 ms", median <= 15);
+}
+
+// ---- Play with three voices ----------------------------------------------------------------------
+
+std::string Narrow(const std::wstring& wide) { return std::string(wide.begin(), wide.end()); }
+
+void MeasurePlay(const Texts& texts, int trials) {
+    std::printf("Play with three voices installed, the third one stored (%d trials)\n", trials);
+    const std::vector<engine::VoiceInfo> voices = engine::DefaultVoices();
+    if (voices.size() != 3) Fail("the engine does not install three voices");
+    const std::string ini = std::string(STEREO_48K) + "VoiceID=" + Narrow(voices[2].id) + "\r\n";
+    auto player = StartPlayer(host::DrainMode::Instant, ini);
+    std::vector<double> samples;
+    for (int trial = 0; trial < trials; ++trial) {
+        int result = -1;
+        samples.push_back(TimeMs([&] { result = player->Play(texts.shortFile); }));
+        if (result != 0 || engine::CurrentVoiceId() != voices[2].id) Fail("Play did not speak with the third voice");
+        engine::WaitUntilIdle(5000);
+        player->Stop();
+    }
+    const double worst = bench::Percentile(samples, 1.0);
+    AddRow("Play blocks the player's thread (p50 / max)",
+           Format("%.2f / %.2f ms", bench::Percentile(samples, 0.5), worst), "max <= 20 ms", worst <= 20);
+}
+
+// ---- Quit --------------------------------------------------------------------------------------
+
+void AddQuitRow(const char* figure, const std::vector<double>& samples, const std::string& aim, int met) {
+    AddRow(figure, Format("%.2f / %.2f ms", bench::Percentile(samples, 0.5), bench::Percentile(samples, 1.0)), aim,
+           met);
+}
+
+void MeasureQuit(const Texts& texts, int trials) {
+    std::printf("Quit (%d players each)\n", trials);
+    std::vector<double> idle, drainingStopped, drainingUnstopped;
+    for (int trial = 0; trial < trials; ++trial) {
+        auto player = StartPlayer(host::DrainMode::Clock);
+        if (player->Play(texts.shortFile) != 0 || !player->WaitForEndOfFile(5000)) Fail("the short text did not play");
+        player->Stop();
+        idle.push_back(TimeMs([&] { player->Quit(); }));
+    }
+    for (int trial = 0; trial < 2 * trials; ++trial) {
+        auto player = StartPlayer(host::DrainMode::Clock);
+        if (player->Play(texts.drainFile) != 0 || !engine::WaitUntilIdle(5000)) Fail("the drain text did not play");
+        player->PumpMessages(5);
+        if (Buffered(host::OutputSnapshot()) <= 0) Fail("the output drained too soon");
+        if (trial % 2 == 0)
+            drainingStopped.push_back(TimeMs([&] { player->Quit(); }));  // Stop, then Quit, as the player does
+        else
+            drainingUnstopped.push_back(TimeMs([&] { player->Module()->Quit(); }));
+    }
+    AddQuitRow("Quit, idle (p50 / max)", idle, "-", -1);
+    AddQuitRow("Quit while draining, after Stop (p50 / max)", drainingStopped, "-", -1);
+    AddQuitRow("Quit while draining, no Stop first (p50 / max)", drainingUnstopped, "~300 ms: the event thread's grace",
+               -1);
+}
+
+// ---- Play/Stop cycles --------------------------------------------------------------------------
+
+void MeasureCycles(const Texts& texts) {
+    std::printf("1000 Play/Stop cycles\n");
+    auto player = StartPlayer(host::DrainMode::Instant);
+    bench::ProcessFigures after10, after1000;
+    for (int cycle = 1; cycle <= 1000; ++cycle) {
+        if (player->Play(texts.shortFile) != 0) Fail("Play failed in the cycles");
+        player->Stop();
+        player->PumpMessages(0);
+        // The engine stand-in's call log would grow with every cycle; it is not the plug-in's.
+        engine::Reset();
+        engine::SetRecordDeliveredPcm(false);
+        if (cycle == 10) after10 = bench::MeasureProcess();
+    }
+    after1000 = bench::MeasureProcess();
+
+    const bool reported = after10.privateBytes > 0;
+    const long long memoryGrowth = reported ? after1000.privateBytes - after10.privateBytes
+                                            : after1000.committedPrivate - after10.committedPrivate;
+    const char* source = reported ? "PrivateUsage" : "committed private pages";
+    AddRow(std::string("Private bytes, cycle 1000 vs cycle 10 (") + source + ")",
+           Format("%+.1f KB (%.0f KB -> %.0f KB)", memoryGrowth / 1024.0,
+                  (reported ? after10.privateBytes : after10.committedPrivate) / 1024.0,
+                  (reported ? after1000.privateBytes : after1000.committedPrivate) / 1024.0),
+           "no growth", memoryGrowth <= 0);
+    const bool counted = after10.handles > 0;
+    const long long handleGrowth =
+        counted ? after1000.handles - after10.handles : after1000.probedHandles - after10.probedHandles;
+    AddRow(std::string("Handles, cycle 1000 vs cycle 10 (") + (counted ? "GetProcessHandleCount" : "probed") + ")",
+           Format("%+.0f (%.0f -> %.0f)", handleGrowth, counted ? after10.handles : after10.probedHandles,
+                  counted ? after1000.handles : after1000.probedHandles),
+           "no growth", handleGrowth <= 0);
+}
+
+// ---- Output ------------------------------------------------------------------------------------
+
+void PrintTable() {
+    std::printf("\n%-54s %-58s %-22s %s\n", "Figure", "Measured", "Aim", "");
+    for (const Row& row : Rows)
+        std::printf("%-54s %-58s %-22s %s\n", row.figure.c_str(), row.measured.c_str(), row.aim.c_str(),
+                    row.verdict.c_str());
+}
+
+std::string Today() {
+    const std::time_t now = std::time(nullptr);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", std::localtime(&now));
+    return text;
+}
+
+bool WriteMarkdown(const std::string& path, const std::string& machine) {
+    std::string text = "Measured " + Today() + " on " + (machine.empty() ? "(machine not given)" : machine) + ".\n\n";
+    text += "| Figure | Measured | Aim | |\n|---|---|---|---|\n";
+    for (const Row& row : Rows)
+        text += "| " + row.figure + " | " + row.measured + " | " + row.aim + " | " + row.verdict + " |\n";
+    return host::WriteWholeFile(path, text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string markdown, machine;
+    int trials = 100;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--markdown" && i + 1 < argc)
+            markdown = argv[++i];
+        else if (arg == "--machine" && i + 1 < argc)
+            machine = argv[++i];
+        else if (arg == "--trials" && i + 1 < argc)
+            trials = std::atoi(argv[++i]);
+        else
+            Fail("usage: txtbench.exe [--markdown FILE] [--machine TEXT] [--trials N]");
+    }
+    if (trials < 1) Fail("--trials needs a positive number");
+
+    const Texts texts = MakeTexts();
+    MeasureWritePath(texts, trials);
+    MeasureStopLatencies(texts, trials);
+    MeasureEndOfFile(texts, trials / 2 + 1);
+    MeasurePlay(texts, trials / 2 + 1);
+    MeasureQuit(texts, trials / 10 + 1);
+    MeasureCycles(texts);
+    host::RemoveFolderTree(texts.folder);
+
+    PrintTable();
+    if (!markdown.empty() && !WriteMarkdown(markdown, machine)) Fail("cannot write " + markdown);
+    return 0;
+}
