@@ -38,5 +38,10 @@ bench: build
 	bash scripts/with-wine.sh $(BUILD) wine $(BUILD)/bin/txtbench.exe --markdown $(BUILD)/bench/performance.md \
 		--machine "$$(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $$(nproc) cores, $$(uname -sr), $$(wine --version)"
 
+# Native fuzzing of the pure pieces (clang, libFuzzer, ASan/UBSan): FUZZ_RUNS runs per target.
+FUZZ_RUNS ?= 20000
+fuzz: deps
+	bash scripts/fuzz.sh $(BUILD)/fuzz $(FUZZ_RUNS)
+
 clean:
 	rm -rf $(BUILD)

@@ -5,9 +5,11 @@ int ChunkBytes(int frameSize, bool dspActive) {
     return unit * CHUNK_FRAMES * (dspActive ? 2 : 1);
 }
 
+// Compared unsigned: what is left of a block over 2 GiB does not fit an int, and a negative length
+// would reach the DSP copy as a huge byte count.
 int NextChunkLength(int chunkBytes, uint32_t size, uint32_t offset) {
-    int remaining = static_cast<int>(size - offset);
-    return chunkBytes < remaining ? chunkBytes : remaining;
+    const uint32_t remaining = size - offset;
+    return remaining > static_cast<uint32_t>(chunkBytes) ? chunkBytes : static_cast<int>(remaining);
 }
 
 int DspResultBytes(int returnedFrames, int frameSize) {

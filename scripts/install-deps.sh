@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs the cross toolchain, Wine (32-bit), Xvfb and the tools the tests and demo use.
+# Installs the cross toolchain, Wine (32-bit), Xvfb, clang for native fuzzing and the tools the tests and demo use.
 # Safe to run again: it skips the work when everything is already there.
 set -euo pipefail
 
@@ -16,6 +16,9 @@ command -v makensis >/dev/null || need+=(nsis)
 [ -x /usr/lib/wine/wine ] || [ -x /usr/bin/wine ] || need+=(wine)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
 [ -d /usr/src/googletest/googletest ] || need+=(googletest)
+# Native fuzzing: clang, and libFuzzer with the sanitizer run-times.
+command -v clang++ >/dev/null || need+=(clang)
+[ -n "$(ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ] || need+=(libclang-rt-14-dev)
 
 if [ ${#need[@]} -eq 0 ]; then
   echo "install-deps: everything is installed"
