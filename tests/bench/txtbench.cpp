@@ -1,11 +1,13 @@
 // txtbench: measures the plug-in's speech path in the player host with the speech engine stand-in,
 // all in one run, and prints one table of figures against their aims.
 //
-//   txtbench.exe [--markdown FILE] [--machine TEXT] [--trials N]
+//   txtbench.exe [--markdown FILE] [--machine TEXT] [--trials N] [--only SECTION]
 //
 // --markdown also writes the table as Markdown with the date and the machine's description (which
 // the caller supplies with --machine: the CPU is not easily read from inside Wine). --trials sets
-// the trials of each latency figure (default 100).
+// the trials of each latency figure (default 100). --only runs one section: write, stop, eof, play,
+// quit or cycles. A message box from the plug-in ends the run: a figure measured past an error would
+// mean nothing.
 //
 // The host runs lean: its call log keeps nothing and the engine keeps no copy of the sound, so the
 // figures are about the plug-in's path and not about the stand-ins' bookkeeping.
@@ -23,6 +25,7 @@
 #include "engine/engine.h"
 #include "host/call_log.h"
 #include "host/files.h"
+#include "host/message_box_watcher.h"
 #include "host/output_module.h"
 #include "host/player_entries.h"
 #include "host/plugin_host.h"
@@ -122,14 +125,35 @@ double TimeMs(const std::function<void()>& call) {
 struct WriteFigures {
     double writeMs = 0;
     double memcpyMs = 0;
+    double hostCallsMs = 0;  // the player's entries alone, called as Write calls them
     long allocations = 0;
 };
 
+// Calls the player's entries for the block the way Write hands it on, chunk by chunk, without the
+// plug-in: what the player side costs of the Write figure.
+void CallHostEntriesAsWriteDoes(const In_Module& module, const std::vector<BYTE>& block) {
+    const bool dsp = module.dsp_isactive() != 0;
+    const size_t chunk = dsp ? 2 * CHUNK_BYTES : CHUNK_BYTES;
+    BYTE* bytes = const_cast<BYTE*>(block.data());
+    for (size_t offset = 0; offset < block.size(); offset += chunk) {
+        const int length = static_cast<int>(block.size() - offset < chunk ? block.size() - offset : chunk);
+        module.outMod->CanWrite();
+        const int time = module.outMod->GetWrittenTime();
+        module.SAAddPCMData(bytes + offset, 2, 16, time);
+        module.VSAAddPCMData(bytes + offset, 2, 16, time);
+        int frames = length / FRAME_BYTES;
+        if (module.dsp_isactive()) frames = module.dsp_dosamples(reinterpret_cast<short*>(bytes + offset), frames, 16, 2, RATE);
+        module.outMod->Write(reinterpret_cast<char*>(bytes + offset), frames * FRAME_BYTES);
+    }
+}
+
 // Times the stream's Write with one large block against memcpy of the same bytes, interleaved so
 // both see the same machine; medians of the trials.
-WriteFigures TimeWrites(ISpStreamFormat* stream, const std::vector<BYTE>& block, int trials) {
+WriteFigures TimeWrites(const In_Module& module, ISpStreamFormat* stream, const std::vector<BYTE>& block,
+                        int trials) {
     std::vector<BYTE> copy(block.size());
-    std::vector<double> writeMs, copyMs;
+    std::vector<BYTE> scratch(block);  // the pass-through DSP may be handed it to work on
+    std::vector<double> writeMs, copyMs, hostMs;
     ULONG written = 0;
     stream->Write(block.data(), static_cast<ULONG>(block.size()), &written);  // warm-up
     WriteFigures figures;
@@ -142,9 +166,11 @@ WriteFigures TimeWrites(ISpStreamFormat* stream, const std::vector<BYTE>& block,
             Fail("Write did not hand the whole block to the output");
         copyMs.push_back(TimeMs([&] { std::memcpy(copy.data(), block.data(), block.size()); }));
         if (std::memcmp(copy.data(), block.data(), 64) != 0) Fail("memcpy copied nothing");
+        hostMs.push_back(TimeMs([&] { CallHostEntriesAsWriteDoes(module, scratch); }));
     }
     figures.writeMs = bench::Percentile(writeMs, 0.5);
     figures.memcpyMs = bench::Percentile(copyMs, 0.5);
+    figures.hostCallsMs = bench::Percentile(hostMs, 0.5);
     return figures;
 }
 
@@ -152,6 +178,11 @@ void AddWriteRow(const char* figure, const WriteFigures& figures) {
     const double ratio = figures.memcpyMs / figures.writeMs;
     AddRow(figure, Format("%.2f (Write %.3f ms, memcpy %.3f ms)", ratio, figures.writeMs, figures.memcpyMs),
            ">= 0.5", ratio >= 0.5);
+    const double ownMs = figures.writeMs - figures.hostCallsMs;
+    AddRow(std::string("  of which the player's entries alone"),
+           Format("%.3f ms; the plug-in's own share %.3f ms (ratio %.2f)", figures.hostCallsMs, ownMs,
+                  ownMs > 0 ? figures.memcpyMs / ownMs : 0.0),
+           "-", -1);
 }
 
 void MeasureWritePath(const Texts& texts, int trials) {
@@ -174,9 +205,9 @@ void MeasureWritePath(const Texts& texts, int trials) {
 
     std::vector<BYTE> block(2 * RATE * FRAME_BYTES);
     for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<BYTE>(i * 7 + i / 4096);
-    const WriteFigures plain = TimeWrites(stream, block, trials / 4 + 5);
+    const WriteFigures plain = TimeWrites(*player->Module(), stream, block, trials / 4 + 5);
     host::SetDspMode(host::DspMode::PassThrough);
-    const WriteFigures withDsp = TimeWrites(stream, block, trials / 4 + 5);
+    const WriteFigures withDsp = TimeWrites(*player->Module(), stream, block, trials / 4 + 5);
     host::SetDspMode(host::DspMode::Off);
     bench::RemoveAllocationCounter();
     stream->Release();
@@ -351,7 +382,7 @@ void MeasureQuit(const Texts& texts, int trials) {
 void MeasureCycles(const Texts& texts) {
     std::printf("1000 Play/Stop cycles\n");
     auto player = StartPlayer(host::DrainMode::Instant);
-    bench::ProcessFigures after10, after1000;
+    bench::ProcessFigures after10, after500, after1000;
     for (int cycle = 1; cycle <= 1000; ++cycle) {
         if (player->Play(texts.shortFile) != 0) Fail("Play failed in the cycles");
         player->Stop();
@@ -360,25 +391,31 @@ void MeasureCycles(const Texts& texts) {
         engine::Reset();
         engine::SetRecordDeliveredPcm(false);
         if (cycle == 10) after10 = bench::MeasureProcess();
+        if (cycle == 500) after500 = bench::MeasureProcess();
     }
     after1000 = bench::MeasureProcess();
 
+    // Wine may leave PrivateUsage and the handle count at 0; then the address space walk and the
+    // handle probe stand in, and the row says which source it used.
     const bool reported = after10.privateBytes > 0;
-    const long long memoryGrowth = reported ? after1000.privateBytes - after10.privateBytes
-                                            : after1000.committedPrivate - after10.committedPrivate;
-    const char* source = reported ? "PrivateUsage" : "committed private pages";
-    AddRow(std::string("Private bytes, cycle 1000 vs cycle 10 (") + source + ")",
-           Format("%+.1f KB (%.0f KB -> %.0f KB)", memoryGrowth / 1024.0,
-                  (reported ? after10.privateBytes : after10.committedPrivate) / 1024.0,
-                  (reported ? after1000.privateBytes : after1000.committedPrivate) / 1024.0),
-           "no growth", memoryGrowth <= 0);
+    const long long memory10 = reported ? after10.privateBytes : after10.committedPrivate;
+    const long long memory500 = reported ? after500.privateBytes : after500.committedPrivate;
+    const long long memory1000 = reported ? after1000.privateBytes : after1000.committedPrivate;
+    AddRow(std::string("Private bytes, cycle 1000 vs cycle 10 (") +
+               (reported ? "PrivateUsage" : "committed private pages; PrivateUsage reads 0") + ")",
+           Format("%+.1f KB (%.0f KB -> ", (memory1000 - memory10) / 1024.0, memory10 / 1024.0) +
+               Format("%.0f KB; cycle 500 -> 1000: %+.1f KB)", memory1000 / 1024.0, (memory1000 - memory500) / 1024.0),
+           "no growth", memory1000 <= memory10);
     const bool counted = after10.handles > 0;
-    const long long handleGrowth =
-        counted ? after1000.handles - after10.handles : after1000.probedHandles - after10.probedHandles;
-    AddRow(std::string("Handles, cycle 1000 vs cycle 10 (") + (counted ? "GetProcessHandleCount" : "probed") + ")",
-           Format("%+.0f (%.0f -> %.0f)", handleGrowth, counted ? after10.handles : after10.probedHandles,
-                  counted ? after1000.handles : after1000.probedHandles),
-           "no growth", handleGrowth <= 0);
+    const long long handles10 = counted ? after10.handles : after10.probedHandles;
+    const long long handles500 = counted ? after500.handles : after500.probedHandles;
+    const long long handles1000 = counted ? after1000.handles : after1000.probedHandles;
+    AddRow(std::string("Handles, cycle 1000 vs cycle 10 (") +
+               (counted ? "GetProcessHandleCount" : "probed; GetProcessHandleCount gives none") + ")",
+           Format("%+.0f (%.0f -> %.0f", handles1000 - handles10, handles10, handles1000) +
+               Format("; cycle 500 -> 1000: %+.0f)", handles1000 - handles500),
+           "no growth",
+           handles1000 <= handles10);
 }
 
 // ---- Output ------------------------------------------------------------------------------------
@@ -410,26 +447,37 @@ bool WriteMarkdown(const std::string& path, const std::string& machine) {
 int main(int argc, char** argv) {
     std::string markdown, machine;
     int trials = 100;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--markdown" && i + 1 < argc)
             markdown = argv[++i];
         else if (arg == "--machine" && i + 1 < argc)
             machine = argv[++i];
+        else if (arg == "--only" && i + 1 < argc)
+            only = argv[++i];
         else if (arg == "--trials" && i + 1 < argc)
             trials = std::atoi(argv[++i]);
         else
-            Fail("usage: txtbench.exe [--markdown FILE] [--machine TEXT] [--trials N]");
+            Fail("usage: txtbench.exe [--markdown FILE] [--machine TEXT] [--trials N] [--only SECTION]");
     }
     if (trials < 1) Fail("--trials needs a positive number");
 
+    host::MessageBoxWatcher boxes;
+    boxes.OnBox([](const host::SeenBox& box) {
+        std::fprintf(stderr, "txtbench: the plug-in showed a message box: %s: %s\n", box.caption.c_str(),
+                     box.text.c_str());
+        std::fflush(stderr);
+        std::_Exit(3);
+    });
     const Texts texts = MakeTexts();
-    MeasureWritePath(texts, trials);
-    MeasureStopLatencies(texts, trials);
-    MeasureEndOfFile(texts, trials / 2 + 1);
-    MeasurePlay(texts, trials / 2 + 1);
-    MeasureQuit(texts, trials / 10 + 1);
-    MeasureCycles(texts);
+    const auto wanted = [&](const char* section) { return only.empty() || only == section; };
+    if (wanted("write")) MeasureWritePath(texts, trials);
+    if (wanted("stop")) MeasureStopLatencies(texts, trials);
+    if (wanted("eof")) MeasureEndOfFile(texts, trials / 2 + 1);
+    if (wanted("play")) MeasurePlay(texts, trials / 2 + 1);
+    if (wanted("quit")) MeasureQuit(texts, trials / 10 + 1);
+    if (wanted("cycles")) MeasureCycles(texts);
     host::RemoveFolderTree(texts.folder);
 
     PrintTable();

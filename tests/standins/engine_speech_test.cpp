@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "engine/sapi_codes.h"
 #include "tests/standins/engine_test_support.h"
 
 namespace enginetest {
@@ -317,6 +318,37 @@ TEST_F(EngineSpeechTest, EveryReferenceToTheVoiceAndTranslatorIsAccountedFor) {
         EXPECT_EQ(counts.addRefs, counts.releases);
     }
     EXPECT_GT(engine::Counts(engine::ObjectKind::Translator).addRefs, 1);  // the voice held it
+}
+
+}  // namespace
+}  // namespace enginetest
+
+namespace enginetest {
+namespace {
+
+// GetLastOutputStream follows the latest SetOutput and lets go when the voice does.
+TEST_F(EngineSpeechTest, TheLastOutputStreamIsTheLatestOneSetWhileItsVoiceLives) {
+    RecordingStream first(22050, 16, 1), second(8000, 8, 1);
+    ISpStreamFormat* stream = nullptr;
+    {
+        WiredVoice wired;
+        ASSERT_EQ(S_OK, wired.voice->SetOutput(&first, FALSE));
+        ASSERT_EQ(S_OK, wired.voice->SetOutput(&second, FALSE));
+        ASSERT_EQ(S_OK, engine::GetLastOutputStream(&stream));
+        EXPECT_EQ(static_cast<ISpStreamFormat*>(&second), stream);
+        stream->Release();
+
+        ASSERT_EQ(S_OK, wired.voice->SetOutput(nullptr, FALSE));  // the voice no longer has a stream
+        EXPECT_EQ(SPERR_NOT_FOUND, engine::GetLastOutputStream(&stream));
+        EXPECT_EQ(nullptr, stream);
+
+        ASSERT_EQ(S_OK, wired.voice->SetOutput(&first, FALSE));
+        ASSERT_EQ(S_OK, engine::GetLastOutputStream(&stream));
+        EXPECT_EQ(static_cast<ISpStreamFormat*>(&first), stream);
+        stream->Release();
+    }
+    EXPECT_EQ(SPERR_NOT_FOUND, engine::GetLastOutputStream(&stream));
+    EXPECT_EQ(nullptr, stream);
 }
 
 }  // namespace

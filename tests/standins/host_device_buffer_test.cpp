@@ -133,5 +133,38 @@ TEST(DeviceBuffer, BytesAndMilliseconds) {
     EXPECT_EQ(616, MsToBytes(7, 88200, 4));  // 617.4 bytes, cut to whole frames
 }
 
+// The play-out time is the first moment at which the clock has played every buffered byte.
+TEST(DeviceBuffer, PlaysOutWhenTheClockHasPlayedEverythingBuffered) {
+    DeviceBuffer buffer = OpenMono16(1000);
+    DeviceWrite(buffer, 8000, 0);
+    DeviceAdvance(buffer, 100 * MS);  // 1600 bytes played, 6400 to go: 400 ms more
+    EXPECT_EQ(500 * MS, DevicePlaysOutAtUs(buffer));
+
+    DeviceBuffer before = buffer, at = buffer;
+    DeviceAdvance(before, 500 * MS - 1);
+    EXPECT_GT(DeviceBuffered(before), 0);
+    DeviceAdvance(at, 500 * MS);
+    EXPECT_EQ(0, DeviceBuffered(at));
+
+    DeviceBuffer twice = OpenMono16(1000, DrainMode::Clock, 2.0);
+    DeviceWrite(twice, 8000, 0);
+    EXPECT_EQ(250 * MS, DevicePlaysOutAtUs(twice));
+}
+
+TEST(DeviceBuffer, PlayOutTimeIsNowWhenTheClockDoesNotDecide) {
+    DeviceBuffer paused = OpenMono16(1000);
+    DeviceWrite(paused, 8000, 0);
+    DeviceSetPaused(paused, true, 10 * MS);
+    EXPECT_EQ(10 * MS, DevicePlaysOutAtUs(paused));  // it may never play out; nothing to wait for
+
+    DeviceBuffer stalled = OpenMono16(1000, DrainMode::Stalled);
+    DeviceWrite(stalled, 8000, 20 * MS);
+    EXPECT_EQ(20 * MS, DevicePlaysOutAtUs(stalled));
+
+    DeviceBuffer empty = OpenMono16(1000);
+    DeviceAdvance(empty, 30 * MS);
+    EXPECT_EQ(30 * MS, DevicePlaysOutAtUs(empty));
+}
+
 }  // namespace
 }  // namespace host

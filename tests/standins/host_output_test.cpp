@@ -256,5 +256,25 @@ TEST_F(OutputModuleTest, SameFormatContinuesTheFileAnotherStartsTheNext) {
     EXPECT_EQ(std::string(c.begin(), c.end()), next.substr(44));
 }
 
+// Without the call log the module still models the device; the log keeps nothing meanwhile.
+TEST_F(OutputModuleTest, WithoutTheCallLogTheDeviceStillCountsWhatIsWritten) {
+    Configure(DrainMode::Stalled);
+    ASSERT_GT(out_->Open(8000, 1, 16, 1000, -1), 0);
+    WriteBytes(std::vector<char>(100, 1));
+    const size_t logged = LoggedCalls().size();
+
+    SetCallLogging(false);
+    WriteBytes(std::vector<char>(300, 2));
+    const int room = out_->CanWrite();
+    SetCallLogging(true);
+
+    EXPECT_EQ(16000 - 400, room);
+    EXPECT_EQ(400, OutputSnapshot().written);
+    EXPECT_EQ(logged, LoggedCalls().size());
+    WriteBytes(std::vector<char>(2, 3));  // logging again
+    ASSERT_EQ(2u, LoggedCalls(Call::Write).size());
+    EXPECT_EQ(std::vector<uint8_t>(2, 3), LoggedCalls(Call::Write).back().data);
+}
+
 }  // namespace
 }  // namespace host
