@@ -14,8 +14,9 @@ constexpr int DSP_BUFFER_SIZE = 2 * (2 * CHUNK_FRAMES * MAX_PCM_FRAME_BYTES);
 // counts as one byte, so the chunking still advances.
 int ChunkBytes(int frameSize, bool dspActive);
 
-// Bytes of the chunk that starts at offset in a block of size bytes: a whole chunk, or what is left.
-// A block of 0 bytes still makes one chunk of 0 bytes.
+// Bytes of the chunk that starts at offset (at most size) in a block of size bytes: chunkBytes (from
+// ChunkBytes, so positive), or what is left when that is less. A block of 0 bytes still makes one
+// chunk of 0 bytes.
 int NextChunkLength(int chunkBytes, uint32_t size, uint32_t offset);
 
 // Bytes the output should receive for a DSP result, kept inside the DSP buffer: the returned frame
