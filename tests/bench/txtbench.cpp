@@ -180,9 +180,7 @@ void AddWriteRow(const char* figure, const WriteFigures& figures) {
            ">= 0.5", ratio >= 0.5);
     const double ownMs = figures.writeMs - figures.hostCallsMs;
     AddRow(std::string("  of which the player's entries alone"),
-           Format("%.3f ms; the plug-in's own share %.3f ms (ratio %.2f)", figures.hostCallsMs, ownMs,
-                  ownMs > 0 ? figures.memcpyMs / ownMs : 0.0),
-           "-", -1);
+           Format("%.3f ms; the plug-in's own share %.3f ms", figures.hostCallsMs, ownMs), "-", -1);
 }
 
 void MeasureWritePath(const Texts& texts, int trials) {
@@ -430,7 +428,7 @@ void PrintTable() {
 std::string Today() {
     const std::time_t now = std::time(nullptr);
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", std::localtime(&now));
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", std::gmtime(&now));
     return text;
 }
 
