@@ -62,3 +62,13 @@ bool DecodeTextFile(const TextSource& source, const TextMemory& memory, DecodedT
     result->utf16 = StartsWithUtf16Mark(source) && size >= 2;
     return result->utf16 ? DecodeUtf16(source, size, memory, result) : DecodeAnsi(source, size, memory, result);
 }
+
+size_t LimitShownText(char16_t* text, size_t limit) {
+    size_t length = 0;
+    while (length < limit && text[length] != u'\0') ++length;
+    if (length < limit || text[length] == u'\0') return length;
+    const bool splitsPair = length > 0 && text[length - 1] >= 0xD800 && text[length - 1] <= 0xDBFF;
+    if (splitsPair) --length;
+    text[length] = u'\0';
+    return length;
+}

@@ -155,6 +155,7 @@ bool LoadTextFile(HWND richEdit, const char* fileName, ScopedHeapBlock& textBuff
     file.Close();
     if (!read) return false;
     textBuffer.Reset(decoded.text);
+    LimitShownText(decoded.text, MAX_SHOWN_TEXT_UNITS);
 
     if (!richEdit) return true;
     const wchar_t* text = textBuffer.As<wchar_t>();

@@ -23,7 +23,8 @@ const char* LoadedInfoFileName();
 int __cdecl InfoBox(char* file, HWND parent);
 
 // Reads a text file into textBuffer (UTF-16, NUL-terminated, from the process heap) and shows it in
-// the Rich Edit control: UTF-16 little-endian after a byte-order mark FF FE, otherwise ANSI text.
+// the Rich Edit control: UTF-16 little-endian after a byte-order mark FF FE, otherwise ANSI text. A text
+// longer than MAX_SHOWN_TEXT_UNITS code units is cut there, in the buffer and the control.
 // textBuffer is emptied first. False when the file could not be opened, sized or held in memory;
 // the control then keeps its text.
 bool LoadTextFile(HWND richEdit, const char* fileName, ScopedHeapBlock& textBuffer);

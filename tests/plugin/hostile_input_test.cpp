@@ -1,0 +1,357 @@
+// Files and settings a user (or a broken disk) can hand the plug-in: empty, binary, huge, half a mark,
+// locked, missing, with long or non-ASCII names; and plugin.ini files edited by hand or damaged. The
+// plug-in neither crashes nor hangs, shows and speaks what the rules give, and keeps working after.
+#include <windows.h>
+#include <richedit.h>
+
+#include <algorithm>
+#include <random>
+
+#include "infowindow/text_decoding.h"
+#include "named_lock.h"
+#include "plugin/scoped.h"
+#include "playback_fixture.h"
+
+namespace {
+
+constexpr DWORD CALL_BOUND_MS = 10000;
+
+BOOL CALLBACK FindTextInfo(HWND window, LPARAM found) {
+    char caption[32] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    if (lstrcmpA(caption, "Text info") != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+std::wstring AnsiToWide(const std::string& bytes) {
+    std::string upToZero(bytes.c_str());
+    std::wstring wide(upToZero.size() + 1, L'\0');
+    int units = MultiByteToWideChar(CP_ACP, 0, upToZero.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(units > 0 ? units - 1 : 0);
+    return wide;
+}
+
+class HostileInput : public PlaybackTest {
+protected:
+    void LoadWithInfoWindow(host::HostOptions options = DefaultOptions()) {
+        LoadAndInit(options);
+        EnumThreadWindows(GetCurrentThreadId(), FindTextInfo, reinterpret_cast<LPARAM>(&infoWindow_));
+        ASSERT_NE(nullptr, infoWindow_);
+    }
+
+    // The Text info window's text, whole, as UTF-16.
+    std::wstring ShownText() const {
+        HWND text = GetDlgItem(infoWindow_, 1000);
+        GETTEXTLENGTHEX length = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+        LRESULT units = SendMessageW(text, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
+        std::wstring shown(static_cast<size_t>(units) + 1, L'\0');
+        GETTEXTEX request = {static_cast<DWORD>(shown.size() * sizeof(wchar_t)), GT_DEFAULT, 1200, nullptr, nullptr};
+        SendMessageW(text, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&request), reinterpret_cast<LPARAM>(&shown[0]));
+        shown.resize(lstrlenW(shown.c_str()));
+        return shown;
+    }
+
+    int TimedPlay(const std::string& path) {
+        DWORD start = GetTickCount();
+        int result = host_->Play(path);
+        EXPECT_LT(GetTickCount() - start, CALL_BOUND_MS) << "Play of " << path;
+        return result;
+    }
+
+    // Stop, a Play of an ordinary file to its end, and start-up's undoing all still work.
+    void ExpectStillWorking() {
+        DWORD start = GetTickCount();
+        host_->Stop();
+        EXPECT_LT(GetTickCount() - start, CALL_BOUND_MS) << "Stop";
+        ASSERT_EQ(0, host_->Play(MakeFile("after.txt", "Still speaking.")));
+        EXPECT_TRUE(host_->WaitForEndOfFile(10000));
+        EXPECT_EQ(L"Still speaking.", ShownText());
+        host_->Stop();
+        host_->Quit();
+        host_->Unload();
+        EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Voice).live);
+    }
+
+    HWND infoWindow_ = nullptr;
+};
+
+struct FileCase {
+    const char* name;
+    const char* fileName;
+    std::string bytes;
+    std::wstring shown;  // the Text info window's text after Play
+};
+
+void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
+
+std::string Garbage() {
+    std::mt19937 random(7);
+    std::string bytes(4096, '\0');
+    // No 0 byte until the one at 3000; no line breaks, which the control keeps in its own form.
+    for (char& byte : bytes) {
+        do byte = static_cast<char>(random() % 255 + 1);
+        while (byte == '\r' || byte == '\n');
+    }
+    bytes[3000] = '\0';
+    return bytes;
+}
+
+size_t FirstDifference(const std::wstring& a, const std::wstring& b) {
+    size_t i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+    return i;
+}
+
+class HostileFiles : public HostileInput, public ::testing::WithParamInterface<FileCase> {};
+
+// Each file is spoken to its end (whatever its bytes say) and shown by the window's rules: UTF-16
+// after FF FE with an odd last byte dropped, anything else as ANSI text up to the first 0 byte.
+TEST_P(HostileFiles, AreSpokenToTheirEndAndShownByTheRules) {
+    const FileCase& c = GetParam();
+    LoadWithInfoWindow();
+    host::MessageBoxWatcher boxes({"Text Speech Error"});
+    std::string path = MakeFile(c.fileName, c.bytes);
+    ASSERT_EQ(0, TimedPlay(path));
+    EXPECT_TRUE(host_->WaitForEndOfFile(20000));
+    std::wstring shown = ShownText();
+    EXPECT_TRUE(c.shown == shown) << "shown " << shown.size() << " units, expected " << c.shown.size()
+                                  << "; first difference at " << FirstDifference(c.shown, shown);
+    EXPECT_EQ(0u, boxes.Count());
+    ExpectStillWorking();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileFiles,
+    ::testing::Values(FileCase{"Empty", "empty.txt", "", L""},
+                      FileCase{"Utf16MarkOnly", "mark.txt", "\xFF\xFE", L""},
+                      FileCase{"OneByte", "one.txt", "\xFF", AnsiToWide("\xFF")},
+                      FileCase{"OddLengthUtf16", "odd.txt", std::string("\xFF\xFEh\0i\0!", 7), L"hi"},
+                      FileCase{"BigEndianMarkIsNotUtf16", "be.txt", std::string("\xFE\xFF\0h\0i", 6),
+                               AnsiToWide("\xFE\xFF")},
+                      FileCase{"Utf8MarkIsAnsi", "utf8.txt", "\xEF\xBB\xBFhello", AnsiToWide("\xEF\xBB\xBFhello")},
+                      FileCase{"BinaryGarbage", "garbage.txt", Garbage(), AnsiToWide(Garbage())},
+                      FileCase{"MarkupThatIsNotWellFormed", "broken.xml", "<speak><voice <<&&& text</", 
+                               L"<speak><voice <<&&& text</"},
+                      FileCase{"Latin1Name", "Gr\xFC\xDF" "e caf\xE9.txt", "Gr\xFC\xDF" "e", AnsiToWide("Gr\xFC\xDF" "e")}),
+    [](const ::testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
+
+// Files the voice cannot open: a failure of Speak, reported once with its code; the window keeps
+// the text it had, because the file could not be read there either.
+class UnreadableFiles : public HostileInput {
+    NamedTestLock clipboard_{"in_txt_tests_clipboard"};
+};
+
+TEST_F(UnreadableFiles, MissingFileIsReportedAsSpeakFailure) {
+    LoadWithInfoWindow();
+    ASSERT_EQ(0, host_->Play(MakeFile("before.txt", "Before.")));
+    ASSERT_TRUE(host_->WaitForEndOfFile(10000));
+    host_->Stop();
+    host::MessageBoxWatcher boxes({"Text Speech Error"});
+    EXPECT_EQ(-1, TimedPlay(folder_ + "\\not there.txt"));
+    ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+    EXPECT_EQ("Error result 80070002, facility 7, code 2, line 648", boxes.Seen()[0].text);
+    EXPECT_EQ(L"Before.", ShownText());
+    ExpectStillWorking();
+    EXPECT_EQ(1u, boxes.Count());
+}
+
+TEST_F(UnreadableFiles, FileLockedByAnotherProgramIsReportedAsSpeakFailure) {
+    LoadWithInfoWindow();
+    std::string path = MakeFile("locked.txt", "Locked words.");
+    ScopedHandle lock(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock.IsValid());
+    host::MessageBoxWatcher boxes({"Text Speech Error"});
+    EXPECT_EQ(-1, TimedPlay(path));
+    ASSERT_TRUE(boxes.WaitForCount(1, 5000));
+    EXPECT_EQ("Error result 80070020, facility 7, code 32, line 648", boxes.Seen()[0].text);
+    EXPECT_EQ(L"", ShownText());
+    lock.Close();
+    ExpectStillWorking();
+}
+
+TEST_F(HostileInput, PathOfThreeHundredCharactersIsRefusedQuietly) {
+    LoadWithInfoWindow();
+    host::MessageBoxWatcher boxes({"Text Speech Error"});
+    EXPECT_EQ(-1, TimedPlay(folder_ + "\\" + std::string(300, 'n') + ".txt"));
+    host_->PumpMessages(200);
+    EXPECT_EQ(0u, boxes.Count());
+    EXPECT_EQ(0, LogCount(L"Speak("));
+    ExpectStillWorking();
+}
+
+// A name outside the ANSI code page reaches the player only as its short (8.3) name.
+TEST_F(HostileInput, NameOutsideTheCodePageIsPlayedByItsShortName) {
+    LoadWithInfoWindow();
+    std::wstring wideFolder(folder_.begin(), folder_.end());
+    std::wstring wide = wideFolder + L"\\\u0422\u0435\u043A\u0441\u0442 \u03BA\u03B5\u03AF.txt";
+    {
+        ScopedHandle file(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(file.IsValid());
+        DWORD written = 0;
+        WriteFile(file.Get(), "Short name.", 11, &written, nullptr);
+    }
+    wchar_t shortName[MAX_PATH] = {};
+    DWORD length = GetShortPathNameW(wide.c_str(), shortName, MAX_PATH);
+    ASSERT_GT(length, 0u);
+    ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+    char ansi[MAX_PATH] = {};
+    BOOL lost = FALSE;
+    WideCharToMultiByte(CP_ACP, 0, shortName, -1, ansi, MAX_PATH, nullptr, &lost);
+    ASSERT_FALSE(lost) << "the short name is plain ASCII";
+    ASSERT_EQ(0, TimedPlay(ansi));
+    EXPECT_TRUE(host_->WaitForEndOfFile(10000));
+    EXPECT_EQ(L"Short name.", ShownText());
+    ExpectStillWorking();
+}
+
+// 50 MB of text: the window shows its beginning, the voice starts on it, Stop ends it.
+TEST_F(HostileInput, FiftyMegabyteFileIsShownWholeAndStopsAtOnce) {
+    host::HostOptions options = DefaultOptions();
+    options.recordEngineOutput = false;
+    LoadWithInfoWindow(options);
+    host::SetRecordWrittenBytes(false);
+    const std::string line = "All work and no play makes a long text file.\r\n";
+    std::string bytes;
+    bytes.reserve(50u << 20);
+    while (bytes.size() + line.size() <= (50u << 20)) bytes += line;
+    std::string path = MakeFile("huge.txt", bytes);
+    ASSERT_EQ(0, TimedPlay(path));
+    host_->PumpMessages(300);
+    EXPECT_EQ(0, host_->EndOfFileCount());
+    EXPECT_GT(host::OutputSnapshot().written, 0);
+    HWND text = GetDlgItem(infoWindow_, 1000);
+    GETTEXTLENGTHEX length = {GTL_NUMCHARS | GTL_PRECISE, 1200};
+    LRESULT shown = SendMessageW(text, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
+    // The control keeps each line break as one character.
+    const std::string shownPart = bytes.substr(0, MAX_SHOWN_TEXT_UNITS);
+    LRESULT lineBreaks = 0;
+    for (size_t at = shownPart.find("\r\n"); at != std::string::npos; at = shownPart.find("\r\n", at + 2)) ++lineBreaks;
+    EXPECT_EQ(static_cast<LRESULT>(MAX_SHOWN_TEXT_UNITS) - lineBreaks, shown);
+    ExpectStillWorking();
+}
+
+}  // namespace
+
+namespace {
+
+// ---- plugin.ini edited by hand or damaged ------------------------------------------------------------
+
+int IniInt(const std::string& path, const char* key) {
+    return static_cast<int>(GetPrivateProfileIntA("in_txt", key, -12345, path.c_str()));
+}
+
+std::string IniSection(const std::string& path, const char* section) {
+    std::string values(1 << 16, '\0');
+    DWORD length = GetPrivateProfileSectionA(section, &values[0], static_cast<DWORD>(values.size()), path.c_str());
+    values.resize(length);
+    return values;
+}
+
+class HostileSettings : public HostileInput {
+protected:
+    // Plays a short file and checks the output was opened in a format of the table and the voice got a
+    // rate of its range.
+    void ExpectPlaysInATableFormat() {
+        ASSERT_EQ(0, host_->Play(MakeFile("short.txt", "Hi.")));
+        EXPECT_TRUE(host_->WaitForEndOfFile(10000));
+        host_->Stop();
+        auto opens = host::LoggedCalls(host::Call::Open);
+        ASSERT_EQ(1u, opens.size());
+        const intptr_t rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+        EXPECT_NE(std::end(rates), std::find(std::begin(rates), std::end(rates), opens[0].args[0]));
+        EXPECT_TRUE(opens[0].args[1] == 1 || opens[0].args[1] == 2) << opens[0].args[1];
+        EXPECT_TRUE(opens[0].args[2] == 8 || opens[0].args[2] == 16) << opens[0].args[2];
+        long rate = engine::CurrentRate();
+        EXPECT_TRUE(rate >= -10 && rate <= 10) << rate;
+    }
+    // After Quit the stored modes are rows of their tables and the rate is in range.
+    void ExpectSavedValuesInRange() {
+        const std::string ini = host_->IniPath();
+        int rate = IniInt(ini, "SampleRateMode"), bits = IniInt(ini, "BitsPerSampleMode"),
+            channels = IniInt(ini, "NumChannelsMode"), speed = IniInt(ini, "Rate");
+        EXPECT_TRUE(rate >= 0 && rate < 9) << rate;
+        EXPECT_TRUE(bits == 0 || bits == 1) << bits;
+        EXPECT_TRUE(channels == 0 || channels == 1) << channels;
+        EXPECT_TRUE(speed >= -10 && speed <= 10) << speed;
+    }
+};
+
+struct GarbageCase {
+    const char* name;
+    const char* value;
+};
+
+void PrintTo(const GarbageCase& c, std::ostream* os) { *os << c.name; }
+
+class GarbageSettingValues : public HostileSettings, public ::testing::WithParamInterface<GarbageCase> {};
+
+// The same text in every numeric key: whatever the platform's reader makes of it, the plug-in plays in a
+// format of its table and stores values in range.
+TEST_P(GarbageSettingValues, PlayInATableFormatAndAreStoredInRange) {
+    const std::string v = GetParam().value;
+    LoadWithInfoWindow(WithSettings("[in_txt]\r\nSampleRateMode=" + v + "\r\nBitsPerSampleMode=" + v +
+                                    "\r\nNumChannelsMode=" + v + "\r\nRate=" + v + "\r\nUseHotKey=" + v +
+                                    "\r\nHotKey=" + v + "\r\n"));
+    ExpectPlaysInATableFormat();
+    host_->Quit();
+    ExpectSavedValuesInRange();
+    int hotKey = IniInt(host_->IniPath(), "HotKey");
+    EXPECT_TRUE(hotKey >= 0 && hotKey <= 0xFFFF) << hotKey;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, GarbageSettingValues,
+    ::testing::Values(GarbageCase{"Letters", "abc"}, GarbageCase{"Empty", ""}, GarbageCase{"NumberThenText", "7x"},
+                      GarbageCase{"Hex", "0x7FFFFFFF"}, GarbageCase{"Huge", "99999999999999999999"},
+                      GarbageCase{"HugeNegative", "-99999999999999999999"}, GarbageCase{"MinInt", "-2147483648"},
+                      GarbageCase{"Spaces", "   12   "}, GarbageCase{"Binary", "\x01\x7F\xFF\xFE"}),
+    [](const ::testing::TestParamInfo<GarbageCase>& info) { return std::string(info.param.name); });
+
+// A VoiceID longer than the reader's buffer is not taken: the first voice speaks, and the value is
+// rewritten only as what the plug-in holds (no voice chosen: the line goes).
+TEST_F(HostileSettings, VoiceIdOfSixHundredBytesIsIgnored) {
+    LoadWithInfoWindow(WithSettings("[in_txt]\r\nVoiceID=" + std::string(600, 'V') + "\r\n"));
+    ExpectPlaysInATableFormat();
+    EXPECT_EQ(0, LogCount(L"SetVoice("));
+    host_->Quit();
+    char value[16] = {};
+    GetPrivateProfileStringA("in_txt", "VoiceID", "(missing)", value, sizeof value, host_->IniPath().c_str());
+    EXPECT_STREQ("(missing)", value);
+}
+
+// Four megabytes of other plug-ins' sections around ours: read, used, and saved with every other
+// section's keys and values as they were.
+TEST_F(HostileSettings, HugeFileIsReadAndSavedWithTheOtherSectionsKept) {
+    std::string ini;
+    for (int i = 0; i < 45000; ++i) {
+        ini += "[other" + std::to_string(i) + "]\r\nname=plug-in number " + std::to_string(i) +
+               "\r\npath=C:\\Program Files\\Player\\Plugins\\other.dll\r\nlevel=" + std::to_string(i % 97) + "\r\n";
+        if (i == 22500) ini += "[in_txt]\r\nSampleRateMode=3\r\nNumChannelsMode=1\r\nRate=4\r\n";
+    }
+    ASSERT_GT(ini.size(), 4u << 20);
+    LoadWithInfoWindow(WithSettings(ini));
+    const std::string path = host_->IniPath();
+    const std::string first = IniSection(path, "other0"), middle = IniSection(path, "other22500"),
+                      last = IniSection(path, "other44999");
+    ASSERT_EQ(0, host_->Play(MakeFile("short.txt", "Hi.")));
+    EXPECT_TRUE(host_->WaitForEndOfFile(10000));
+    host_->Stop();
+    auto opens = host::LoggedCalls(host::Call::Open);
+    ASSERT_EQ(1u, opens.size());
+    EXPECT_EQ(16000, opens[0].args[0]);
+    EXPECT_EQ(2, opens[0].args[1]);
+    EXPECT_EQ(4, engine::CurrentRate());
+
+    host_->Quit();
+    EXPECT_EQ(first, IniSection(path, "other0"));
+    EXPECT_EQ(middle, IniSection(path, "other22500"));
+    EXPECT_EQ(last, IniSection(path, "other44999"));
+    EXPECT_EQ(3, IniInt(path, "SampleRateMode"));
+    EXPECT_EQ(4, IniInt(path, "Rate"));
+    std::string names(8 << 20, '\0');
+    DWORD length = GetPrivateProfileSectionNamesA(&names[0], static_cast<DWORD>(names.size()), path.c_str());
+    EXPECT_EQ(45001, std::count(names.begin(), names.begin() + length, '\0'));
+}
+
+}  // namespace
