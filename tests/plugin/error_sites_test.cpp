@@ -1,5 +1,6 @@
 // Every engine call that can fail is reported once, with its call site, on the clipboard and in a box
-// titled "Text Speech Error"; the callback returns its failure value and the plug-in keeps working.
+// titled "Text Speech Error"; the callback returns its failure value and the plug-in keeps working:
+// Stop, the next Play and Quit. The failures without a code show fixed texts and leave the clipboard.
 #include "named_lock.h"
 #include "playback_fixture.h"
 
@@ -47,8 +48,21 @@ std::string SecondVoiceSettings() {
 
 void PrintTo(const SiteCase& c, std::ostream* os) { *os << c.name; }
 
+// Plays another file after a failure: with 0 it must be spoken to its end, with -1 refused.
+void ExpectNextPlayOf(host::PluginHost& host, const std::string& file, int expected) {
+    ASSERT_EQ(expected, host.Play(file));
+    if (expected == 0) {
+        EXPECT_TRUE(host.WaitForEndOfFile(10000)) << "the next file is spoken to its end";
+    }
+    host.Stop();
+}
+
 // The clipboard is the desktop's: test programs running beside this one use it too.
 class ClipboardTest : public PlaybackTest {
+protected:
+    void ExpectNextPlay(int expected) { ExpectNextPlayOf(*host_, MakeFile("next.txt", "The next file."), expected); }
+
+private:
     NamedTestLock clipboard_{"in_txt_tests_clipboard"};
 };
 
@@ -79,12 +93,14 @@ TEST_P(ErrorSites, FailureIsReportedOnceWithItsSite) {
     EXPECT_EQ(c.message, seen[0].text);
     EXPECT_EQ(c.message, ClipboardText());
 
-    // The plug-in still stops and shuts down cleanly.
+    // The plug-in still stops, plays the next file (after a failed start-up it refuses it quietly) and
+    // shuts down cleanly.
     engine::ClearFailures();
     host_->Module()->Stop();
     if (c.phase != Phase::Init) {
         EXPECT_EQ(1u, host::CountCalls(host::Call::Close));
     }
+    ExpectNextPlay(c.phase == Phase::Init ? -1 : 0);
     host_->Quit();
     host_->Unload();
     EXPECT_EQ(1u, boxes.Count());
@@ -127,6 +143,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 class FixedTexts : public ClipboardTest {
 protected:
+    // The box of the failure is gone by now: any box from here on is one too many.
+    void ExpectNextPlayWithoutBox(int expected) {
+        host::MessageBoxWatcher boxes({"Text Speech Error"});
+        ExpectNextPlay(expected);
+        host_->PumpMessages(100);
+        EXPECT_EQ(0u, boxes.Count());
+    }
+
     // Runs start-up and one Play; returns Play's result and the single box's text.
     std::pair<int, std::string> PlayAndReadBox(bool expectBoxAtInit = false) {
         PutOnClipboard("before");
@@ -150,6 +174,11 @@ TEST_F(FixedTexts, OutputDeviceThatDoesNotOpen) {
     EXPECT_EQ(1, played);
     EXPECT_EQ("Error opening the output device", text);
     EXPECT_EQ(0, LogCount(L"Speak("));
+    host_->Stop();
+    host::OutputOptions working = options.output;
+    working.openResult = 0;
+    host::ConfigureOutput(working);
+    ExpectNextPlayWithoutBox(0);
 }
 
 TEST_F(FixedTexts, VoiceThatRefusesTheStream) {
@@ -158,6 +187,8 @@ TEST_F(FixedTexts, VoiceThatRefusesTheStream) {
     auto [played, text] = PlayAndReadBox();
     EXPECT_EQ(-1, played);
     EXPECT_EQ("Format rejected", text);
+    host_->Stop();
+    ExpectNextPlayWithoutBox(0);
 }
 
 TEST_F(FixedTexts, NoSpeechEngine) {
@@ -168,6 +199,7 @@ TEST_F(FixedTexts, NoSpeechEngine) {
     EXPECT_EQ("Failed to initialize Microsoft Text-to-Speech engine version 5.0", text);
     host_->Stop();  // does nothing without a voice
     EXPECT_EQ(0u, host::CountCalls(host::Call::Close));
+    ExpectNextPlayWithoutBox(-1);
 }
 
 }  // namespace
