@@ -1,4 +1,5 @@
-# make demo — plays the sample text files through the plug-in; make test — builds and runs every test.
+# make demo — plays the sample text files through the plug-in; make test — builds and runs every test
+# (and a short fuzzing run); make stress — the long fault and fuzz runs; make bench — the benchmark.
 # Both do all set-up on a fresh machine (packages, Wine prefix, display).
 BUILD ?= build
 JOBS ?= $(shell nproc)
@@ -6,8 +7,10 @@ JOBS ?= $(shell nproc)
 # foreground window, the keyboard, the clipboard), and a window of one test program can take the
 # foreground from another.
 TEST_JOBS ?= 1
+# Runs per fuzz target in make test and make fuzz.
+FUZZ_RUNS ?= 20000
 
-.PHONY: all deps configure build test demo installer bench clean
+.PHONY: all deps configure build test stress demo installer bench fuzz clean
 
 all: build
 
@@ -22,6 +25,15 @@ build: configure
 
 test: build
 	bash scripts/with-wine.sh $(BUILD) ctest --test-dir $(BUILD) --output-on-failure -j $(TEST_JOBS)
+	bash scripts/fuzz.sh $(BUILD)/fuzz $(FUZZ_RUNS)
+
+# The long form of the fault, schedule and hostile-input tests (a thousand random schedules), and a
+# million runs of every fuzz target.
+STRESS_TESTS = RandomSchedules|HostileFiles|HostileInput|HostileSettings|GarbageSettingValues|UnreadableFiles|ErrorSites|FixedTexts|startup_without_rich_edit
+stress: build
+	IN_TXT_STRESS=long bash scripts/with-wine.sh $(BUILD) ctest --test-dir $(BUILD) --output-on-failure \
+		-j $(TEST_JOBS) -R '$(STRESS_TESTS)'
+	bash scripts/fuzz.sh $(BUILD)/fuzz 1000000
 
 demo: build
 	bash scripts/with-wine.sh $(BUILD) bash scripts/demo.sh $(BUILD)
@@ -39,7 +51,6 @@ bench: build
 		--machine "$$(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $$(nproc) cores, $$(uname -sr), $$(wine --version)"
 
 # Native fuzzing of the pure pieces (clang, libFuzzer, ASan/UBSan): FUZZ_RUNS runs per target.
-FUZZ_RUNS ?= 20000
 fuzz: deps
 	bash scripts/fuzz.sh $(BUILD)/fuzz $(FUZZ_RUNS)
 

@@ -122,6 +122,21 @@ uint64_t ReportedSize(uint8_t mode, uint8_t amount, size_t length) {
 
 }  // namespace
 
+// What the window is given of the text (up to its first 0 unit, as the control reads it): the first
+// limit units, one fewer when the last of them would be the first half of a surrogate pair.
+void CheckShownText(char16_t* text, size_t decodedUnits, size_t limit) {
+    size_t length = 0;
+    while (length < decodedUnits && text[length] != 0) ++length;
+    const std::u16string before(text, length);
+    const size_t kept = LimitShownText(text, limit);
+    size_t expected = length <= limit ? length : limit;
+    if (expected < length && expected > 0 && before[expected - 1] >= 0xD800 && before[expected - 1] <= 0xDBFF)
+        --expected;
+    FUZZ_CHECK(kept == expected, "kept %zu of %zu units at a limit of %zu, expected %zu", kept, length, limit, expected);
+    FUZZ_CHECK(text[kept] == 0, "no terminator after the %zu units kept", kept);
+    FUZZ_CHECK(before.compare(0, kept, text, kept) == 0, "the units kept changed");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzInput input(data, size);
     const uint8_t flags = input.Byte();
@@ -160,6 +175,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                    expected.text[i]);
     // In UTF-16 a 0 unit inside the text is kept: the terminator is where the read ended.
     FUZZ_CHECK(decoded.text[expected.text.size()] == 0, "no terminator after %zu units", expected.text.size());
+    CheckShownText(decoded.text, expected.text.size(), amount);
     Release(decoded.text);
     return 0;
 }
