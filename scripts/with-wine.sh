@@ -52,6 +52,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
   wineserver -w
 fi
+# A crash prints its backtrace and ends the program, instead of waiting on a crash dialog nobody sees.
+if ! grep -q '"ShowCrashDialog"=dword:00000000' "$WINEPREFIX/user.reg" 2>/dev/null; then
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  wineserver -w
+fi
 wineserver -f -p &
 server_pid=$!
 # Wine's service processes start with the first Wine program and inherit its output; start them here,
