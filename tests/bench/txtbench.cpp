@@ -15,6 +15,7 @@
 #include <sapi.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <functional>
