@@ -79,6 +79,16 @@ protected:
             if (line.compare(0, prefix.size(), prefix) == 0) ++count;
         return count;
     }
+    // Every object of the engine is gone and every reference taken on one was given back.
+    static void ExpectEngineObjectsGivenBack() {
+        for (engine::ObjectKind kind : {engine::ObjectKind::Voice, engine::ObjectKind::Translator,
+                                        engine::ObjectKind::Category, engine::ObjectKind::Enumerator,
+                                        engine::ObjectKind::Token, engine::ObjectKind::PayloadObject}) {
+            engine::RefCounts counts = engine::Counts(kind);
+            EXPECT_EQ(0, counts.live) << "objects of kind " << static_cast<int>(kind) << " left alive";
+            EXPECT_EQ(counts.addRefs, counts.releases) << "references of kind " << static_cast<int>(kind);
+        }
+    }
     static std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
     std::unique_ptr<host::PluginHost> host_;

@@ -28,16 +28,7 @@ int SchedulesPerShard() {
     return mode && std::string(mode) == "long" ? LONG_SCHEDULES_PER_SHARD : SHORT_SCHEDULES_PER_SHARD;
 }
 
-double NowMs() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return 1000.0 * static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+double NowMs() { return static_cast<double>(host::HostClockUs()) / 1000.0; }
 
 // The process's handles. Wine's GetProcessHandleCount gives no count; there the handle values that
 // GetHandleInformation accepts are counted (Wine hands out the lowest free values, so they are dense).
@@ -266,13 +257,7 @@ TEST_P(RandomSchedules, NeverHangLoseAnEndOrEndTheWrongFile) {
 
     host_->Quit();
     host_->Unload();
-    for (engine::ObjectKind kind : {engine::ObjectKind::Voice, engine::ObjectKind::Translator,
-                                    engine::ObjectKind::Category, engine::ObjectKind::Enumerator,
-                                    engine::ObjectKind::Token, engine::ObjectKind::PayloadObject}) {
-        engine::RefCounts counts = engine::Counts(kind);
-        EXPECT_EQ(0, counts.live) << "objects of kind " << static_cast<int>(kind) << " left alive";
-        EXPECT_EQ(counts.addRefs, counts.releases) << "references of kind " << static_cast<int>(kind);
-    }
+    ExpectEngineObjectsGivenBack();
     if (engine::TaskMemoryWatched()) {
         engine::PayloadFrees payloads = engine::TaskMemoryPayloads();
         EXPECT_EQ(payloads.handedOut, payloads.freed);

@@ -67,13 +67,7 @@ TEST_F(VoiceSelection, EveryReferenceIsGivenBack) {
     }
     host_->Quit();
     host_->Unload();
-    for (engine::ObjectKind kind : {engine::ObjectKind::Voice, engine::ObjectKind::Translator,
-                                    engine::ObjectKind::Category, engine::ObjectKind::Enumerator,
-                                    engine::ObjectKind::Token, engine::ObjectKind::PayloadObject}) {
-        engine::RefCounts counts = engine::Counts(kind);
-        EXPECT_EQ(0, counts.live) << static_cast<int>(kind);
-        EXPECT_EQ(counts.addRefs, counts.releases) << static_cast<int>(kind);
-    }
+    ExpectEngineObjectsGivenBack();
     EXPECT_GT(engine::Counts(engine::ObjectKind::Token).addRefs, 0);
     if (engine::TaskMemoryWatched()) {
         engine::PayloadFrees payloads = engine::TaskMemoryPayloads();
