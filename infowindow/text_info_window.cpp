@@ -44,6 +44,14 @@ uint32_t ReadFromFile(void* file, void* buffer, uint32_t count) {
 
 void RewindFile(void* file) { SetFilePointer(static_cast<HANDLE>(file), 0, nullptr, FILE_BEGIN); }
 
+// A block of a long file's text, cut for showing, gives back what the cut text no longer needs (it
+// is kept until the next file is loaded). Left as it is when that is little or the heap refuses.
+wchar_t* ShrunkToFit(char16_t* text, size_t units, size_t capacity) {
+    if (units > capacity / 2) return reinterpret_cast<wchar_t*>(text);
+    void* smaller = HeapReAlloc(GetProcessHeap(), 0, text, units * sizeof(char16_t));
+    return static_cast<wchar_t*>(smaller ? smaller : text);
+}
+
 // The 64-bit size of an open file, or false when it cannot be asked.
 bool FileSize(HANDLE file, uint64_t* size) {
     DWORD high = 0;
@@ -154,8 +162,8 @@ bool LoadTextFile(HWND richEdit, const char* fileName, ScopedHeapBlock& textBuff
     const bool read = DecodeTextFile(source, memory, &decoded);
     file.Close();
     if (!read) return false;
-    textBuffer.Reset(decoded.text);
-    LimitShownText(decoded.text, MAX_SHOWN_TEXT_UNITS);
+    const size_t shownUnits = LimitShownText(decoded.text, MAX_SHOWN_TEXT_UNITS);
+    textBuffer.Reset(ShrunkToFit(decoded.text, shownUnits + 1, decoded.capacity));
 
     if (!richEdit) return true;
     const wchar_t* text = textBuffer.As<wchar_t>();

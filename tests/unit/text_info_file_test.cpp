@@ -2,6 +2,8 @@
 // encodings, the text services route and its fallback through the ANSI code page, unreadable files.
 #include "infowindow/text_info_window.h"
 
+#include "infowindow/text_decoding.h"
+
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <richedit.h>
@@ -225,4 +227,25 @@ TEST_F(TextFileLoad, ShortReadShowsOnlyTheBytesRead) {
     }
     ASSERT_TRUE(LoadTextFile(richEdit_, device, buffer_));
     EXPECT_EQ(std::wstring(content, content + read), BufferText());
+}
+
+// A long text is cut for showing, never inside a surrogate pair, and its block gives back the rest.
+TEST_F(TextFileLoad, LongTextIsCutForShowingAndHoldsOnlyWhatIsShown) {
+    const size_t limit = MAX_SHOWN_TEXT_UNITS;
+    WriteBytes(std::string(3 * limit, 'a'));
+    ASSERT_TRUE(LoadTextFile(nullptr, path_.c_str(), buffer_));
+    EXPECT_EQ(std::wstring(limit, L'a'), BufferText());
+    EXPECT_EQ((limit + 1) * sizeof(wchar_t), HeapSize(GetProcessHeap(), 0, buffer_.Get()));
+
+    // U+1F600 with its first half as the last unit the limit allows: both halves go.
+    std::wstring units(limit - 1, L'x');
+    units += L"\xD83D\xDE00 and more";
+    WriteBytes(Utf16File(units + std::wstring(limit, L'y')));
+    ASSERT_TRUE(LoadTextFile(nullptr, path_.c_str(), buffer_));
+    EXPECT_EQ(std::wstring(limit - 1, L'x'), BufferText());
+    EXPECT_EQ(limit * sizeof(wchar_t), HeapSize(GetProcessHeap(), 0, buffer_.Get()));
+
+    // Short texts keep their block as it was made.
+    EXPECT_EQ(L"short", Shown("short"));
+    EXPECT_EQ(6 * sizeof(wchar_t), HeapSize(GetProcessHeap(), 0, buffer_.Get()));
 }
