@@ -179,7 +179,8 @@ void AddWriteRow(const char* figure, const WriteFigures& figures) {
     const double ratio = figures.memcpyMs / figures.writeMs;
     AddRow(figure, Format("%.2f (Write %.3f ms, memcpy %.3f ms)", ratio, figures.writeMs, figures.memcpyMs),
            ">= 0.5", ratio >= 0.5);
-    const double ownMs = figures.writeMs - figures.hostCallsMs;
+    // Two medians of noisy samples: a difference below zero means "nothing measurable".
+    const double ownMs = figures.writeMs > figures.hostCallsMs ? figures.writeMs - figures.hostCallsMs : 0.0;
     AddRow(std::string("  of which the player's entries alone"),
            Format("%.3f ms; the plug-in's own share %.3f ms", figures.hostCallsMs, ownMs), "-", -1);
 }
