@@ -70,7 +70,7 @@ protected:
         host_->Stop();
         host_->Quit();
         host_->Unload();
-        EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Voice).live);
+        ExpectEngineObjectsGivenBack();
     }
 
     HWND infoWindow_ = nullptr;
