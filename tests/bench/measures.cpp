@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "host/process_handles.h"
+
 namespace bench {
 
 double NowMs() {
@@ -41,15 +43,6 @@ long long CommittedPrivateBytes() {
     return total;
 }
 
-// Handle values are multiples of 4; Wine hands out the lowest free ones, so the table is dense.
-long long ProbedHandleCount() {
-    long long count = 0;
-    DWORD flags = 0;
-    for (ULONG_PTR value = 4; value < 0x20000; value += 4)
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-    return count;
-}
-
 }  // namespace
 
 ProcessFigures MeasureProcess() {
@@ -61,7 +54,7 @@ ProcessFigures MeasureProcess() {
     figures.committedPrivate = CommittedPrivateBytes();
     DWORD handles = 0;
     if (GetProcessHandleCount(GetCurrentProcess(), &handles)) figures.handles = handles;
-    figures.probedHandles = ProbedHandleCount();
+    figures.probedHandles = host::ProbedHandleCount();
     return figures;
 }
 

@@ -10,19 +10,12 @@
 #include "infowindow/text_decoding.h"
 #include "named_lock.h"
 #include "plugin/scoped.h"
+#include "text_info_probe.h"
 #include "playback_fixture.h"
 
 namespace {
 
 constexpr DWORD CALL_BOUND_MS = 10000;
-
-BOOL CALLBACK FindTextInfo(HWND window, LPARAM found) {
-    char caption[32] = {};
-    GetWindowTextA(window, caption, sizeof caption);
-    if (lstrcmpA(caption, "Text info") != 0) return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
 
 std::wstring AnsiToWide(const std::string& bytes) {
     std::string upToZero(bytes.c_str());
@@ -36,7 +29,7 @@ class HostileInput : public PlaybackTest {
 protected:
     void LoadWithInfoWindow(host::HostOptions options = DefaultOptions()) {
         LoadAndInit(options);
-        EnumThreadWindows(GetCurrentThreadId(), FindTextInfo, reinterpret_cast<LPARAM>(&infoWindow_));
+        infoWindow_ = FindTextInfoWindow();
         ASSERT_NE(nullptr, infoWindow_);
     }
 

@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 
+#include "host/process_handles.h"
 #include "playback_fixture.h"
 
 namespace {
@@ -30,15 +31,11 @@ int SchedulesPerShard() {
 
 double NowMs() { return static_cast<double>(host::HostClockUs()) / 1000.0; }
 
-// The process's handles. Wine's GetProcessHandleCount gives no count; there the handle values that
-// GetHandleInformation accepts are counted (Wine hands out the lowest free values, so they are dense).
+// The process's handles: the system's count, or the probed one where it gives none (Wine).
 DWORD HandleCount() {
     DWORD count = 0;
     if (GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0) return count;
-    DWORD flags = 0;
-    for (ULONG_PTR value = 4; value < 0x20000; value += 4)
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
-    return count;
+    return static_cast<DWORD>(host::ProbedHandleCount());
 }
 
 struct TextFile {

@@ -13,6 +13,7 @@
 #include "engine/engine.h"
 #include "host/files.h"
 #include "host/plugin_host.h"
+#include "text_info_probe.h"
 
 namespace {
 
@@ -41,14 +42,6 @@ void PressKeys(std::initializer_list<BYTE> keys) {
     for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) keybd_event(*key, 0, KEYEVENTF_KEYUP, 0);
 }
 
-BOOL CALLBACK FindTextInfo(HWND window, LPARAM found) {
-    char caption[32] = {};
-    GetWindowTextA(window, caption, sizeof caption);
-    if (lstrcmpA(caption, "Text info") != 0) return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
 class PluginTextInfo : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,8 +52,7 @@ protected:
         ASSERT_TRUE(host_->Load()) << host_->Error();
         host_->Init();
         folder_ = host::CreateUniqueTempFolder("in_txt_info_");
-        // Other test processes may show a "Text info" window too: look on this thread only.
-        EnumThreadWindows(GetCurrentThreadId(), FindTextInfo, reinterpret_cast<LPARAM>(&window_));
+        window_ = FindTextInfoWindow();
         ASSERT_NE(nullptr, window_) << "Init creates the window";
         button_ = GetDlgItem(window_, IDCANCEL);
         text_ = GetDlgItem(window_, 1000);
