@@ -10,7 +10,6 @@ namespace {
 const char SECTION[] = "in_txt";
 
 static_assert(SETTINGS_PATH_CAPACITY == MAX_PATH, "the settings path is a platform path");
-static_assert(DEFAULT_HOT_KEY == DEFAULT_HOT_KEY_VALUE, "one default hot key");
 
 int ReadInt(const char* key, int fallback, const char* path) {
     return static_cast<int>(GetPrivateProfileIntA(SECTION, key, fallback, path));
