@@ -48,19 +48,17 @@ std::string SecondVoiceSettings() {
 
 void PrintTo(const SiteCase& c, std::ostream* os) { *os << c.name; }
 
-// Plays another file after a failure: with 0 it must be spoken to its end, with -1 refused.
-void ExpectNextPlayOf(host::PluginHost& host, const std::string& file, int expected) {
-    ASSERT_EQ(expected, host.Play(file));
-    if (expected == 0) {
-        EXPECT_TRUE(host.WaitForEndOfFile(10000)) << "the next file is spoken to its end";
-    }
-    host.Stop();
-}
-
 // The clipboard is the desktop's: test programs running beside this one use it too.
 class ClipboardTest : public PlaybackTest {
 protected:
-    void ExpectNextPlay(int expected) { ExpectNextPlayOf(*host_, MakeFile("next.txt", "The next file."), expected); }
+    // Plays another file after a failure: with 0 it must be spoken to its end, with -1 refused.
+    void ExpectNextPlay(int expected) {
+        ASSERT_EQ(expected, host_->Play(MakeFile("next.txt", "The next file.")));
+        if (expected == 0) {
+            EXPECT_TRUE(host_->WaitForEndOfFile(10000)) << "the next file is spoken to its end";
+        }
+        host_->Stop();
+    }
 
 private:
     NamedTestLock clipboard_{"in_txt_tests_clipboard"};
