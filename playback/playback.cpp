@@ -62,7 +62,8 @@ bool SelectConfiguredVoice(ISpVoice* voice) {
             ReportHResult(hr, SITE_VOICE_ID);
             return false;
         }
-        if (CompareWide(id.Get(), PluginSettings.VoiceID.Get()) == 0) selected.Assign(token.Get());
+        // A token may answer without an id: it cannot be the stored voice.
+        if (id.Get() && CompareWide(id.Get(), PluginSettings.VoiceID.Get()) == 0) selected.Assign(token.Get());
     }
     if (selected) {
         hr = voice->SetVoice(selected.Get());
@@ -72,6 +73,21 @@ bool SelectConfiguredVoice(ISpVoice* voice) {
         }
     }
     return true;
+}
+
+void CloseOutput() {
+    PluginModule.outMod->Close();
+    PluginModule.SAVSADeInit();
+    PlaybackState.OutputOpen = false;
+}
+
+// Ends what a file left behind: its queued speech (a stop under way lets a Write that waits for room
+// go) and the output it opened. The end of the purged stream ends nothing. Results are not looked at:
+// the failure that left the file behind was reported when it happened.
+void AbandonFile(ISpVoice* voice) {
+    RequestStop(PlaybackState);
+    voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+    CloseOutput();
 }
 
 // Sets up the output path and the voice, then starts speaking the file. Returns Play's result.
@@ -85,6 +101,7 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath) {
         ShowErrorBox(TEXT_OUTPUT_DEVICE);
         return PLAY_NO_OUTPUT;
     }
+    PlaybackState.OutputOpen = true;
     AnnounceStream(rate, bits, channels);
 
     if (FAILED(voice->SetOutput(&SpeechOutputStream, FALSE))) {
@@ -111,6 +128,8 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath) {
     }
     hr = voice->Resume();
     if (FAILED(hr)) {
+        // Play fails, so nothing of the file may be heard or end it: silenced before the box is shown.
+        AbandonFile(voice);
         ReportHResult(hr, SITE_RESUME);
         return PLAY_FAILED;
     }
@@ -135,9 +154,10 @@ int __cdecl Play(char* file) {
         return PLAY_FAILED;
 
     SpeakPendingScope pending;
+    // A failed Stop, or a failed Play the player did not stop, left the output open.
+    if (PlaybackState.OutputOpen) AbandonFile(Voice.ptr);
     PlaybackState.Paused = false;
-    PlaybackState.StopRequested = false;
-    PlaybackState.CurrentStream = 0;
+    BeginNextFile(PlaybackState);
     return StartSpeaking(Voice.ptr, file, widePath);
 }
 
@@ -156,7 +176,7 @@ int __cdecl IsPaused() { return PlaybackState.Paused ? 1 : 0; }
 void __cdecl Stop() {
     ISpVoice* voice = Voice.ptr;
     if (!voice) return;
-    PlaybackState.StopRequested = true;
+    RequestStop(PlaybackState);
     HRESULT hr = voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
     if (FAILED(hr)) {
         ReportHResult(hr, SITE_PURGE);
@@ -167,6 +187,5 @@ void __cdecl Stop() {
         ReportHResult(hr, SITE_WAIT_UNTIL_DONE);
         return;
     }
-    PluginModule.outMod->Close();
-    PluginModule.SAVSADeInit();
+    CloseOutput();
 }

@@ -1,6 +1,8 @@
 // Every engine call that can fail is reported once, with its call site, on the clipboard and in a box
 // titled "Text Speech Error"; the callback returns its failure value and the plug-in keeps working:
 // Stop, the next Play and Quit. The failures without a code show fixed texts and leave the clipboard.
+#include <algorithm>
+
 #include "named_lock.h"
 #include "playback_fixture.h"
 
@@ -96,7 +98,8 @@ TEST_P(ErrorSites, FailureIsReportedOnceWithItsSite) {
     engine::ClearFailures();
     host_->Module()->Stop();
     if (c.phase != Phase::Init) {
-        EXPECT_EQ(1u, host::CountCalls(host::Call::Close));
+        // A failed Resume closes the output at once; Stop closes it (again).
+        EXPECT_EQ(c.op == engine::Op::Resume ? 2u : 1u, host::CountCalls(host::Call::Close));
     }
     ExpectNextPlay(c.phase == Phase::Init ? -1 : 0);
     host_->Quit();
@@ -138,6 +141,59 @@ INSTANTIATE_TEST_SUITE_P(
         SiteCase{"WaitUntilDone", engine::Op::WaitUntilDone, 1, static_cast<HRESULT>(0xFFFF0001), Phase::Stop,
                  "Error result FFFF0001, facility 8191, code 1, line 679"}),
     [](const ::testing::TestParamInfo<SiteCase>& info) { return std::string(info.param.name); });
+
+// The player plays the next file right after a Stop that failed, without stopping again: the next
+// file starts on an output closed and opened again, with nothing of the stopped file left before it.
+TEST_F(ClipboardTest, PlayAfterAFailedStopStartsCleanAndIsHeardWhole) {
+    for (engine::Op failing : {engine::Op::SpeakPurge, engine::Op::WaitUntilDone}) {
+        SCOPED_TRACE(failing == engine::Op::SpeakPurge ? "purge failed" : "wait failed");
+        TearDown();  // the round before, with its calls
+        LoadAndInit();
+        engine::SetSynthesisSpeed(engine::Speed::RealTime);
+        host::MessageBoxWatcher boxes({"Text Speech Error"});
+        std::string longText;
+        for (int i = 0; i < 100; ++i) longText += "This sentence keeps the voice busy. ";
+        ASSERT_EQ(0, host_->Play(MakeFile("long.txt", longText)));
+        ASSERT_TRUE(host_->PumpUntil([] { return host::OutputSnapshot().written > 0; }, 10000));
+        engine::InjectFailure(failing, 1, E_FAIL);
+        host_->Stop();
+        ASSERT_TRUE(boxes.WaitForCount(1, 10000));
+
+        engine::SetSynthesisSpeed(engine::Speed::AsFastAsPossible);
+        const std::string next = "The next file, heard whole.";
+        ASSERT_EQ(0, host_->Play(MakeFile("next.txt", next)));
+        ULONG stream = engine::LastStreamNumber();
+        ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+        std::vector<std::string> around;  // the output's opening and closing, and the visualisation's end
+        for (const host::HostCall& call : host::LoggedCalls()) {
+            if (call.call == host::Call::Open || call.call == host::Call::Close || call.call == host::Call::SAVSADeInit)
+                around.push_back(host::CallName(call.call));
+        }
+        EXPECT_EQ((std::vector<std::string>{"Open", "Close", "SAVSADeInit", "Open"}), around);
+        const WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
+        std::vector<unsigned char> expected = engine::RenderTone(Wide(next), 0, engine::CurrentVoiceId(), format);
+        EXPECT_EQ(expected, engine::DeliveredPcm(stream));
+        std::vector<unsigned char> output = OutputBytes();
+        ASSERT_GE(output.size(), expected.size());
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), output.end() - expected.size()));
+        EXPECT_EQ(1u, boxes.Count());
+    }
+}
+
+// Resume fails after the file was queued: Play fails, so nothing of the file is heard or ends it.
+TEST_F(ClipboardTest, FailedResumeLeavesNothingQueuedAndTheOutputClosed) {
+    LoadAndInit();
+    engine::InjectFailure(engine::Op::Resume, 1, E_FAIL);
+    host::MessageBoxWatcher boxes({"Text Speech Error"});
+    EXPECT_EQ(-1, host_->Play(MakeFile("a.txt", "Words that must not be heard.")));
+    ASSERT_TRUE(boxes.WaitForCount(1, 10000));
+    EXPECT_TRUE(LogHas(L"Speak(NULL, 2)"));
+    EXPECT_FALSE(host::OutputSnapshot().open);
+    EXPECT_EQ(1u, host::CountCalls(host::Call::SAVSADeInit));
+    ASSERT_TRUE(engine::WaitUntilIdle(10000));
+    host_->PumpMessages(500);
+    EXPECT_EQ(0, host_->EndOfFileCount());
+}
 
 class FixedTexts : public ClipboardTest {
 protected:

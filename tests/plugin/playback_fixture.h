@@ -41,6 +41,7 @@ protected:
     void TearDown() override {
         host_.reset();
         if (!folder_.empty()) host::RemoveFolderTree(folder_);
+        folder_.clear();
     }
 
     static host::HostOptions WithSettings(const std::string& ini) {
