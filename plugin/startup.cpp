@@ -63,8 +63,13 @@ void CreateInfoWindow() {
 void EndEventThread() {
     SetEvent(SpeechEvents[QUIT_EVENT]);
     if (EventThread != INVALID_HANDLE_VALUE && EventThread != nullptr) {
-        // A thread still holding for the output does not look at the quit event: end it.
-        if (WaitForSingleObject(EventThread, EVENT_THREAD_GRACE_MS) != WAIT_OBJECT_0) TerminateThread(EventThread, 0);
+        // Every wait of the thread wakes on the quit event, so it ends by itself; only a thread held up
+        // inside the output module or the engine is ended by force, and it is gone before anything it
+        // might touch is taken down.
+        if (WaitForSingleObject(EventThread, EVENT_THREAD_GRACE_MS) != WAIT_OBJECT_0) {
+            TerminateThread(EventThread, 0);
+            WaitForSingleObject(EventThread, INFINITE);
+        }
         CloseHandle(EventThread);
     }
     EventThread = INVALID_HANDLE_VALUE;

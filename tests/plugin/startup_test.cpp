@@ -99,20 +99,22 @@ TEST_F(StartUp, QuitEndsAnIdleEventThreadAtOnce) {
     EXPECT_LT(ThreadsOfThisProcess(), threadsBefore);
 }
 
-TEST_F(StartUp, QuitGivesUpOnAnEventThreadWaitingForTheOutput) {
+// The player quits without stopping while the event thread holds the file's end for an output that
+// never drains: the thread ends by itself, without being forced after the grace period.
+TEST_F(StartUp, QuitWhileTheOutputDrainsEndsTheEventThreadAtOnce) {
     host::HostOptions options = DefaultOptions();
     options.output.drain = host::DrainMode::Stalled;  // the device never plays anything
     LoadAndInit(options);
     ASSERT_EQ(0, host_->Play(MakeFile("a.txt", "Hello there.")));
     ASSERT_TRUE(engine::WaitUntilIdle(10000));
     // The event thread now polls IsPlaying for ever.
-    ASSERT_TRUE(host_->PumpUntil([] { return host::CountCalls(host::Call::IsPlaying) > 3; }, 5000));
+    ASSERT_TRUE(host_->PumpUntil([] { return host::CountCalls(host::Call::IsPlaying) > 3; }, 10000));
 
+    int threadsBefore = ThreadsOfThisProcess();
     auto start = Clock::now();
-    host_->Module()->Quit();  // the player quits without stopping first
-    long long took = MsSince(start);
-    EXPECT_GE(took, 290);
-    EXPECT_LT(took, 2000);
+    host_->Module()->Quit();
+    EXPECT_LT(MsSince(start), 250);
+    EXPECT_LT(ThreadsOfThisProcess(), threadsBefore);
 
     // After Quit no thread of the plug-in calls the output any more.
     size_t polls = host::CountCalls(host::Call::IsPlaying);
@@ -146,11 +148,15 @@ TEST(StartUpTwice, InitAndQuitTwiceWorkAndLeakNothing) {
                                         engine::ObjectKind::Category, engine::ObjectKind::Token}) {
             EXPECT_EQ(0, engine::Counts(kind).live) << static_cast<int>(kind);
         }
-        Sleep(100);
-        if (round == 0)
+        if (round == 0) {
+            Sleep(100);
             threadsAfterFirst = ThreadsOfThisProcess();
-        else
+        } else {
+            // The second round's threads end as the first round's did.
+            const DWORD deadline = GetTickCount() + 10000;
+            while (ThreadsOfThisProcess() > threadsAfterFirst && GetTickCount() < deadline) Sleep(10);
             EXPECT_LE(ThreadsOfThisProcess(), threadsAfterFirst);
+        }
     }
     host::RemoveFolderTree(folder);
 }
