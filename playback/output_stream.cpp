@@ -11,6 +11,9 @@ namespace {
 // Only Write uses it, and the engine never runs two Writes at once.
 BYTE DspBuffer[DSP_BUFFER_SIZE];
 
+// The format of an unconfigured stream, and of an index without one.
+const SpeechOutputStreamObject::Format NoFormat;
+
 const IID* const SupportedInterfaces[] = {&IID_ISpStreamFormat, &IID_IStream, &IID_ISequentialStream, &IID_IUnknown};
 
 int FrameSizeOf(const WAVEFORMATEX* format) { return format->nChannels * (format->wBitsPerSample / 8); }
@@ -35,17 +38,29 @@ void HandOnChunk(const BYTE* chunk, int length, const WAVEFORMATEX* format) {
 
 }  // namespace
 
-SpeechOutputStreamObject::SpeechOutputStreamObject() : formatId_(GUID_NULL), waveFormat_(nullptr) {}
+SpeechOutputStreamObject::SpeechOutputStreamObject() : current_(&NoFormat) {}
 
-SpeechOutputStreamObject::~SpeechOutputStreamObject() { CoTaskMemFree(waveFormat_); }
+SpeechOutputStreamObject::~SpeechOutputStreamObject() {
+    for (Format& format : formats_) CoTaskMemFree(format.wave);
+}
+
+const SpeechOutputStreamObject::Format* SpeechOutputStreamObject::FormatOf(int streamFormatIndex) {
+    if (streamFormatIndex < 0 || streamFormatIndex >= FORMAT_INDEX_COUNT) return &NoFormat;
+    Format& format = formats_[streamFormatIndex];
+    if (!format.built) {
+        // Out of memory leaves it unbuilt, to be tried again by the next Configure.
+        if (BuildWaveFormat(streamFormatIndex, &format.id, &format.wave) == E_OUTOFMEMORY) return &NoFormat;
+        format.built = true;
+    }
+    return &format;
+}
 
 int SpeechOutputStreamObject::Configure(int streamFormatIndex) {
-    CoTaskMemFree(waveFormat_);
-    waveFormat_ = nullptr;
-    BuildWaveFormat(streamFormatIndex, &formatId_, &waveFormat_);
-    if (!waveFormat_) return -1;  // nothing to open the output with
-    return PluginModule.outMod->Open(waveFormat_->nSamplesPerSec, waveFormat_->nChannels,
-                                     waveFormat_->wBitsPerSample, -1, -1);
+    const Format* format = FormatOf(streamFormatIndex);
+    current_ = format;
+    const WAVEFORMATEX* wave = format->wave;
+    if (!wave) return -1;  // nothing to open the output with
+    return PluginModule.outMod->Open(wave->nSamplesPerSec, wave->nChannels, wave->wBitsPerSample, -1, -1);
 }
 
 HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::QueryInterface(REFIID iid, void** object) {
@@ -76,7 +91,7 @@ HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Read(void* buffer, ULONG siz
 // wait (the rest of the block is purged speech), so the engine's purge can complete.
 HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Write(const void* data, ULONG size, ULONG* written) {
     if (written) *written = size;
-    const WAVEFORMATEX* format = waveFormat_;
+    const WAVEFORMATEX* format = current_.load()->wave;
     if (!format) return S_OK;  // not configured: nothing can take the data
 
     const In_Module& host = PluginModule;
@@ -127,10 +142,11 @@ HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Stat(STATSTG* stat, DWORD) {
 HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Clone(IStream**) { return S_OK; }
 
 HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::GetFormat(GUID* formatId, WAVEFORMATEX** waveFormat) {
-    *formatId = formatId_;
-    if (!waveFormat_) {
+    const Format* current = current_.load();
+    *formatId = current->id;
+    if (!current->wave) {
         *waveFormat = nullptr;
-    } else if (FAILED(CopyWaveFormat(waveFormat_, waveFormat))) {
+    } else if (FAILED(CopyWaveFormat(current->wave, waveFormat))) {
         *formatId = GUID_NULL;
     }
     return S_OK;

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <sapi.h>
 
+#include <atomic>
+
 #include "playback/chunk_arithmetic.h"
 
 constexpr DWORD OUTPUT_WAIT_MS = 20;
@@ -14,11 +16,11 @@ public:
     SpeechOutputStreamObject();
     virtual ~SpeechOutputStreamObject();
 
-    // Builds the wave format of the stream-format index and opens the output module in it.
+    // Makes the stream-format index's wave format the stream's and opens the output module in it.
     // Returns the output module's Open result, or -1 when the index gives no wave format.
     int Configure(int streamFormatIndex);
 
-    const WAVEFORMATEX* WaveFormat() const { return waveFormat_; }
+    const WAVEFORMATEX* WaveFormat() const { return current_.load()->wave; }
 
     // IUnknown: the object is static and counts no references.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -44,9 +46,22 @@ public:
     // ISpStreamFormat
     HRESULT STDMETHODCALLTYPE GetFormat(GUID* formatId, WAVEFORMATEX** waveFormat) override;
 
+    // One stream format: its format id and wave format (null for an index without one).
+    struct Format {
+        bool built = false;
+        GUID id = GUID_NULL;
+        WAVEFORMATEX* wave = nullptr;
+    };
+
 private:
-    GUID formatId_;
-    WAVEFORMATEX* waveFormat_;
+    const Format* FormatOf(int streamFormatIndex);
+
+    // Each index's format is built the first time it is configured and is neither changed nor freed
+    // until the stream goes: a Write or GetFormat that the engine still runs for an earlier file (after
+    // a purge that failed or timed out) reads a whole, valid record while Configure moves on.
+    static constexpr int FORMAT_INDEX_COUNT = 69;
+    Format formats_[FORMAT_INDEX_COUNT];
+    std::atomic<const Format*> current_;
 };
 
 extern SpeechOutputStreamObject SpeechOutputStream;

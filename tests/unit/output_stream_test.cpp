@@ -9,6 +9,7 @@
 
 #include "playback/playback_state.h"
 #include "plugin/module.h"
+#include "plugin/scoped.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ struct HostRecord {
     std::vector<int> outputWrites;       // byte counts given to the output's Write
     std::vector<std::vector<char>> outputBytes;
     std::vector<int> visFrames;          // calls of SAAddPCMData
+    std::vector<std::pair<int, int>> visFormats;  // their channels and bits
     std::vector<int> dspFrames;          // frame counts given to the DSP
     int canWriteCalls = 0;
     int canWrite = 1 << 30;
@@ -24,6 +26,10 @@ struct HostRecord {
     bool dspActive = false;
     int dspReturn = -1;                  // -1: return the frames it was given
     int writtenTime = 0;
+    // When set, the output's first Write signals `inWrite` and waits for `release`: the engine's
+    // thread held inside a Write.
+    HANDLE inWrite = nullptr;
+    HANDLE release = nullptr;
 };
 HostRecord host;
 
@@ -33,6 +39,12 @@ int __cdecl FakeOpen(int rate, int channels, int bits, int a, int b) {
     return host.openResult;
 }
 int __cdecl FakeWrite(char* data, int length) {
+    if (host.release) {
+        HANDLE release = host.release;
+        host.release = nullptr;
+        SetEvent(host.inWrite);
+        WaitForSingleObject(release, INFINITE);
+    }
     host.outputWrites.push_back(length);
     host.outputBytes.emplace_back(data, data + length);
     host.writtenTime += 1;
@@ -43,7 +55,10 @@ int __cdecl FakeCanWrite() {
     return host.canWrite;
 }
 int __cdecl FakeWrittenTime() { return host.writtenTime; }
-void __cdecl FakeVis(void*, int, int, int) { host.visFrames.push_back(1); }
+void __cdecl FakeVis(void*, int channels, int bits, int) {
+    host.visFrames.push_back(1);
+    host.visFormats.emplace_back(channels, bits);
+}
 void __cdecl FakeVsa(void*, int, int, int) {}
 int __cdecl FakeDspActive() { return host.dspActive; }
 int __cdecl FakeDsp(short*, int frames, int, int, int) {
@@ -215,6 +230,25 @@ TEST_F(OutputStream, WaitingForRoomEndsWhenAStopIsUnderWay) {
     PlaybackState.StopRequested = true;
     EXPECT_EQ(1000u, WriteBytes(1000));
     EXPECT_TRUE(host.outputWrites.empty());
+}
+
+// After a purge that failed, the engine may still be inside a Write of the last file when the next
+// file's Configure sets another format: that Write goes on in the format its data is in.
+TEST_F(OutputStream, WriteOfAnEarlierFileKeepsItsFormatWhileTheNextIsConfigured) {
+    stream_.Configure(38);  // 48000 Hz, 16 bits, mono: 1152-byte chunks
+    ScopedHandle inWrite(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    ScopedHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    host.inWrite = inWrite.Get();
+    host.release = release.Get();
+    std::thread engineThread([&] { WriteBytes(3 * 1152); });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(inWrite.Get(), 10000));
+    stream_.Configure(4);  // the next file: 8000 Hz, 8 bits, mono
+    SetEvent(release.Get());
+    engineThread.join();
+
+    EXPECT_EQ((std::vector<int>{1152, 1152, 1152}), host.outputWrites);
+    for (const auto& format : host.visFormats) EXPECT_EQ(std::make_pair(1, 16), format);
+    EXPECT_EQ(8000, static_cast<int>(stream_.WaveFormat()->nSamplesPerSec));
 }
 
 TEST_F(OutputStream, ChunksPassOnceTheOutputHasRoom) {
