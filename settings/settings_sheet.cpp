@@ -117,7 +117,7 @@ static void ApplyVoicePage(HWND page) {
     PluginSettings.Rate = static_cast<short>(SendDlgItemMessageA(page, IDC_RATE_SLIDER, TBM_GETPOS, 0, 0));
 }
 
-// Runs once per close, whichever way the sheet closes: puts the stored rate back on the voice
+// Runs once per close, whichever way the sheet closes or goes: puts the stored rate back on the voice
 // (taking back a preview after a cancel) and gives back the voice list's token references.
 static void FinishVoicePage(HWND page) {
     if (!VoiceListHoldsTokens) return;
@@ -158,6 +158,10 @@ static INT_PTR CALLBACK VoicePage(HWND page, UINT message, WPARAM wParam, LPARAM
         return OnVoicePageScroll(page, wParam, reinterpret_cast<HWND>(lParam));
     case WM_NOTIFY:
         return OnVoicePageNotify(page, reinterpret_cast<const NMHDR*>(lParam));
+    case WM_DESTROY:
+        // The sheet can go without OK, Cancel or a reset reaching the page (its owner destroyed).
+        FinishVoicePage(page);
+        return FALSE;
     }
     return FALSE;
 }

@@ -301,6 +301,18 @@ TEST_F(SettingsSheet, EveryWayOfClosingGivesBackTheTokensAndTheRate) {
     }
 }
 
+// The player's window goes while the sheet is open: neither OK nor Cancel reaches the Voice page.
+TEST_F(SettingsSheet, GoingWithThePlayersWindowGivesBackTheTokensAndTheRate) {
+    Start("[in_txt]\r\nRate=1\r\n");
+    OpenSheet([&](HWND sheet) {
+        sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, 1007), -5);
+        PostMessageA(host_->MainWindow(), WM_CLOSE, 0, 0);
+        EXPECT_TRUE(sheet::WaitUntilClosed(sheet));
+    });
+    ExpectEveryTokenGivenBack();
+    EXPECT_EQ(1, engine::CurrentRate());
+}
+
 TEST_F(SettingsSheet, WithoutVoicesTheListStaysEmptyAndOkKeepsTheStoredVoice) {
     Start("[in_txt]\r\nVoiceID=" + Narrow(VoiceId(1)) + "\r\n");
     engine::SetInstalledVoices({});

@@ -37,6 +37,18 @@ TEST_F(VoiceSelection, SecondOfThreeVoicesIsSelectedWithoutFetchingTheThird) {
     EXPECT_EQ(engine::RenderTone(L"Hello.", 0, voices[1].id, format), OutputBytes());
 }
 
+// An engine may hand out a token whose GetId succeeds without a string: it is passed over, not read.
+TEST_F(VoiceSelection, TokenWithoutAnIdIsPassedOver) {
+    std::vector<engine::VoiceInfo> voices = engine::DefaultVoices();
+    LoadAndInit(WithSettings(SettingsWithVoice(voices[1].id)));
+    engine::InjectFailure(engine::Op::TokenGetId, 1, S_OK);  // the first token answers with no id
+    host::MessageBoxWatcher boxes;
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", "Hello.")));
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    EXPECT_TRUE(LogHas(L"SetVoice(" + voices[1].id + L")"));
+    EXPECT_EQ(0u, boxes.Count());
+}
+
 TEST_F(VoiceSelection, IdsMatchOnlyExactly) {
     std::vector<engine::VoiceInfo> voices = engine::DefaultVoices();
     std::wstring upper = voices[2].id;
