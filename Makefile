@@ -10,7 +10,7 @@ TEST_JOBS ?= 1
 # Runs per fuzz target in make test and make fuzz.
 FUZZ_RUNS ?= 20000
 
-.PHONY: all deps configure build test stress demo installer bench fuzz clean
+.PHONY: all deps configure build test test-under-load stress demo installer bench fuzz clean
 
 all: build
 
@@ -26,6 +26,10 @@ build: configure
 test: build
 	bash scripts/with-wine.sh $(BUILD) ctest --test-dir $(BUILD) --output-on-failure -j $(TEST_JOBS)
 	bash scripts/fuzz.sh $(BUILD)/fuzz $(FUZZ_RUNS)
+
+# The tests while two busy processes keep both cores loaded: they must pass on a slow machine too.
+test-under-load: build
+	bash scripts/test-under-load.sh $(BUILD) $(TEST_JOBS)
 
 # The long form of the fault, schedule and hostile-input tests (a thousand random schedules), and a
 # million runs of every fuzz target.

@@ -128,8 +128,9 @@ protected:
     void Type(const std::vector<Key>& keys) {
         SetForegroundWindow(host_->MainWindow());
         SetFocus(host_->MainWindow());
-        host_->PumpMessages(20);
-        ASSERT_EQ(host_->MainWindow(), GetForegroundWindow()) << "the player's window must have the keyboard";
+        HWND player = host_->MainWindow();
+        host_->PumpUntil([player] { return GetForegroundWindow() == player; }, 10000);
+        ASSERT_EQ(player, GetForegroundWindow()) << "the player's window must have the keyboard";
         const int markers = Passed.markers;
         std::vector<Key> withMarker = keys;
         withMarker.push_back(Down(MARKER_KEY));

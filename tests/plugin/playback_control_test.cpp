@@ -19,6 +19,13 @@ host::HostOptions RealTimeOutput() {
     return options;
 }
 
+// The device buffer has no room for another chunk of 576 frames: a voice writing more waits inside Write.
+bool DeviceBufferFull() {
+    host::OutputState output = host::OutputSnapshot();
+    const long long chunk = 576LL * output.format.channels * (output.format.bits / 8);
+    return output.written - output.played > output.capacity - chunk;
+}
+
 class PlaybackControl : public PlaybackTest {};
 
 TEST_F(PlaybackControl, PauseAndUnPausePauseTheOutputOnly) {
@@ -40,9 +47,9 @@ TEST_F(PlaybackControl, PauseAndUnPausePauseTheOutputOnly) {
 
 TEST_F(PlaybackControl, PausedOutputHoldsTheVoiceBackAndUnPauseLetsItFinish) {
     LoadAndInit(RealTimeOutput());
-    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", LongText(8))));
+    ASSERT_EQ(0, host_->Play(MakeFile("a.txt", LongText(60))));  // more than the device buffer holds
     host_->Module()->Pause();
-    host_->PumpMessages(600);
+    ASSERT_TRUE(host_->PumpUntil(DeviceBufferFull, 10000));
     long long heldAt = host::OutputSnapshot().written;
     host_->PumpMessages(400);
     EXPECT_EQ(heldAt, host::OutputSnapshot().written);  // nothing more fits while paused
@@ -62,12 +69,7 @@ TEST_F(PlaybackControl, StopWhilePausedAndFullDoesNotHang) {
     ASSERT_EQ(0, host_->Play(MakeFile("a.txt", LongText(60))));
     host_->Module()->Pause();
     // Wait until the device buffer is full and the voice waits inside Write.
-    ASSERT_TRUE(host_->PumpUntil(
-        [] {
-            host::OutputState output = host::OutputSnapshot();
-            return output.written - output.played > output.capacity - 2304;
-        },
-        10000));
+    ASSERT_TRUE(host_->PumpUntil(DeviceBufferFull, 10000));
     host_->PumpMessages(200);
 
     auto start = std::chrono::steady_clock::now();

@@ -17,7 +17,7 @@ constexpr int SHARDS = 10;
 constexpr int SHORT_SCHEDULES_PER_SHARD = 5;
 constexpr int LONG_SCHEDULES_PER_SHARD = 100;
 // Far above anything a call needs (a Stop waits for the voice to leave Write, at most a few tens of ms).
-constexpr double CALL_BOUND_MS = 3000;
+constexpr double CALL_BOUND_MS = 10000;  // only a hang takes this long
 // Handles that may appear once, whenever the timing first makes them: the stand-ins' mutexes create
 // their wait event on their first contention and keep it. A leak per schedule grows past this.
 constexpr DWORD LAZY_HANDLES = 3;
