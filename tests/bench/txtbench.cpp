@@ -45,9 +45,9 @@ struct Row {
 };
 std::vector<Row> Rows;
 
-std::string Format(const char* format, double a, double b = 0, double c = 0) {
-    char text[160];
-    std::snprintf(text, sizeof text, format, a, b, c);
+std::string Format(const char* format, double a, double b = 0, double c = 0, double d = 0, double e = 0) {
+    char text[200];
+    std::snprintf(text, sizeof text, format, a, b, c, d, e);
     return text;
 }
 
@@ -175,14 +175,16 @@ WriteFigures TimeWrites(const In_Module& module, ISpStreamFormat* stream, const 
     return figures;
 }
 
+// The time of Write is mostly the player's own entries, which the plug-in must call chunk by chunk;
+// what the plug-in adds on top is its own share. memcpy of the same bytes is shown for scale.
 void AddWriteRow(const char* figure, const WriteFigures& figures) {
-    const double ratio = figures.memcpyMs / figures.writeMs;
-    AddRow(figure, Format("%.2f (Write %.3f ms, memcpy %.3f ms)", ratio, figures.writeMs, figures.memcpyMs),
-           ">= 0.5", ratio >= 0.5);
     // Two medians of noisy samples: a difference below zero means "nothing measurable".
     const double ownMs = figures.writeMs > figures.hostCallsMs ? figures.writeMs - figures.hostCallsMs : 0.0;
-    AddRow(std::string("  of which the player's entries alone"),
-           Format("%.3f ms; the plug-in's own share %.3f ms", figures.hostCallsMs, ownMs), "-", -1);
+    const double share = figures.writeMs > 0 ? ownMs / figures.writeMs : 0.0;
+    AddRow(figure,
+           Format("%.1f %% (%.3f of %.3f ms; the player's entries %.3f ms; memcpy %.3f ms)", 100 * share, ownMs,
+                  figures.writeMs, figures.hostCallsMs, figures.memcpyMs),
+           "<= 5 %", share <= 0.05);
 }
 
 void MeasureWritePath(const Texts& texts, int trials) {
@@ -212,8 +214,8 @@ void MeasureWritePath(const Texts& texts, int trials) {
     bench::RemoveAllocationCounter();
     stream->Release();
 
-    AddWriteRow("Write throughput vs memcpy, no DSP", plain);
-    AddWriteRow("Write throughput vs memcpy, test DSP (pass-through)", withDsp);
+    AddWriteRow("Write: the plug-in's own share, no DSP", plain);
+    AddWriteRow("Write: the plug-in's own share, test DSP (pass-through)", withDsp);
     std::string imports;
     for (const std::string& name : patched) imports += (imports.empty() ? "" : ", ") + name;
     AddRow("Heap allocations inside Write (both runs)",
@@ -347,9 +349,10 @@ void MeasurePlay(const Texts& texts, int trials) {
 
 // ---- Quit --------------------------------------------------------------------------------------
 
-void AddQuitRow(const char* figure, const std::vector<double>& samples, const std::string& aim, int met) {
-    AddRow(figure, Format("%.2f / %.2f ms", bench::Percentile(samples, 0.5), bench::Percentile(samples, 1.0)), aim,
-           met);
+// Every wait of the event thread wakes on the quit event: Quit never waits out the thread's grace.
+void AddQuitRow(const char* figure, const std::vector<double>& samples) {
+    const double worst = bench::Percentile(samples, 1.0);
+    AddRow(figure, Format("%.2f / %.2f ms", bench::Percentile(samples, 0.5), worst), "max <= 20 ms", worst <= 20);
 }
 
 void MeasureQuit(const Texts& texts, int trials) {
@@ -371,10 +374,9 @@ void MeasureQuit(const Texts& texts, int trials) {
         else
             drainingUnstopped.push_back(TimeMs([&] { player->Module()->Quit(); }));
     }
-    AddQuitRow("Quit, idle (p50 / max)", idle, "-", -1);
-    AddQuitRow("Quit while draining, after Stop (p50 / max)", drainingStopped, "-", -1);
-    AddQuitRow("Quit while draining, no Stop first (p50 / max)", drainingUnstopped, "~300 ms: the event thread's grace",
-               -1);
+    AddQuitRow("Quit, idle (p50 / max)", idle);
+    AddQuitRow("Quit while draining, after Stop (p50 / max)", drainingStopped);
+    AddQuitRow("Quit while draining, no Stop first (p50 / max)", drainingUnstopped);
 }
 
 // ---- Play/Stop cycles --------------------------------------------------------------------------
