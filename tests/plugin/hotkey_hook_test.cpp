@@ -128,6 +128,7 @@ protected:
     void Type(const std::vector<Key>& keys) {
         SetForegroundWindow(host_->MainWindow());
         SetFocus(host_->MainWindow());
+        host_->PumpMessages(20);  // what the last sheet's closing left queued
         HWND player = host_->MainWindow();
         host_->PumpUntil([player] { return GetForegroundWindow() == player; }, 10000);
         ASSERT_EQ(player, GetForegroundWindow()) << "the player's window must have the keyboard";
