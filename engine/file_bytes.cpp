@@ -1,6 +1,6 @@
 #include "engine/file_bytes.h"
 
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
 namespace engine {
 

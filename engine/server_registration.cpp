@@ -1,7 +1,7 @@
 #include "engine/server_registration.h"
 
 #include "engine/engine.h"
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
 #include <vector>
 

@@ -2,7 +2,7 @@
 
 #include "engine/com_object.h"
 #include "engine/sapi_codes.h"
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
 namespace engine {
 namespace {

@@ -1,6 +1,6 @@
 #include "engine/unix_spawn.h"
 
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
 #include <windows.h>
 

@@ -4,7 +4,7 @@
 
 #include "engine/speech_text.h"
 #include "engine/synthesizer.h"
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
 #include <windows.h>
 #include <sapi.h>

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
 namespace host {
 

@@ -7,7 +7,7 @@
 
 #include "host/device_buffer.h"
 #include "host/wav_file.h"
-#include "plugin/winamp.h"
+#include "base/winamp.h"
 
 namespace host {
 

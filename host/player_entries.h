@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "plugin/winamp.h"
+#include "base/winamp.h"
 
 namespace host {
 

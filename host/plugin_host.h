@@ -14,7 +14,7 @@
 #include "host/files.h"
 #include "host/output_module.h"
 #include "host/player_entries.h"
-#include "plugin/winamp.h"
+#include "base/winamp.h"
 
 namespace host {
 

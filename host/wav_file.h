@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
 namespace host {
 

@@ -5,6 +5,7 @@
 #include <tom.h>
 #include <textserv.h>
 
+#include "base/error_report.h"
 #include "infowindow/text_decoding.h"
 #include "resources/resource.h"
 
@@ -16,6 +17,7 @@ const IID IID_InfoTextServices = {0x8D33F740, 0xCF58, 0x11CE, {0xA8, 0x9D, 0x00,
 
 constexpr int MARGIN = 3;
 
+ModuleLibrary RichEditLibrary;
 HWND InfoWindow = nullptr;
 HWND CloseButton = nullptr;
 HWND RichEdit = nullptr;
@@ -172,10 +174,17 @@ bool LoadTextFile(HWND richEdit, const char* fileName, ScopedHeapBlock& textBuff
     return true;
 }
 
+// The library must be loaded before a dialog holding a "RichEdit20A" control is created.
 HWND CreateTextInfoWindow(HINSTANCE instance, HWND owner) {
+    if (!RichEditLibrary.Load("riched20.dll")) {
+        ShowErrorBox(TEXT_RICH_EDIT_MISSING);
+        return nullptr;
+    }
     InfoWindow = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_TEXT_INFO), owner, TextInfoDialogProc, 0);
     return InfoWindow;
 }
+
+void UnloadRichEdit() { RichEditLibrary.Free(); }
 
 void DestroyTextInfoWindow() {
     if (!InfoWindow) return;

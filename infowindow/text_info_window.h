@@ -3,13 +3,16 @@
 
 #include <windows.h>
 
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
-// Creates the hidden window from its dialog template, owned by the player's window; null on failure.
-// The Rich Edit library must be loaded first.
+// Loads the Rich Edit library the window needs, then creates the hidden window from its dialog
+// template, owned by the player's window. Without the library it reports it missing and creates no
+// window; null then, and when the creation failed.
 HWND CreateTextInfoWindow(HINSTANCE instance, HWND owner);
 // Destroys the window, if there is one.
 void DestroyTextInfoWindow();
+// Frees the Rich Edit library, after the window is gone.
+void UnloadRichEdit();
 // The window, or null when it was not created.
 HWND TextInfoWindowHandle();
 // Frees the text last loaded, if any.

@@ -4,11 +4,14 @@
 
 #include <cstring>
 
+#include "base/module_objects.h"
 #include "playback/playback_state.h"
-#include "plugin/module.h"
-#include "plugin/module_objects.h"
 
-HANDLE SpeechEvents[2] = {nullptr, nullptr};
+ScopedHandle SpeechEvents[2];
+
+namespace {
+ScopedHandle EventThread;
+}
 
 SpeechEventHolder::SpeechEventHolder() { std::memset(&event_, 0, sizeof event_); }
 
@@ -33,7 +36,7 @@ namespace {
 // Waits up to ms for Quit; true when the thread must end. Every wait of the thread goes through here,
 // so it always ends by itself, whatever it was waiting for.
 bool QuitArrivesWithin(DWORD ms) {
-    const DWORD result = WaitForSingleObject(SpeechEvents[QUIT_EVENT], ms);
+    const DWORD result = WaitForSingleObject(SpeechEvents[QUIT_EVENT].Get(), ms);
     if (result == WAIT_FAILED) Sleep(ms);  // no quit event to wait on: still a pause, never a spin
     return result == WAIT_OBJECT_0;
 }
@@ -63,7 +66,7 @@ Drain OnEndOfInputStream(ULONG stream) {
 Drain DrainVoiceEvents() {
     SpeechEventHolder event;
     for (;;) {
-        ISpVoice* voice = Voice.ptr;
+        ISpVoice* voice = Voice.Get();
         if (!voice || voice->GetEvents(1, event.Get(), nullptr) != S_OK) return Drain::Done;
         if (static_cast<short>(event.Get()->eEventId) == SPEI_END_INPUT_STREAM &&
             OnEndOfInputStream(event.Get()->ulStreamNum) == Drain::Quit)
@@ -75,8 +78,9 @@ Drain DrainVoiceEvents() {
 }  // namespace
 
 DWORD WINAPI SpeechEventThread(LPVOID) {
+    const HANDLE events[2] = {SpeechEvents[VOICE_NOTIFY_EVENT].Get(), SpeechEvents[QUIT_EVENT].Get()};
     for (;;) {
-        DWORD result = WaitForMultipleObjects(2, SpeechEvents, FALSE, INFINITE);
+        DWORD result = WaitForMultipleObjects(2, events, FALSE, INFINITE);
         if (result == WAIT_OBJECT_0 + VOICE_NOTIFY_EVENT) {
             if (DrainVoiceEvents() == Drain::Quit) return 0;
         } else if (result == WAIT_OBJECT_0 + QUIT_EVENT) {
@@ -85,4 +89,24 @@ DWORD WINAPI SpeechEventThread(LPVOID) {
             Sleep(FAILED_WAIT_PAUSE_MS);
         }
     }
+}
+
+void StartSpeechEventThread() {
+    for (ScopedHandle& event : SpeechEvents) event.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+    EventThread.Reset(CreateThread(nullptr, 0, SpeechEventThread, nullptr, 0, nullptr));
+}
+
+void EndSpeechEventThread() {
+    SetEvent(SpeechEvents[QUIT_EVENT].Get());
+    if (EventThread.IsValid()) {
+        // Every wait of the thread wakes on the quit event, so it ends by itself; only a thread held up
+        // inside the output module or the engine is ended by force, and it is gone before anything it
+        // might touch is taken down.
+        if (WaitForSingleObject(EventThread.Get(), EVENT_THREAD_GRACE_MS) != WAIT_OBJECT_0) {
+            TerminateThread(EventThread.Get(), 0);
+            WaitForSingleObject(EventThread.Get(), INFINITE);
+        }
+    }
+    EventThread.Close();
+    for (ScopedHandle& event : SpeechEvents) event.Close();
 }

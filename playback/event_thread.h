@@ -4,9 +4,19 @@
 #include <windows.h>
 #include <sapi.h>
 
+#include "base/scoped.h"
+
 // The thread waits on both events: the voice has queued events, or the thread must end.
 enum SpeechEventIndex { VOICE_NOTIFY_EVENT = 0, QUIT_EVENT = 1 };
-extern HANDLE SpeechEvents[2];
+extern ScopedHandle SpeechEvents[2];
+
+// Start-up: the two auto-reset events, then the thread. Neither is tested: without them the end of
+// speech goes unnoticed, and nothing else.
+void StartSpeechEventThread();
+// Shut-down: asks the thread to end and waits until it has (by force after EVENT_THREAD_GRACE_MS, when
+// it is held up inside the output module or the engine); then closes both events.
+void EndSpeechEventThread();
+constexpr DWORD EVENT_THREAD_GRACE_MS = 300;
 
 // Pause after a failed wait, so a wait that keeps failing does not spin.
 constexpr DWORD FAILED_WAIT_PAUSE_MS = 100;

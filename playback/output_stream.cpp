@@ -4,7 +4,7 @@
 
 #include "playback/playback_state.h"
 #include "playback/stream_format.h"
-#include "plugin/module.h"
+#include "base/module_objects.h"
 
 namespace {
 

@@ -64,4 +64,6 @@ private:
     std::atomic<const Format*> current_;
 };
 
+// The one stream, for the module's life. Defined in plugin/module_objects.cpp, with the other
+// module-lifetime objects.
 extern SpeechOutputStreamObject SpeechOutputStream;

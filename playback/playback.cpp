@@ -5,15 +5,15 @@
 
 #include <cstring>
 
+#include "base/error_report.h"
+#include "base/module_objects.h"
+#include "base/plugin_settings.h"
+#include "base/sapi_names.h"
+#include "base/scoped.h"
 #include "infowindow/text_info_window.h"
 #include "playback/output_stream.h"
 #include "playback/playback_state.h"
 #include "playback/stream_format.h"
-#include "plugin/error_report.h"
-#include "plugin/module.h"
-#include "plugin/module_objects.h"
-#include "plugin/scoped.h"
-#include "settings/plugin_settings.h"
 #include "voices/voice_tokens.h"
 
 PlaybackFlags PlaybackState;
@@ -38,41 +38,14 @@ void AnnounceStream(int rate, int bits, int channels) {
     host.VSASetInfo(channels, rate);
 }
 
-// Finds the installed voice whose token id equals VoiceID and makes it the voice's voice. A stored id
-// that no voice has leaves the current voice. Returns false after reporting a failure.
-bool SelectConfiguredVoice(ISpVoice* voice) {
-    ScopedComPtr<IEnumSpObjectTokens> tokens;
-    HRESULT hr = EnumCategoryTokens(VOICE_CATEGORY_ID, nullptr, nullptr, tokens.Receive());
-    if (FAILED(hr)) {
-        ReportHResult(hr, SITE_ENUM_VOICES);
-        return false;
-    }
-    ScopedComPtr<ISpObjectToken> selected;
-    while (!selected) {
-        ScopedComPtr<ISpObjectToken> token;
-        hr = tokens->Next(1, token.Receive(), nullptr);
-        if (FAILED(hr)) {
-            ReportHResult(hr, SITE_NEXT_VOICE);
-            return false;
-        }
-        if (hr != S_OK) break;  // no more voices
-        ScopedTaskMem<wchar_t> id;
-        hr = token->GetId(id.Receive());
-        if (FAILED(hr)) {
-            ReportHResult(hr, SITE_VOICE_ID);
-            return false;
-        }
-        // A token may answer without an id: it cannot be the stored voice.
-        if (id.Get() && CompareWide(id.Get(), PluginSettings.VoiceID.Get()) == 0) selected.Assign(token.Get());
-    }
-    if (selected) {
-        hr = voice->SetVoice(selected.Get());
-        if (FAILED(hr)) {
-            ReportHResult(hr, SITE_SET_VOICE);
-            return false;
-        }
-    }
-    return true;
+// Makes the installed voice whose token id equals VoiceID the voice's voice. A stored id that no voice
+// has leaves the current voice. Returns false after reporting a failure.
+bool UseConfiguredVoice(ISpVoice* voice) {
+    ScopedComPtr<ISpObjectToken> token;
+    ErrorSite failedAt = SITE_ENUM_VOICES;
+    const HRESULT found = FindVoiceToken(PluginSettings.VoiceID.Get(), token.Receive(), &failedAt);
+    if (!Succeeded(found, failedAt)) return false;
+    return !token || Succeeded(voice->SetVoice(token.Get()), SITE_SET_VOICE);
 }
 
 void CloseOutput() {
@@ -90,47 +63,44 @@ void AbandonFile(ISpVoice* voice) {
     CloseOutput();
 }
 
-// Sets up the output path and the voice, then starts speaking the file. Returns Play's result.
-int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath) {
+// Opens the output in the configured format and tells the player about the stream; false after
+// reporting that the output did not open.
+bool OpenOutput() {
     const Settings& settings = PluginSettings;
-    int rate = SampleRates[settings.SampleRateMode];
-    int bits = settings.BitsPerSampleMode ? 16 : 8;
-    int channels = settings.NumChannelsMode + 1;
     int index = StreamFormatIndexOf(settings.SampleRateMode, settings.BitsPerSampleMode, settings.NumChannelsMode);
     if (SpeechOutputStream.Configure(index) < 0) {
         ShowErrorBox(TEXT_OUTPUT_DEVICE);
-        return PLAY_NO_OUTPUT;
+        return false;
     }
     PlaybackState.OutputOpen = true;
-    AnnounceStream(rate, bits, channels);
+    const int rate = SampleRates[settings.SampleRateMode];
+    AnnounceStream(rate, settings.BitsPerSampleMode ? 16 : 8, settings.NumChannelsMode + 1);
+    return true;
+}
 
+// Sets up the output path and the voice, then starts speaking the file. Returns Play's result.
+int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath) {
+    if (!OpenOutput()) return PLAY_NO_OUTPUT;
     if (FAILED(voice->SetOutput(&SpeechOutputStream, FALSE))) {
         ShowErrorBox(TEXT_FORMAT_REJECTED);
         return PLAY_FAILED;
     }
-    if (settings.VoiceID.IsSet() && !SelectConfiguredVoice(voice)) return PLAY_FAILED;
-    HRESULT hr = voice->SetRate(settings.Rate);
-    if (FAILED(hr)) {
-        ReportHResult(hr, SITE_SET_RATE);
-        return PLAY_FAILED;
-    }
+    if (PluginSettings.VoiceID.IsSet() && !UseConfiguredVoice(voice)) return PLAY_FAILED;
+    if (!Succeeded(voice->SetRate(PluginSettings.Rate), SITE_SET_RATE)) return PLAY_FAILED;
 
-    unsigned flags = IsMarkupPath(path) ? SPEAK_MARKUP_FILE : SPEAK_PLAIN_FILE;
+    const DWORD flags = IsMarkupPath(path) ? SPEAK_MARKUP_FILE : SPEAK_PLAIN_FILE;
     lstrcpyA(PlaybackState.CurrentFile, path);
     LoadInfoText(path);
 
     ULONG stream = 0;
-    hr = voice->Speak(widePath, flags, &stream);
+    const HRESULT spoken = voice->Speak(widePath, flags, &stream);
     PlaybackState.CurrentStream = stream;
-    if (FAILED(hr)) {
-        ReportHResult(hr, SITE_SPEAK);
-        return PLAY_FAILED;
-    }
-    hr = voice->Resume();
-    if (FAILED(hr)) {
+    if (!Succeeded(spoken, SITE_SPEAK)) return PLAY_FAILED;
+    const HRESULT resumed = voice->Resume();
+    if (FAILED(resumed)) {
         // Play fails, so nothing of the file may be heard or end it: silenced before the box is shown.
         AbandonFile(voice);
-        ReportHResult(hr, SITE_RESUME);
+        ReportHResult(resumed, SITE_RESUME);
         return PLAY_FAILED;
     }
     return PLAY_STARTED;
@@ -155,10 +125,10 @@ int __cdecl Play(char* file) {
 
     SpeakPendingScope pending;
     // A failed Stop, or a failed Play the player did not stop, left the output open.
-    if (PlaybackState.OutputOpen) AbandonFile(Voice.ptr);
+    if (PlaybackState.OutputOpen) AbandonFile(Voice.Get());
     PlaybackState.Paused = false;
     BeginNextFile(PlaybackState);
-    return StartSpeaking(Voice.ptr, file, widePath);
+    return StartSpeaking(Voice.Get(), file, widePath);
 }
 
 void __cdecl Pause() {
@@ -174,18 +144,10 @@ void __cdecl UnPause() {
 int __cdecl IsPaused() { return PlaybackState.Paused ? 1 : 0; }
 
 void __cdecl Stop() {
-    ISpVoice* voice = Voice.ptr;
+    ISpVoice* voice = Voice.Get();
     if (!voice) return;
     RequestStop(PlaybackState);
-    HRESULT hr = voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
-    if (FAILED(hr)) {
-        ReportHResult(hr, SITE_PURGE);
-        return;
-    }
-    hr = voice->WaitUntilDone(0);
-    if (FAILED(hr)) {
-        ReportHResult(hr, SITE_WAIT_UNTIL_DONE);
-        return;
-    }
+    if (!Succeeded(voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr), SITE_PURGE)) return;
+    if (!Succeeded(voice->WaitUntilDone(0), SITE_WAIT_UNTIL_DONE)) return;
     CloseOutput();
 }

@@ -7,10 +7,6 @@ void __cdecl UnPause();
 int __cdecl IsPaused();
 void __cdecl Stop();
 
-// Speak flags: asynchronous, the text is a file name, and markup or plain text.
-constexpr unsigned SPEAK_MARKUP_FILE = 13;
-constexpr unsigned SPEAK_PLAIN_FILE = 21;
-
 // A path is spoken as markup when the text after its last '.' (the whole path without one) is "XML",
 // in any letter case.
 bool IsMarkupPath(const char* path);

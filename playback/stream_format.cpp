@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-const int SampleRates[SAMPLE_RATE_COUNT] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+const int SampleRates[SAMPLE_RATE_MODES] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 
 namespace {
 

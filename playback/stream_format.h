@@ -4,8 +4,9 @@
 #include <windows.h>
 #include <mmreg.h>
 
-constexpr int SAMPLE_RATE_COUNT = 9;
-extern const int SampleRates[SAMPLE_RATE_COUNT];  // Hz, indexed by SampleRateMode
+#include "base/settings_defaults.h"
+
+extern const int SampleRates[SAMPLE_RATE_MODES];  // Hz, indexed by SampleRateMode
 
 // Stream-format index of the stored output modes: 4 + 4 * rate + 2 * bits + channels (PCM, 4..39).
 int StreamFormatIndexOf(int sampleRateMode, int bitsPerSampleMode, int numChannelsMode);

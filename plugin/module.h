@@ -1,9 +1,7 @@
 // The input-module record that the plug-in hands to the player, and its small callbacks.
 #pragma once
 
-#include "plugin/winamp.h"
-
-extern In_Module PluginModule;
+#include "base/module_objects.h"
 
 extern const char PLUGIN_DESCRIPTION[];
 extern const char FILE_EXTENSIONS[];

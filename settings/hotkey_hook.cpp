@@ -2,8 +2,8 @@
 
 #include <commctrl.h>
 
-#include "plugin/module.h"
-#include "settings/plugin_settings.h"
+#include "base/module_objects.h"
+#include "base/plugin_settings.h"
 #include "settings/settings_sheet.h"
 
 static HHOOK HotKeyHookHandle;

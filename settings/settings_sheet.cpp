@@ -6,13 +6,11 @@
 #include <cstddef>
 #include <cstring>
 
+#include "base/module_objects.h"
+#include "base/plugin_settings.h"
 #include "playback/stream_format.h"
-#include "plugin/module.h"
-#include "plugin/module_objects.h"
-#include "plugin/scoped.h"
 #include "resources/resource.h"
-#include "settings/plugin_settings.h"
-#include "voices/voice_tokens.h"
+#include "voices/voice_list.h"
 
 static bool SettingsSheetOpen;
 
@@ -22,9 +20,9 @@ static bool SettingsSheetOpen;
 static const int BitsButtons[2] = {IDC_8_BIT, IDC_16_BIT};
 static const int ChannelsButtons[2] = {IDC_MONO, IDC_STEREO};
 
-// True from the moment the voice list holds token references until the page's clean-up released
-// them; the clean-up can be asked for twice on one close (cancel, then reset).
-static bool VoiceListHoldsTokens;
+// True from the page's initialisation until its clean-up ran: the clean-up can be asked for more than
+// once on one close (cancel, then reset, then the page's destruction).
+static bool VoicePageNeedsCleanUp;
 
 // Position a horizontal scroll message reports: the thumb position of SB_THUMBPOSITION and
 // SB_THUMBTRACK, otherwise the slider's own; either read as a signed 16-bit number.
@@ -41,12 +39,12 @@ static void UpdateRateLabel(HWND page, long rate) {
 }
 
 static void SetVoiceRate(long rate) {
-    if (Voice.ptr) Voice.ptr->SetRate(rate);
+    if (Voice) Voice->SetRate(rate);
 }
 
 static void FillSampleRateList(HWND page) {
     HWND list = GetDlgItem(page, IDC_SAMPLE_RATE_LIST);
-    for (int row = 0; row < SAMPLE_RATE_COUNT; ++row) {
+    for (int row = 0; row < SAMPLE_RATE_MODES; ++row) {
         char text[16];
         wsprintfA(text, "%d kHz", SampleRates[row] / 1000);
         SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
@@ -59,37 +57,19 @@ static void CheckRadioRow(HWND page, const int (&buttons)[2], int row) {
     if (row >= 0 && row < 2) CheckDlgButton(page, buttons[row], BST_CHECKED);
 }
 
-static bool TokenHasId(ISpObjectToken* token, const wchar_t* id) {
-    ScopedTaskMem<wchar_t> tokenId;
-    if (!token || FAILED(token->GetId(tokenId.Receive())) || !tokenId.Get()) return false;
-    return CompareWide(tokenId.Get(), id) == 0;
-}
-
-// Moves the selection to the configured voice; without a match the first row stays selected.
-static void SelectConfiguredVoice(HWND list) {
-    if (!PluginSettings.VoiceID.IsSet()) return;
-    const LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
-    for (LRESULT row = 0; row < count; ++row) {
-        auto token = reinterpret_cast<ISpObjectToken*>(SendMessageA(list, LB_GETITEMDATA, row, 0));
-        if (TokenHasId(token, PluginSettings.VoiceID.Get())) {
-            SendMessageA(list, LB_SETCURSEL, row, 0);
-            return;
-        }
-    }
-}
-
 static BOOL OnVoicePageInit(HWND page) {
     FillSampleRateList(page);
     CheckRadioRow(page, BitsButtons, PluginSettings.BitsPerSampleMode);
     CheckRadioRow(page, ChannelsButtons, PluginSettings.NumChannelsMode);
 
+    // Without the configured voice among them, the first voice stays selected.
     HWND voices = GetDlgItem(page, IDC_VOICE_LIST);
-    FillTokenList(LB_ADDSTRING, LB_SETITEMDATA, LB_SETCURSEL, voices, VOICE_CATEGORY_ID, nullptr, nullptr);
-    VoiceListHoldsTokens = true;
-    SelectConfiguredVoice(voices);
+    FillTokenList(voices);
+    SelectListVoice(voices, PluginSettings.VoiceID.Get());
+    VoicePageNeedsCleanUp = true;
 
     HWND slider = GetDlgItem(page, IDC_RATE_SLIDER);
-    SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(-10, 10));
+    SendMessageA(slider, TBM_SETRANGE, TRUE, MAKELPARAM(MIN_RATE, MAX_RATE));
     SendMessageA(slider, TBM_SETPOS, TRUE, PluginSettings.Rate);
     UpdateRateLabel(page, PluginSettings.Rate);
     return TRUE;
@@ -109,7 +89,7 @@ static bool ButtonChecked(HWND page, int id) {
 
 static void ApplyVoicePage(HWND page) {
     const LRESULT rateRow = SendDlgItemMessageA(page, IDC_SAMPLE_RATE_LIST, LB_GETCURSEL, 0, 0);
-    PluginSettings.SampleRateMode = rateRow == LB_ERR ? 8 : static_cast<int>(rateRow);
+    PluginSettings.SampleRateMode = rateRow == LB_ERR ? DEFAULT_SAMPLE_RATE_MODE : static_cast<int>(rateRow);
     PluginSettings.BitsPerSampleMode = ButtonChecked(page, IDC_16_BIT) ? 1 : 0;
     PluginSettings.NumChannelsMode = ButtonChecked(page, IDC_STEREO) ? 1 : 0;
     if (ISpObjectToken* token = SelectedListToken(GetDlgItem(page, IDC_VOICE_LIST)))
@@ -120,10 +100,10 @@ static void ApplyVoicePage(HWND page) {
 // Runs once per close, whichever way the sheet closes or goes: puts the stored rate back on the voice
 // (taking back a preview after a cancel) and gives back the voice list's token references.
 static void FinishVoicePage(HWND page) {
-    if (!VoiceListHoldsTokens) return;
-    VoiceListHoldsTokens = false;
+    if (!VoicePageNeedsCleanUp) return;
+    VoicePageNeedsCleanUp = false;
     SetVoiceRate(PluginSettings.Rate);
-    ReleaseTokenList(LB_GETCOUNT, LB_GETITEMDATA, GetDlgItem(page, IDC_VOICE_LIST));
+    ReleaseTokenList(GetDlgItem(page, IDC_VOICE_LIST));
 }
 
 // The page's answer to a sheet notification: go ahead (PSNRET_NOERROR; a cancel is allowed).

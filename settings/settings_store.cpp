@@ -1,7 +1,8 @@
 #include "settings/settings_store.h"
 
-#include "plugin/scoped.h"
-#include "settings/plugin_settings.h"
+#include "base/plugin_settings.h"
+#include "base/scoped.h"
+#include "voices/task_wide_string.h"
 
 char SettingsFilePath[MAX_PATH] = "";
 
@@ -57,36 +58,31 @@ void LocateSettingsFile(HINSTANCE module) {
     SettingsPathForModule(name, SettingsFilePath);
 }
 
-void ApplyDefaultSettings() {
-    PluginSettings.SampleRateMode = DEFAULT_SAMPLE_RATE_MODE;
-    PluginSettings.BitsPerSampleMode = DEFAULT_BITS_MODE;
-    PluginSettings.NumChannelsMode = DEFAULT_CHANNELS_MODE;
-    PluginSettings.Rate = 0;
-    PluginSettings.UseHotKey = true;
-    PluginSettings.HotKey = DEFAULT_HOT_KEY;
-}
-
-// Keys are read in the file's order; an empty VoiceID, or one that may have been cut, leaves the
-// voice as it was.
-void ReadSettingsFile(const char* path) {
-    StoredSettings stored;
-    stored.sampleRateMode = ReadInt("SampleRateMode", DEFAULT_SAMPLE_RATE_MODE, path);
-    stored.bitsPerSampleMode = ReadInt("BitsPerSampleMode", DEFAULT_BITS_MODE, path);
-    stored.numChannelsMode = ReadInt("NumChannelsMode", DEFAULT_CHANNELS_MODE, path);
-    stored.rate = ReadInt("Rate", 0, path);
-    char voiceId[VOICE_ID_BUFFER];
-    stored.voiceIdLength = ReadVoiceId(path, voiceId);
-    stored.useHotKey = ReadInt("UseHotKey", DEFAULT_USE_HOT_KEY, path);
-    stored.hotKey = ReadInt("HotKey", DEFAULT_HOT_KEY_VALUE, path);
-
-    const CheckedSettings checked = CheckSettings(stored);
+// The voice is taken only when the file held a usable one; otherwise the one held before stays.
+void ApplySettings(const CheckedSettings& checked, const char* voiceId) {
     PluginSettings.SampleRateMode = checked.sampleRateMode;
     PluginSettings.BitsPerSampleMode = checked.bitsPerSampleMode;
     PluginSettings.NumChannelsMode = checked.numChannelsMode;
     PluginSettings.Rate = checked.rate;
-    if (checked.takeVoiceId) PluginSettings.VoiceID.AssignAnsi(voiceId);
+    if (checked.takeVoiceId) AssignAnsi(PluginSettings.VoiceID, voiceId);
     PluginSettings.UseHotKey = checked.useHotKey;
     PluginSettings.HotKey = checked.hotKey;
+}
+
+void ApplyDefaultSettings() { ApplySettings(CheckSettings(StoredSettings()), ""); }
+
+// Keys are read in the file's order, each missing one giving its default.
+void ReadSettingsFile(const char* path) {
+    StoredSettings stored;
+    stored.sampleRateMode = ReadInt("SampleRateMode", stored.sampleRateMode, path);
+    stored.bitsPerSampleMode = ReadInt("BitsPerSampleMode", stored.bitsPerSampleMode, path);
+    stored.numChannelsMode = ReadInt("NumChannelsMode", stored.numChannelsMode, path);
+    stored.rate = ReadInt("Rate", stored.rate, path);
+    char voiceId[VOICE_ID_BUFFER];
+    stored.voiceIdLength = ReadVoiceId(path, voiceId);
+    stored.useHotKey = ReadInt("UseHotKey", stored.useHotKey, path);
+    stored.hotKey = ReadInt("HotKey", stored.hotKey, path);
+    ApplySettings(CheckSettings(stored), voiceId);
 }
 
 void WriteSettingsFile(const char* path) {

@@ -58,9 +58,9 @@ bool SettingsPathForModule(const char* moduleFileName, char out[SETTINGS_PATH_CA
 
 CheckedSettings CheckSettings(const StoredSettings& stored) {
     CheckedSettings checked;
-    checked.sampleRateMode = CheckedMode(stored.sampleRateMode, SAMPLE_RATE_ROWS, DEFAULT_SAMPLE_RATE_MODE);
-    checked.bitsPerSampleMode = CheckedMode(stored.bitsPerSampleMode, BITS_ROWS, DEFAULT_BITS_MODE);
-    checked.numChannelsMode = CheckedMode(stored.numChannelsMode, CHANNEL_ROWS, DEFAULT_CHANNELS_MODE);
+    checked.sampleRateMode = CheckedMode(stored.sampleRateMode, SAMPLE_RATE_MODES, DEFAULT_SAMPLE_RATE_MODE);
+    checked.bitsPerSampleMode = CheckedMode(stored.bitsPerSampleMode, BITS_MODES, DEFAULT_BITS_MODE);
+    checked.numChannelsMode = CheckedMode(stored.numChannelsMode, CHANNEL_MODES, DEFAULT_CHANNELS_MODE);
     checked.rate = ClampedRate(stored.rate);
     checked.takeVoiceId = AcceptsVoiceIdLength(stored.voiceIdLength);
     checked.useHotKey = stored.useHotKey != 0;

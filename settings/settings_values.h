@@ -5,19 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "base/settings_defaults.h"
+
 // The platform's longest path, terminator included (MAX_PATH).
 constexpr int SETTINGS_PATH_CAPACITY = 260;
-
-constexpr int SAMPLE_RATE_ROWS = 9;
-constexpr int BITS_ROWS = 2;
-constexpr int CHANNEL_ROWS = 2;
-constexpr int DEFAULT_SAMPLE_RATE_MODE = 8;
-constexpr int DEFAULT_BITS_MODE = 1;
-constexpr int DEFAULT_CHANNELS_MODE = 0;
-constexpr long MIN_RATE = -10;
-constexpr long MAX_RATE = 10;
-constexpr int DEFAULT_USE_HOT_KEY = 1;
-constexpr int DEFAULT_HOT_KEY_VALUE = 0x353;  // Ctrl+Shift+S
 
 // The VoiceID value is read into this many bytes; the reader reports 511 both for a value of
 // exactly 511 bytes and for a longer one it had to cut.
@@ -46,10 +37,10 @@ struct StoredSettings {
     int sampleRateMode = DEFAULT_SAMPLE_RATE_MODE;
     int bitsPerSampleMode = DEFAULT_BITS_MODE;
     int numChannelsMode = DEFAULT_CHANNELS_MODE;
-    int rate = 0;
+    int rate = DEFAULT_RATE;
     unsigned long voiceIdLength = 0;
     int useHotKey = DEFAULT_USE_HOT_KEY;
-    int hotKey = DEFAULT_HOT_KEY_VALUE;
+    int hotKey = DEFAULT_HOT_KEY;
 };
 
 // What the plug-in keeps of them: modes that index their tables, a rate in the voice's range.

@@ -2,25 +2,15 @@
 
 #include <objbase.h>
 
-wchar_t** TaskWideString::Receive() {
-    Release();
-    return &str_;
-}
-
-wchar_t* TaskWideString::AssignAnsi(const char* text) {
-    Release();
+wchar_t* AssignAnsi(TaskWideString& holder, const char* text) {
+    holder.Release();
     if (!text) return nullptr;
-    int length = lstrlenA(text);
-    str_ = static_cast<wchar_t*>(CoTaskMemAlloc((length + 1) * sizeof(wchar_t)));
-    if (!str_) return nullptr;
-    if (MultiByteToWideChar(CP_ACP, 0, text, -1, str_, length + 1) == 0) str_[0] = L'\0';
-    return str_;
-}
-
-void TaskWideString::Release() {
-    wchar_t* old = str_;
-    str_ = nullptr;
-    CoTaskMemFree(old);
+    const int length = lstrlenA(text);
+    wchar_t** field = holder.Receive();
+    *field = static_cast<wchar_t*>(CoTaskMemAlloc((length + 1) * sizeof(wchar_t)));
+    if (!*field) return nullptr;
+    if (MultiByteToWideChar(CP_ACP, 0, text, -1, *field, length + 1) == 0) (*field)[0] = L'\0';
+    return *field;
 }
 
 int CompareWide(const wchar_t* a, const wchar_t* b) {

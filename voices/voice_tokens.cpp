@@ -1,16 +1,13 @@
 #include "voices/voice_tokens.h"
 
-#include <climits>
-#include <string>
-
-#include "plugin/scoped.h"
-
-const wchar_t VOICE_CATEGORY_ID[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices";
+#include "base/sapi_names.h"
+#include "base/scoped.h"
+#include "voices/task_wide_string.h"
 
 HRESULT OpenTokenCategory(const wchar_t* categoryId, ISpObjectTokenCategory** category) {
     *category = nullptr;
     ScopedComPtr<ISpObjectTokenCategory> created;
-    HRESULT hr = CoCreateInstance(CLSID_SpObjectTokenCategory, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
+    HRESULT hr = CoCreateInstance(CLSID_SpObjectTokenCategory, nullptr, SAPI_CLASS_CONTEXT,
                                   IID_ISpObjectTokenCategory, created.ReceiveVoid());
     if (FAILED(hr)) return hr;
     hr = created->SetId(categoryId, FALSE);
@@ -27,101 +24,6 @@ HRESULT EnumCategoryTokens(const wchar_t* categoryId, const wchar_t* requiredAtt
     if (FAILED(hr)) return hr;
     return category->EnumTokens(requiredAttributes, optionalAttributes, tokens);
 }
-
-// ---- The user's interface language ----
-
-UiLanguageSource UiLanguageSourceOf(DWORD platformId, DWORD majorVersion) {
-    if (platformId == VER_PLATFORM_WIN32_NT)
-        return majorVersion >= 5 ? UiLanguageSource::SystemCall : UiLanguageSource::Nt4LocaleRegistry;
-    return UiLanguageSource::Win9xLocaleRegistry;
-}
-
-static int HexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-static bool IsBlank(char c) {
-    return c == ' ' || (c >= '\t' && c <= '\r');
-}
-
-long ParseHexClamped(const char* text) {
-    while (IsBlank(*text)) ++text;
-    bool negative = *text == '-';
-    if (*text == '-' || *text == '+') ++text;
-    // "0x" is a prefix only when a digit follows; otherwise the 0 is the number.
-    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X') && HexDigitValue(text[2]) >= 0) text += 2;
-
-    // Once past 2^32 the magnitude is out of range whatever follows, so it stops growing there.
-    const long long saturated = 1LL << 32;
-    long long magnitude = 0;
-    for (int digit; (digit = HexDigitValue(*text)) >= 0; ++text)
-        if (magnitude < saturated) magnitude = magnitude * 16 + digit;
-
-    long long value = negative ? -magnitude : magnitude;
-    if (value > LONG_MAX) return LONG_MAX;
-    if (value < LONG_MIN) return LONG_MIN;
-    return static_cast<long>(value);
-}
-
-LANGID LanguageOfLocaleText(const char* text) {
-    return static_cast<LANGID>(ParseHexClamped(text) & 0xFFFF);
-}
-
-LANGID SubstituteNt4Language(LANGID language) {
-    const LANGID arabicSaudiArabia = 0x0401, hebrew = 0x040D, thai = 0x041E;
-    if (language == arabicSaudiArabia || language == hebrew || language == thai) return 0x0409;
-    return language;
-}
-
-// The language named by a registry text under HKEY_USERS; 0 when the key or value cannot be read
-// into a buffer of bufferSize bytes.
-static LANGID LanguageFromUserRegistry(const char* subKey, const char* valueName, DWORD bufferSize) {
-    ScopedRegKey key;
-    if (RegOpenKeyExA(HKEY_USERS, subKey, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return 0;
-    std::string text(bufferSize + 1, '\0');  // one spare byte keeps a full buffer terminated
-    DWORD size = bufferSize;
-    if (RegQueryValueExA(key.Get(), valueName, nullptr, nullptr,
-                         reinterpret_cast<BYTE*>(&text[0]), &size) != ERROR_SUCCESS)
-        return 0;
-    return LanguageOfLocaleText(text.c_str());
-}
-
-// GetUserDefaultUILanguage exists from Windows 2000 on; looked up so that older systems still load us.
-static LANGID LanguageFromSystemCall() {
-    ScopedLibrary kernel(LoadLibraryW(L"kernel32.dll"));
-    if (!kernel.Get()) return 0;
-    typedef LANGID(WINAPI * GetUiLanguageFunc)();
-    auto getUiLanguage =
-        reinterpret_cast<GetUiLanguageFunc>(GetProcAddress(kernel.Get(), "GetUserDefaultUILanguage"));
-    return getUiLanguage ? getUiLanguage() : 0;
-}
-
-// The platform's own answer; 0 when it gives none.
-static LANGID PlatformUiLanguage() {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExA(&version)) return 0;
-    switch (UiLanguageSourceOf(version.dwPlatformId, version.dwMajorVersion)) {
-    case UiLanguageSource::SystemCall:
-        return LanguageFromSystemCall();
-    case UiLanguageSource::Nt4LocaleRegistry:
-        return SubstituteNt4Language(
-            LanguageFromUserRegistry(".DEFAULT\\Control Panel\\International", "Locale", 64));
-    case UiLanguageSource::Win9xLocaleRegistry:
-        return LanguageFromUserRegistry(".Default\\Control Panel\\desktop\\ResourceLocale", nullptr, 32);
-    }
-    return 0;
-}
-
-LANGID UserUiLanguage() {
-    LANGID language = PlatformUiLanguage();
-    return language != 0 ? language : GetUserDefaultLangID();
-}
-
-// ---- Descriptions ----
 
 void LanguageValueName(LANGID language, wchar_t name[LANGUAGE_VALUE_NAME_SIZE]) {
     const wchar_t digits[] = L"0123456789ABCDEF";
@@ -146,67 +48,38 @@ HRESULT GetTokenDescription(ISpObjectToken* token, LANGID language, wchar_t** de
     return hr;
 }
 
-// ---- The token list box ----
-
-static std::string ToAnsi(const wchar_t* text) {
-    if (!text) return std::string();  // a description call that succeeded without a string
-    int units = lstrlenW(text);
-    std::string ansi(2 * units + 1, '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, -1, &ansi[0], static_cast<int>(ansi.size()), nullptr, nullptr);
-    ansi.resize(lstrlenA(ansi.c_str()));
-    return ansi;
+bool TokenHasId(ISpObjectToken* token, const wchar_t* id) {
+    ScopedTaskMem<wchar_t> tokenId;
+    if (!token || FAILED(token->GetId(tokenId.Receive())) || !tokenId.Get()) return false;
+    return CompareWide(tokenId.Get(), id) == 0;
 }
 
-struct TokenListMessages {
-    UINT addString, setItemData, setSelection;
-};
-
-// Adds one item for the token; on success the item holds the caller's reference to it.
-static HRESULT AddTokenItem(const TokenListMessages& messages, HWND list, ISpObjectToken* token,
-                            bool* itemSelected) {
-    ScopedTaskMem<wchar_t> description;
-    HRESULT hr = GetTokenDescription(token, UserUiLanguage(), description.Receive());
-    if (FAILED(hr)) return hr;
-    std::string text = ToAnsi(description.Get());
-    LRESULT index = SendMessageA(list, messages.addString, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    if (index == LB_ERR || index == LB_ERRSPACE) return E_OUTOFMEMORY;
-    SendMessageA(list, messages.setItemData, index, reinterpret_cast<LPARAM>(token));
-    if (!*itemSelected) {
-        SendMessageA(list, messages.setSelection, index, 0);
-        *itemSelected = true;
-    }
-    return hr;
-}
-
-HRESULT FillTokenList(UINT addStringMessage, UINT setItemDataMessage, UINT setSelectionMessage,
-                      HWND list, const wchar_t* categoryId, const wchar_t* requiredAttributes,
-                      const wchar_t* optionalAttributes) {
+HRESULT FindVoiceToken(const wchar_t* id, ISpObjectToken** token, ErrorSite* failedAt) {
+    *token = nullptr;
     ScopedComPtr<IEnumSpObjectTokens> tokens;
-    if (EnumCategoryTokens(categoryId, requiredAttributes, optionalAttributes, tokens.Receive()) != S_OK)
-        return SPERR_NO_MORE_ITEMS;
-
-    const TokenListMessages messages = {addStringMessage, setItemDataMessage, setSelectionMessage};
-    HRESULT result = S_OK;
-    bool itemSelected = false;
-    for (;;) {
-        ScopedComPtr<ISpObjectToken> token;
-        if (tokens->Next(1, token.Receive(), nullptr) != S_OK) break;
-        result = AddTokenItem(messages, list, token.Get(), &itemSelected);
-        if (SUCCEEDED(result)) token.Detach();  // the item owns the reference now
+    HRESULT hr = EnumCategoryTokens(VOICE_CATEGORY_ID, nullptr, nullptr, tokens.Receive());
+    if (FAILED(hr)) {
+        *failedAt = SITE_ENUM_VOICES;
+        return hr;
     }
-    return result;
-}
-
-ISpObjectToken* SelectedListToken(HWND list) {
-    LRESULT index = SendMessageA(list, LB_GETCURSEL, 0, 0);
-    if (index == LB_ERR) return nullptr;
-    return reinterpret_cast<ISpObjectToken*>(SendMessageA(list, LB_GETITEMDATA, index, 0));
-}
-
-void ReleaseTokenList(UINT countMessage, UINT getItemDataMessage, HWND list) {
-    LRESULT count = SendMessageA(list, countMessage, 0, 0);
-    for (LRESULT index = 0; index < count; ++index) {
-        auto token = reinterpret_cast<ISpObjectToken*>(SendMessageA(list, getItemDataMessage, index, 0));
-        if (token) token->Release();
+    for (;;) {
+        ScopedComPtr<ISpObjectToken> candidate;
+        hr = tokens->Next(1, candidate.Receive(), nullptr);
+        if (FAILED(hr)) {
+            *failedAt = SITE_NEXT_VOICE;
+            return hr;
+        }
+        if (hr != S_OK) return S_OK;  // no more voices
+        // Unlike TokenHasId, an id that cannot be read is a failure to report here.
+        ScopedTaskMem<wchar_t> candidateId;
+        hr = candidate->GetId(candidateId.Receive());
+        if (FAILED(hr)) {
+            *failedAt = SITE_VOICE_ID;
+            return hr;
+        }
+        if (candidateId.Get() && CompareWide(candidateId.Get(), id) == 0) {
+            *token = candidate.Detach();
+            return S_OK;
+        }
     }
 }

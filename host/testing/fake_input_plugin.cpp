@@ -13,7 +13,7 @@
 #include <string>
 #include <thread>
 
-#include "plugin/winamp.h"
+#include "base/winamp.h"
 
 namespace {
 

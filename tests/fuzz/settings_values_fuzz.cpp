@@ -21,9 +21,9 @@ void CheckMode(int stored, int checked, int rows, int fallback, const char* name
 
 void CheckValues(const StoredSettings& stored) {
     const CheckedSettings checked = CheckSettings(stored);
-    CheckMode(stored.sampleRateMode, checked.sampleRateMode, SAMPLE_RATE_ROWS, DEFAULT_SAMPLE_RATE_MODE, "sample rate");
-    CheckMode(stored.bitsPerSampleMode, checked.bitsPerSampleMode, BITS_ROWS, DEFAULT_BITS_MODE, "bits");
-    CheckMode(stored.numChannelsMode, checked.numChannelsMode, CHANNEL_ROWS, DEFAULT_CHANNELS_MODE, "channels");
+    CheckMode(stored.sampleRateMode, checked.sampleRateMode, SAMPLE_RATE_MODES, DEFAULT_SAMPLE_RATE_MODE, "sample rate");
+    CheckMode(stored.bitsPerSampleMode, checked.bitsPerSampleMode, BITS_MODES, DEFAULT_BITS_MODE, "bits");
+    CheckMode(stored.numChannelsMode, checked.numChannelsMode, CHANNEL_MODES, DEFAULT_CHANNELS_MODE, "channels");
 
     FUZZ_CHECK(checked.rate >= -10 && checked.rate <= 10, "rate %d checked as %ld", stored.rate, checked.rate);
     if (stored.rate >= -10 && stored.rate <= 10)

@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "infowindow/text_decoding.h"
 #include "named_lock.h"
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 #include "text_info_probe.h"
 #include "playback_fixture.h"
 

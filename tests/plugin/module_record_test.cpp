@@ -10,7 +10,7 @@
 #include "host/message_box_watcher.h"
 #include "host/output_module.h"
 #include "host/plugin_host.h"
-#include "plugin/winamp.h"
+#include "base/winamp.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
 namespace enginetest {
 

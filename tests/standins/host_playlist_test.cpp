@@ -9,7 +9,7 @@
 
 #include "host/files.h"
 #include "host/plugin_host.h"
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 
 namespace host {
 namespace {

@@ -1,4 +1,4 @@
-#include "plugin/error_report.h"
+#include "base/error_report.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "playback/playback_state.h"
-#include "plugin/module.h"
-#include "plugin/scoped.h"
+#include "base/module_objects.h"
+#include "base/scoped.h"
 
 namespace {
 

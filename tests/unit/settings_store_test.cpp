@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "settings/plugin_settings.h"
+#include "base/plugin_settings.h"
+#include "voices/task_wide_string.h"
 
 namespace {
 
@@ -147,7 +148,7 @@ TEST_F(SettingsFile, VoiceIdOfUpTo510BytesRoundTripsThroughTheAnsiCodePage) {
     EXPECT_EQ(id510, Value("VoiceID"));
 
     // Longer (perhaps cut) or empty values are ignored: the voice held before stays.
-    PluginSettings.VoiceID.AssignAnsi("Earlier");
+    AssignAnsi(PluginSettings.VoiceID, "Earlier");
     for (const std::string& ignored : {id510 + "w", std::string(900, 'x'), std::string()}) {
         Load("[in_txt]\r\nVoiceID=" + ignored + "\r\n");
         EXPECT_EQ("Earlier", Narrow(PluginSettings.VoiceID.Get())) << ignored.size();

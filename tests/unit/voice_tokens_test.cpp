@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "engine/engine.h"
-#include "plugin/scoped.h"
+#include "base/scoped.h"
 #include "voices/task_wide_string.h"
+#include "voices/ui_language.h"
+#include "voices/voice_list.h"
 #include "voices/voice_tokens.h"
 
 namespace {
@@ -89,15 +91,15 @@ TEST(TaskWideString, HoldsAnsiTextAsUtf16AndNoneForNull) {
     TaskWideString id;
     EXPECT_FALSE(id.IsSet());
 
-    const wchar_t* held = id.AssignAnsi("HKEY_LOCAL_MACHINE\\Voices\\Tokens\\Tone1");
+    const wchar_t* held = AssignAnsi(id, "HKEY_LOCAL_MACHINE\\Voices\\Tokens\\Tone1");
     ASSERT_NE(nullptr, held);
     EXPECT_EQ(held, id.Get());
     EXPECT_EQ(std::wstring(L"HKEY_LOCAL_MACHINE\\Voices\\Tokens\\Tone1"), id.Get());
 
-    ASSERT_NE(nullptr, id.AssignAnsi(""));
+    ASSERT_NE(nullptr, AssignAnsi(id, ""));
     EXPECT_EQ(std::wstring(), id.Get()) << "an empty text is an empty string, not none";
 
-    EXPECT_EQ(nullptr, id.AssignAnsi(nullptr));
+    EXPECT_EQ(nullptr, AssignAnsi(id, nullptr));
     EXPECT_FALSE(id.IsSet());
 }
 
@@ -146,9 +148,9 @@ protected:
     }
 
     HRESULT Fill() {
-        return FillTokenList(LB_ADDSTRING, LB_SETITEMDATA, LB_SETCURSEL, list_, VOICE_CATEGORY_ID, nullptr, nullptr);
+        return FillTokenList(list_);
     }
-    void ReleaseRows() { ReleaseTokenList(LB_GETCOUNT, LB_GETITEMDATA, list_); }
+    void ReleaseRows() { ReleaseTokenList(list_); }
     int Rows() { return static_cast<int>(SendMessageA(list_, LB_GETCOUNT, 0, 0)); }
     int Selected() { return static_cast<int>(SendMessageA(list_, LB_GETCURSEL, 0, 0)); }
     std::string RowText(int row) {
@@ -337,10 +339,9 @@ TEST_F(EngineTokens, SelectedRowLendsItsTokenWithoutAReference) {
     EXPECT_EQ(0, engine::Counts(ObjectKind::Token).live);
 }
 
-// A list window that refuses chosen items and records what it is sent, under messages of its own,
-// so the helpers are seen to use the messages they are given.
-constexpr UINT ADD = WM_APP + 1, SET_DATA = WM_APP + 2, SELECT = WM_APP + 3, COUNT = WM_APP + 4,
-               GET_DATA = WM_APP + 5;
+// A list window that refuses chosen items and records the list messages it is sent.
+constexpr UINT ADD = LB_ADDSTRING, SET_DATA = LB_SETITEMDATA, SELECT = LB_SETCURSEL, COUNT = LB_GETCOUNT,
+               GET_DATA = LB_GETITEMDATA;
 
 struct RecordingList {
     std::vector<LRESULT> addResults;  // per add, in turn; LB_ERR / LB_ERRSPACE refuse
@@ -385,7 +386,7 @@ protected:
         EngineTokens::TearDown();
     }
     HRESULT FillRecording() {
-        return FillTokenList(ADD, SET_DATA, SELECT, window_, VOICE_CATEGORY_ID, nullptr, nullptr);
+        return FillTokenList(window_);
     }
     RecordingList record_;
     HWND window_ = nullptr;
@@ -402,7 +403,7 @@ TEST_F(RecordingTokenList, RefusedItemCostsItsTokenAndReportsOutOfMemory) {
     EXPECT_EQ((std::vector<WPARAM>{5}), record_.selections) << "only the first item added is selected";
     EXPECT_EQ(2, engine::Counts(ObjectKind::Token).live);
 
-    ReleaseTokenList(COUNT, GET_DATA, window_);
+    ReleaseTokenList(window_);
     EXPECT_EQ(0, engine::Counts(ObjectKind::Token).live);
 }
 

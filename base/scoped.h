@@ -53,20 +53,30 @@ class ScopedTaskMem {
 public:
     ScopedTaskMem() = default;
     explicit ScopedTaskMem(T* p) : ptr_(p) {}
-    ~ScopedTaskMem() { CoTaskMemFree(ptr_); }
+    ~ScopedTaskMem() { Release(); }
     ScopedTaskMem(const ScopedTaskMem&) = delete;
     ScopedTaskMem& operator=(const ScopedTaskMem&) = delete;
 
     T* Get() const { return ptr_; }
+    bool IsSet() const { return ptr_ != nullptr; }
+    // Out parameter for a call that writes a new block into it; frees the one held first.
     T** Receive() {
-        CoTaskMemFree(ptr_);
-        ptr_ = nullptr;
+        Release();
         return &ptr_;
+    }
+    // Frees the block held; the holder then holds none.
+    void Release() {
+        T* old = ptr_;
+        ptr_ = nullptr;
+        CoTaskMemFree(old);
     }
 
 private:
     T* ptr_ = nullptr;
 };
+
+// A UTF-16 string in COM task memory, the form in which the speech engine hands out token ids.
+using TaskWideString = ScopedTaskMem<wchar_t>;
 
 // A kernel handle closed with CloseHandle (files, threads, events).
 class ScopedHandle {
@@ -151,6 +161,31 @@ public:
     ScopedLibrary(const ScopedLibrary&) = delete;
     ScopedLibrary& operator=(const ScopedLibrary&) = delete;
 
+    HMODULE Get() const { return module_; }
+
+private:
+    HMODULE module_ = nullptr;
+};
+
+// A library the plug-in keeps loaded from Init to Quit, which frees it. Unlike ScopedLibrary it never
+// frees in its destructor: that runs while the plug-in itself is being unloaded, where freeing another
+// library is unsafe (one still loaded then goes with the process).
+class ModuleLibrary {
+public:
+    ModuleLibrary() = default;
+    ModuleLibrary(const ModuleLibrary&) = delete;
+    ModuleLibrary& operator=(const ModuleLibrary&) = delete;
+
+    // False when the library cannot be loaded.
+    bool Load(const char* name) {
+        Free();
+        module_ = LoadLibraryA(name);
+        return module_ != nullptr;
+    }
+    void Free() {
+        if (module_) FreeLibrary(module_);
+        module_ = nullptr;
+    }
     HMODULE Get() const { return module_; }
 
 private:

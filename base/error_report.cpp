@@ -1,8 +1,8 @@
-#include "plugin/error_report.h"
+#include "base/error_report.h"
 
 #include <cstring>
 
-#include "plugin/module.h"
+#include "base/module_objects.h"
 
 const char TEXT_RICH_EDIT_MISSING[] = "Microsoft Rich Edit v2.0 library is missing on this system";
 const char TEXT_ENGINE_MISSING[] = "Failed to initialize Microsoft Text-to-Speech engine version 5.0";
@@ -16,9 +16,7 @@ const char ERROR_CAPTION[] = "Text Speech Error";
 // Reused by every report; all reports come from the player's main thread.
 char MessageBuffer[128];
 
-int ShowBox(const char* text) {
-    return MessageBoxA(PluginModule.hMainWindow, text, ERROR_CAPTION, MB_OK | MB_ICONERROR);
-}
+void ShowBox(const char* text) { MessageBoxA(PluginModule.hMainWindow, text, ERROR_CAPTION, MB_OK | MB_ICONERROR); }
 
 }  // namespace
 
@@ -44,10 +42,16 @@ void CopyToClipboard(const char* text) {
     CloseClipboard();
 }
 
-int ReportHResult(HRESULT result, int site) {
+void ReportHResult(HRESULT result, ErrorSite site) {
     FormatHResultMessage(MessageBuffer, result, site);
     CopyToClipboard(MessageBuffer);
-    return ShowBox(MessageBuffer);
+    ShowBox(MessageBuffer);
+}
+
+bool Succeeded(HRESULT result, ErrorSite site) {
+    if (SUCCEEDED(result)) return true;
+    ReportHResult(result, site);
+    return false;
 }
 
 void ShowErrorBox(const char* text) { ShowBox(text); }

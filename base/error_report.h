@@ -3,7 +3,8 @@
 
 #include <windows.h>
 
-// Call sites of engine calls whose failure is reported with its HRESULT.
+// Call sites of engine calls whose failure is reported with its HRESULT. The numbers are shown to
+// users ("line 648") and the README tells what each means: never renumber them.
 enum ErrorSite {
     SITE_CREATE_TRANSLATOR = 400,
     SITE_INIT_WIN32_EVENT = 402,
@@ -29,7 +30,11 @@ extern const char TEXT_FORMAT_REJECTED[];
 void FormatHResultMessage(char* buffer, HRESULT result, int site);
 
 // Shows a failed HRESULT with its call site, after copying the message to the clipboard.
-int ReportHResult(HRESULT result, int site);
+void ReportHResult(HRESULT result, ErrorSite site);
+
+// Reports a failed call with its site and says whether the call succeeded, so a call site reads
+//     if (!Succeeded(voice->SetRate(rate), SITE_SET_RATE)) return PLAY_FAILED;
+bool Succeeded(HRESULT result, ErrorSite site);
 
 // Shows one of the fixed texts; the clipboard is left alone.
 void ShowErrorBox(const char* text);

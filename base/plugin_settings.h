@@ -1,0 +1,22 @@
+// The seven user settings, one module-level record read and written in place.
+#pragma once
+
+#include <cstdint>
+
+#include "base/scoped.h"
+#include "base/settings_defaults.h"
+
+struct Settings {
+    int SampleRateMode = DEFAULT_SAMPLE_RATE_MODE;  // row of the sample-rate table
+    int BitsPerSampleMode = DEFAULT_BITS_MODE;      // 0: 8 bits, 1: 16 bits
+    int NumChannelsMode = DEFAULT_CHANNELS_MODE;    // 0: mono, 1: stereo
+    long Rate = DEFAULT_RATE;
+    TaskWideString VoiceID;  // token id of the chosen voice, or none
+    bool UseHotKey = DEFAULT_USE_HOT_KEY;
+    // Low byte: key code; high byte: HOTKEYF_* modifiers. 0 until the settings are loaded, which
+    // gives DEFAULT_HOT_KEY when the file has none.
+    uint16_t HotKey = 0;
+};
+
+// Defined in plugin/module_objects.cpp, with the other module-lifetime objects.
+extern Settings PluginSettings;
