@@ -39,7 +39,9 @@ stress: build
 		-j $(TEST_JOBS) -R '$(STRESS_TESTS)'
 	bash scripts/fuzz.sh $(BUILD)/fuzz 1000000
 
-demo: build
+# The demo needs the plug-in, the engine and the player stand-in, not the tests.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target in_txt txtplay
 	bash scripts/with-wine.sh $(BUILD) bash scripts/demo.sh $(BUILD)
 
 # The setup program alone (make build makes it too): $(BUILD)/bin/in_txt-setup.exe, run with /S for a
