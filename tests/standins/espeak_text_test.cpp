@@ -5,7 +5,7 @@
 
 #include <set>
 
-#include "engine/espeak_text.h"
+#include "engine/espeak/espeak_text.h"
 
 namespace {
 

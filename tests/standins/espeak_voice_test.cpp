@@ -7,9 +7,9 @@
 #include <cmath>
 #include <map>
 
-#include "engine/espeak_text.h"
+#include "engine/espeak/espeak_text.h"
+#include "engine/espeak/pcm_convert.h"
 #include "engine/file_bytes.h"
-#include "engine/pcm_convert.h"
 #include "tests/standins/engine_test_support.h"
 #include "tests/standins/espeak_test_support.h"
 

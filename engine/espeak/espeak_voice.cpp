@@ -3,9 +3,9 @@
 #include "engine/engine.h"
 
 #include "engine/engine_state.h"
-#include "engine/espeak_runner.h"
-#include "engine/espeak_text.h"
-#include "engine/pcm_convert.h"
+#include "engine/espeak/espeak_runner.h"
+#include "engine/espeak/espeak_text.h"
+#include "engine/espeak/pcm_convert.h"
 #include "engine/synthesizer.h"
 
 #include <algorithm>
@@ -78,11 +78,6 @@ bool OfferEspeakVoice() {
 
 std::unique_ptr<Synthesizer> MakeEspeakSynthesizer(SpeechText speech, PcmFormat format) {
     return std::make_unique<EspeakSynthesizer>(std::move(speech), format);
-}
-
-std::unique_ptr<Synthesizer> MakeSynthesizer(const SpeechText& speech, PcmFormat format, const std::wstring& voiceId) {
-    if (voiceId == EspeakVoiceId) return MakeEspeakSynthesizer(speech, format);
-    return MakeToneSynthesizer(speech.text, format, voiceId);
 }
 
 }  // namespace engine

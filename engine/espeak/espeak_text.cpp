@@ -1,4 +1,4 @@
-#include "engine/espeak_text.h"
+#include "engine/espeak/espeak_text.h"
 
 #include <algorithm>
 #include <cmath>
