@@ -14,9 +14,19 @@
 // Events of one stream, in order, each with the stream number and its byte offset in the audio:
 //   SPEI_START_INPUT_STREAM; SPEI_VOICE_CHANGE (lParam a token); two SPEI_TTS_PRIVATE, one with
 //   task memory (SPET_LPARAM_IS_POINTER) and one with an object (SPET_LPARAM_IS_OBJECT); then,
-//   after the Write that holds their first sound, SPEI_WORD_BOUNDARY (wParam length, lParam
-//   position in the spoken text) and SPEI_TTS_BOOKMARK (lParam the mark as a task-memory
-//   string, wParam its leading number); SPEI_END_INPUT_STREAM last, after the last Write.
+//   after the Write that holds their first sound, SPEI_TTS_BOOKMARK (lParam the mark as a
+//   task-memory string, wParam its leading number), SPEI_SENTENCE_BOUNDARY and
+//   SPEI_WORD_BOUNDARY (both: lParam position, wParam length); SPEI_END_INPUT_STREAM last, after
+//   the last Write.
+// Positions and lengths of sentences and words count UTF-16 units of the input the voice was
+// given: the decoded file text, or for markup the markup source, tags and entities included (as
+// SAPI's voices do), not the spoken text. Sentences are those of FindSentences (speech_text.h):
+// they end after . ! ? ; (with closing quotes or brackets) before a blank, or at a blank line, and
+// include the blanks after them; each starts at its first non-blank unit.
+// The tone voice's offsets are predictable: a sentence or word whose first unit is unit i of the
+// spoken text starts at byte i * FramesPerCharacter(rate) * block align, while the rate stays the
+// same (ToneSentenceEvents predicts the sentences of a file). The espeak-ng voice sends one
+// sentence event per sentence it synthesises, at the offset where that sentence's sound starts.
 // A purged stream still gets its SPEI_END_INPUT_STREAM (offset: the bytes written so far); a
 // queued stream that never started gets SPEI_START_INPUT_STREAM and SPEI_END_INPUT_STREAM.
 // The voice answers WaitUntilDone only after the sink has been told of the last events.
@@ -138,6 +148,10 @@ bool PurgeTimedOut();
 // the first block of the next stream has been written (or at its end, if it has no audio).
 void SetLatePurgedEndEvents(bool late);
 
+// When off, voices send word boundaries but no sentence boundaries, as some real voices do. On by
+// default and after Reset.
+void SetSentenceEvents(bool on);
+
 // ---- Observation -----------------------------------------------------------------------
 
 enum class ObjectKind { Voice, Translator, Category, Enumerator, Token, PayloadObject };
@@ -219,5 +233,17 @@ short ToneSample(wchar_t character, unsigned frame, const std::wstring& voiceId)
 // The whole PCM of a text spoken at one rate, in the given PCM format.
 std::vector<unsigned char> RenderTone(const std::wstring& text, long rate, const std::wstring& voiceId,
                                       const WAVEFORMATEX& format);
+
+// A text event as a voice reports it: lParam, wParam and the byte offset of its first sound.
+struct TextEvent {
+    ULONG position;
+    ULONG length;
+    ULONGLONG audioOffset;
+};
+
+// The sentence-boundary events the tone voice sends for a file's bytes spoken at one rate in the
+// format: positions in the decoded text, or in the markup source when isXml.
+std::vector<TextEvent> ToneSentenceEvents(const std::vector<unsigned char>& fileBytes, bool isXml, long rate,
+                                          const WAVEFORMATEX& format);
 
 }  // namespace engine

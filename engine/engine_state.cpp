@@ -32,6 +32,7 @@ struct State {
     DWORD purgeWatchdog = DefaultPurgeWatchdog;
     bool purgeTimedOut = false;
     bool lateEndEvents = false;
+    bool sentenceEvents = true;
 
     RefCounts counts[KindCount];
     std::vector<std::wstring> log;
@@ -117,6 +118,11 @@ bool PurgeTimedOut() {
 void SetLatePurgedEndEvents(bool late) {
     std::lock_guard<std::mutex> lock(StateLock);
     TheState().lateEndEvents = late;
+}
+
+void SetSentenceEvents(bool on) {
+    std::lock_guard<std::mutex> lock(StateLock);
+    TheState().sentenceEvents = on;
 }
 
 RefCounts Counts(ObjectKind kind) {
@@ -280,6 +286,11 @@ void NotePurgeTimeout() {
 bool LatePurgedEndEventsWanted() {
     std::lock_guard<std::mutex> lock(StateLock);
     return TheState().lateEndEvents;
+}
+
+bool SentenceEventsWanted() {
+    std::lock_guard<std::mutex> lock(StateLock);
+    return TheState().sentenceEvents;
 }
 
 void SetRecordDeliveredPcm(bool on) {

@@ -32,6 +32,7 @@ size_t BlockBytes(size_t index, const PcmFormat& format);
 DWORD PurgeWatchdogMilliseconds();
 void NotePurgeTimeout();
 bool LatePurgedEndEventsWanted();
+bool SentenceEventsWanted();
 
 void RecordWrite(ULONG streamNumber, const unsigned char* data, ULONG bytes);
 void NoteStreamNumber(ULONG streamNumber);

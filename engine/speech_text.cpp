@@ -2,6 +2,7 @@
 
 #include "engine/engine.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 
@@ -9,6 +10,23 @@ namespace engine {
 namespace {
 
 bool IsBlank(wchar_t c) { return c <= L' '; }
+
+bool IsSentenceEnd(wchar_t c) { return c && std::wcschr(L".!?;\u2026\u3002\uFF01\uFF1F", c) != nullptr; }
+bool IsCloser(wchar_t c) { return c && std::wcschr(L"\"')]}\u00BB\u2019\u201D", c) != nullptr; }
+
+// When a sentence or paragraph ends with the character at `at`, the index just after it (and
+// after its closing quotes or brackets); otherwise 0.
+size_t SentenceEndAfter(const std::wstring& text, size_t at) {
+    if (text[at] == L'\n') {
+        size_t next = at + 1;
+        while (next < text.size() && (text[next] == L' ' || text[next] == L'\t' || text[next] == L'\r')) ++next;
+        return next < text.size() && text[next] == L'\n' ? at + 1 : 0;
+    }
+    if (!IsSentenceEnd(text[at])) return 0;
+    size_t end = at + 1;
+    while (end < text.size() && IsCloser(text[end])) ++end;
+    return end == text.size() || IsBlank(text[end]) ? end : 0;
+}
 
 std::wstring DecodeMultiByte(UINT codePage, const unsigned char* bytes, size_t count) {
     if (count == 0) return std::wstring();
@@ -50,6 +68,25 @@ size_t DecodeEntity(const std::wstring& in, size_t at, std::wstring& out) {
         return semicolon - at + 1;
     }
     return 0;
+}
+
+// Appends `in` with its entities decoded to `out`; with `runs`, also where the appended units stand,
+// `in` starting at `inPosition` of the source.
+void AppendDecoded(const std::wstring& in, ULONG inPosition, std::wstring& out, std::vector<SourceRun>* runs) {
+    for (size_t i = 0; i < in.size();) {
+        const ULONG spoken = static_cast<ULONG>(out.size());
+        const ULONG source = inPosition + static_cast<ULONG>(i);
+        size_t used = in[i] == L'&' ? DecodeEntity(in, i, out) : 0;
+        if (used == 0) {
+            out += in[i];
+            used = 1;
+        }
+        i += used;
+        if (!runs) continue;
+        const bool continues = !runs->empty() && used == 1 && runs->back().width == 1 &&
+                               runs->back().source + (spoken - runs->back().spoken) == source;
+        if (!continues) runs->push_back({spoken, source, static_cast<ULONG>(used)});
+    }
 }
 
 std::wstring Lowered(std::wstring s) {
@@ -127,6 +164,7 @@ public:
     SpeechText Read(const std::wstring& markup) {
         for (size_t i = 0; i < markup.size();) {
             if (markup[i] != L'<') {
+                if (pendingText_.empty()) pendingStart_ = static_cast<ULONG>(i);
                 pendingText_ += markup[i++];
                 continue;
             }
@@ -159,7 +197,7 @@ private:
     }
 
     void FlushText() {
-        result_.text += DecodeEntities(pendingText_);
+        AppendDecoded(pendingText_, pendingStart_, result_.text, &result_.source);
         pendingText_.clear();
     }
 
@@ -211,7 +249,8 @@ private:
     };
 
     SpeechText result_;
-    std::wstring pendingText_;
+    std::wstring pendingText_;  // raw text since the last tag, from pendingStart_ of the markup on
+    ULONG pendingStart_ = 0;
     Prosody current_;
     std::vector<OpenTag> open_;
 };
@@ -234,35 +273,93 @@ std::wstring DecodeTextBytes(const std::vector<unsigned char>& bytes) {
 
 std::wstring DecodeEntities(const std::wstring& in) {
     std::wstring out;
-    for (size_t i = 0; i < in.size();) {
-        size_t used = in[i] == L'&' ? DecodeEntity(in, i, out) : 0;
-        if (used == 0) out += in[i++];
-        else i += used;
-    }
+    AppendDecoded(in, 0, out, nullptr);
     return out;
 }
 
 SpeechText ParseMarkup(const std::wstring& markup) { return MarkupReader().Read(markup); }
 
-SpeechText ParseSpeech(const std::wstring& input, bool isXml) {
+SpeechText ParseSpeech(std::wstring input, bool isXml) {
     if (isXml) return ParseMarkup(input);
     SpeechText plain;
-    plain.text = input;
+    plain.text = std::move(input);
     return plain;
 }
 
-std::vector<WordSpan> FindWords(const std::wstring& text) {
-    std::vector<WordSpan> words;
-    for (size_t i = 0; i < text.size();) {
-        if (IsBlank(text[i])) {
-            ++i;
-            continue;
-        }
-        size_t start = i;
-        while (i < text.size() && !IsBlank(text[i])) ++i;
-        words.push_back({static_cast<ULONG>(start), static_cast<ULONG>(i - start)});
+std::vector<TextSpan> FindWords(const std::wstring& text) {
+    std::vector<TextSpan> words;
+    for (TextSpan word = NextWord(text, 0); word.length; word = NextWord(text, word.position + word.length)) {
+        words.push_back(word);
     }
     return words;
+}
+
+TextSpan NextWord(const std::wstring& text, size_t from) {
+    while (from < text.size() && IsBlank(text[from])) ++from;
+    size_t end = from;
+    while (end < text.size() && !IsBlank(text[end])) ++end;
+    return {static_cast<ULONG>(from), static_cast<ULONG>(end - from)};
+}
+
+TextSpan SentenceAt(const std::wstring& text, size_t start, size_t maxUnits) {
+    if (maxUnits == 0) maxUnits = 1;
+    size_t end = text.size();
+    size_t afterBlank = 0;  // just after the sentence's last blank that follows a non-blank, 0 if none
+    for (size_t i = start; i < text.size(); ++i) {
+        if (size_t after = SentenceEndAfter(text, i)) {
+            end = after;
+            break;
+        }
+        if (i + 1 - start > maxUnits) {
+            end = afterBlank > start ? afterBlank : i;
+            break;
+        }
+        if (IsBlank(text[i]) && i > start && !IsBlank(text[i - 1])) afterBlank = i + 1;
+    }
+    while (end < text.size() && IsBlank(text[end])) ++end;
+    return {static_cast<ULONG>(start), static_cast<ULONG>(end - start)};
+}
+
+std::vector<TextSpan> SplitIntoSentences(const std::wstring& text, size_t maxUnits) {
+    std::vector<TextSpan> sentences;
+    for (size_t start = 0; start < text.size(); start += sentences.back().length) {
+        sentences.push_back(SentenceAt(text, start, maxUnits));
+    }
+    return sentences;
+}
+
+TextSpan NextSentence(const std::wstring& text, size_t from) {
+    while (from < text.size()) {
+        const TextSpan sentence = SentenceAt(text, from);
+        const size_t end = sentence.position + sentence.length;
+        while (from < end && IsBlank(text[from])) ++from;
+        if (from < end) return {static_cast<ULONG>(from), static_cast<ULONG>(end - from)};
+    }
+    return {static_cast<ULONG>(text.size()), 0};
+}
+
+std::vector<TextSpan> FindSentences(const std::wstring& text) {
+    std::vector<TextSpan> sentences;
+    for (TextSpan sentence = NextSentence(text, 0); sentence.length;
+         sentence = NextSentence(text, sentence.position + sentence.length)) {
+        sentences.push_back(sentence);
+    }
+    return sentences;
+}
+
+TextSpan SourceSpan(const SpeechText& speech, TextSpan spoken) {
+    if (speech.source.empty()) return spoken;
+    // The source of one spoken unit: its run's start, one width further per unit.
+    auto unit = [&](ULONG position) {
+        auto after = std::upper_bound(speech.source.begin(), speech.source.end(), position,
+                                      [](ULONG p, const SourceRun& run) { return p < run.spoken; });
+        const SourceRun& run = after == speech.source.begin() ? *after : *(after - 1);
+        return TextSpan{run.source + (position - run.spoken) * run.width, run.width};
+    };
+    const TextSpan first = unit(spoken.position);
+    if (spoken.length == 0) return {first.position, 0};
+    const TextSpan last = unit(spoken.position + spoken.length - 1);
+    return {first.position, last.position + last.length - first.position};
 }
 
 bool LooksLikeMarkup(const std::wstring& input) {

@@ -1,5 +1,6 @@
 // The text a voice speaks: decoding a file's bytes, dropping markup (keeping what its tags ask
-// for: bookmarks, silences and prosody, by position in the text), finding words.
+// for: bookmarks, silences and prosody, by position in the text, and where each spoken unit stood
+// in the markup), finding words and sentences.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +9,12 @@
 #include <vector>
 
 namespace engine {
+
+// A run of UTF-16 units of a text.
+struct TextSpan {
+    ULONG position;
+    ULONG length;
+};
 
 struct Bookmark {
     ULONG position;  // index in the spoken text before which the mark stands
@@ -34,18 +41,28 @@ struct Silence {
     ULONG milliseconds;
 };
 
+// A stretch of spoken text taken from the markup: from spoken unit `spoken` on, each unit stands
+// for `width` units of the source from `source` on (1, or the length of the one entity it decodes).
+// The stretch goes on up to the next run.
+struct SourceRun {
+    ULONG spoken;
+    ULONG source;
+    ULONG width;
+};
+
 struct SpeechText {
     std::wstring text;
     std::vector<Bookmark> bookmarks;
     bool markup = false;
     std::vector<ProsodyChange> prosody;  // in order of position; none for plain text
     std::vector<Silence> silences;
+    // For markup, where the text stands in the markup source (see SourceSpan); empty when `text` is
+    // the input itself.
+    std::vector<SourceRun> source;
 };
 
-struct WordSpan {
-    ULONG position;
-    ULONG length;
-};
+// Sentences longer than this many units are cut (see SplitIntoSentences).
+const size_t LongestSentence = 400;
 
 // UTF-16LE after FF FE, UTF-8 after EF BB BF, otherwise the ANSI code page.
 std::wstring DecodeTextBytes(const std::vector<unsigned char>& bytes);
@@ -56,13 +73,38 @@ std::wstring DecodeTextBytes(const std::vector<unsigned char>& bytes);
 SpeechText ParseMarkup(const std::wstring& markup);
 
 // What a plain-text or markup input speaks.
-SpeechText ParseSpeech(const std::wstring& input, bool isXml);
+SpeechText ParseSpeech(std::wstring input, bool isXml);
 
 // Decodes &lt; &gt; &amp; &quot; &apos; and numeric character references.
 std::wstring DecodeEntities(const std::wstring& text);
 
 // Runs of characters other than blanks and control characters.
-std::vector<WordSpan> FindWords(const std::wstring& text);
+std::vector<TextSpan> FindWords(const std::wstring& text);
+
+// The first word that starts at or after `from`; length 0 when there is none.
+TextSpan NextWord(const std::wstring& text, size_t from);
+
+// Consecutive sentences that together cover the whole text. A sentence ends after its closing
+// punctuation (. ! ? ; and their CJK forms, with any closing quotes or brackets, before a blank or
+// the end) or at a paragraph break (a blank line), and takes the blanks that follow it; one that
+// would grow beyond `maxUnits` is cut after its last blank (or, being one word, where it is full).
+std::vector<TextSpan> SplitIntoSentences(const std::wstring& text, size_t maxUnits = LongestSentence);
+
+// The sentence of SplitIntoSentences that starts at `start`, found without looking further.
+TextSpan SentenceAt(const std::wstring& text, size_t start, size_t maxUnits = LongestSentence);
+
+// The sentences as a voice reports them: each from its first non-blank unit to its end; sentences
+// of blanks only (leading blanks of the text included) are left out.
+std::vector<TextSpan> FindSentences(const std::wstring& text);
+
+// The first sentence as FindSentences reports it, of the text from `from` on (where a sentence
+// starts: 0, or the end of one); length 0 when there is none.
+TextSpan NextSentence(const std::wstring& text, size_t from);
+
+// Where a span of the spoken text stands in the input the voice was given: the same span for plain
+// text; for markup, from the source of its first unit to the end of the source of its last (tags in
+// between included).
+TextSpan SourceSpan(const SpeechText& speech, TextSpan spoken);
 
 // Without an explicit flag, input whose first non-blank character is '<' is markup.
 bool LooksLikeMarkup(const std::wstring& input);

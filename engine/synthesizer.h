@@ -29,12 +29,14 @@ public:
     virtual HRESULT Failure() const { return S_OK; }
 };
 
-// The deterministic tone voice: one piece per UTF-16 unit.
-std::unique_ptr<Synthesizer> MakeToneSynthesizer(std::wstring text, PcmFormat format, std::wstring voiceId);
+// Synthesizers read the text they are made for while they live: the caller keeps it until then.
 
-// The espeak-ng voice: one piece per sentence-sized chunk, synthesized by espeak-ng and converted
-// to the format. Only for processes where EspeakAvailable() holds.
-std::unique_ptr<Synthesizer> MakeEspeakSynthesizer(SpeechText speech, PcmFormat format);
+// The deterministic tone voice: one piece per UTF-16 unit.
+std::unique_ptr<Synthesizer> MakeToneSynthesizer(const std::wstring& text, PcmFormat format, std::wstring voiceId);
+
+// The espeak-ng voice: one piece per sentence, synthesized by espeak-ng and converted to the
+// format. Only for processes where EspeakAvailable() holds.
+std::unique_ptr<Synthesizer> MakeEspeakSynthesizer(const SpeechText& speech, PcmFormat format);
 
 // The synthesizer of the voice with this token id: espeak-ng for its token, the tone voice else.
 std::unique_ptr<Synthesizer> MakeSynthesizer(const SpeechText& speech, PcmFormat format, const std::wstring& voiceId);

@@ -38,8 +38,8 @@ void AppendCharacter(wchar_t character, unsigned frames, const std::wstring& voi
 
 class ToneSynthesizer : public Synthesizer {
 public:
-    ToneSynthesizer(std::wstring text, PcmFormat format, std::wstring voiceId)
-        : text_(std::move(text)), format_(format), voiceId_(std::move(voiceId)) {}
+    ToneSynthesizer(const std::wstring& text, PcmFormat format, std::wstring voiceId)
+        : text_(text), format_(format), voiceId_(std::move(voiceId)) {}
 
     bool NextPiece(long rate, std::vector<unsigned char>& pcm, ULONG& textPosition, ULONG& textLength) override {
         if (next_ >= text_.size()) return false;
@@ -51,7 +51,7 @@ public:
     }
 
 private:
-    std::wstring text_;
+    const std::wstring& text_;
     PcmFormat format_;
     std::wstring voiceId_;
     size_t next_ = 0;
@@ -85,8 +85,21 @@ std::vector<unsigned char> RenderTone(const std::wstring& text, long rate, const
     return pcm;
 }
 
-std::unique_ptr<Synthesizer> MakeToneSynthesizer(std::wstring text, PcmFormat format, std::wstring voiceId) {
-    return std::make_unique<ToneSynthesizer>(std::move(text), format, std::move(voiceId));
+std::vector<TextEvent> ToneSentenceEvents(const std::vector<unsigned char>& fileBytes, bool isXml, long rate,
+                                          const WAVEFORMATEX& format) {
+    const SpeechText speech = ParseSpeech(DecodeTextBytes(fileBytes), isXml);
+    const ULONGLONG characterBytes =
+        static_cast<ULONGLONG>(FramesPerCharacter(rate)) * format.nChannels * (format.wBitsPerSample / 8);
+    std::vector<TextEvent> events;
+    for (const TextSpan& sentence : FindSentences(speech.text)) {
+        const TextSpan source = SourceSpan(speech, sentence);
+        events.push_back({source.position, source.length, sentence.position * characterBytes});
+    }
+    return events;
+}
+
+std::unique_ptr<Synthesizer> MakeToneSynthesizer(const std::wstring& text, PcmFormat format, std::wstring voiceId) {
+    return std::make_unique<ToneSynthesizer>(text, format, std::move(voiceId));
 }
 
 }  // namespace engine

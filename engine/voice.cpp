@@ -328,7 +328,7 @@ private:
             input = DecodeTextBytes(bytes);
         }
         bool isXml = (flags & SPF_IS_XML) || (!(flags & SPF_IS_NOT_XML) && LooksLikeMarkup(input));
-        speech = ParseSpeech(input, isXml);
+        speech = ParseSpeech(std::move(input), isXml);
         return S_OK;
     }
 

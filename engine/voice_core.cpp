@@ -89,7 +89,8 @@ public:
         : core_(core),
           stream_(stream),
           synthesizer_(MakeSynthesizer(stream.speech, stream.format, stream.voiceId)),
-          words_(FindWords(stream.speech.text)) {}
+          nextSentence_(SentenceEventsWanted() ? NextSentence(stream.speech.text, 0) : TextSpan{0, 0}),
+          nextWord_(NextWord(stream.speech.text, 0)) {}
 
     void Run() {
         std::vector<SPEVENT> start = {PlainEvent(SPEI_START_INPUT_STREAM, stream_.number, 0),
@@ -137,15 +138,29 @@ private:
         }
     }
 
+    // Events of the text that starts within the piece of `length` units at `position`, whose sound
+    // starts at `offset`: bookmarks, then sentences, then words, as SAPI orders them.
     void NoteTextEvents(ULONG position, ULONG length, ULONGLONG offset) {
+        const ULONG end = position + length;
         const auto& bookmarks = stream_.speech.bookmarks;
-        while (nextBookmark_ < bookmarks.size() && bookmarks[nextBookmark_].position < position + length) {
+        while (nextBookmark_ < bookmarks.size() && bookmarks[nextBookmark_].position < end) {
             pending_.push_back({SPEI_TTS_BOOKMARK, offset, 0, 0, bookmarks[nextBookmark_++].name});
         }
-        while (nextWord_ < words_.size() && words_[nextWord_].position < position + length) {
-            const WordSpan& word = words_[nextWord_++];
-            pending_.push_back({SPEI_WORD_BOUNDARY, offset, word.position, word.length, L""});
+        const std::wstring& text = stream_.speech.text;
+        while (nextSentence_.length && nextSentence_.position < end) {
+            NoteSpanEvent(SPEI_SENTENCE_BOUNDARY, nextSentence_, offset);
+            nextSentence_ = NextSentence(text, nextSentence_.position + nextSentence_.length);
         }
+        while (nextWord_.length && nextWord_.position < end) {
+            NoteSpanEvent(SPEI_WORD_BOUNDARY, nextWord_, offset);
+            nextWord_ = NextWord(text, nextWord_.position + nextWord_.length);
+        }
+    }
+
+    // Sentence and word events tell where they stand in the input the voice was given.
+    void NoteSpanEvent(SPEVENTENUM id, TextSpan spoken, ULONGLONG offset) {
+        const TextSpan source = SourceSpan(stream_.speech, spoken);
+        pending_.push_back({id, offset, source.position, source.length, L""});
     }
 
     // Bookmarks after the last character stand at the end of the audio.
@@ -272,8 +287,10 @@ private:
     VoiceCore& core_;
     SpeechStream& stream_;
     std::unique_ptr<Synthesizer> synthesizer_;
-    std::vector<WordSpan> words_;
-    size_t nextWord_ = 0;
+    // The next sentence and word not yet reported (length 0: none left), found as the speech
+    // reaches them, so that a huge text costs nothing before its first sound.
+    TextSpan nextSentence_;
+    TextSpan nextWord_;
     size_t nextBookmark_ = 0;
     std::deque<PendingEvent> pending_;
     std::vector<unsigned char> carry_;  // synthesized, not yet written

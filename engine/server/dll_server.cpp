@@ -4,7 +4,7 @@
 // the classes themselves. The espeak-ng voice comes first where it can run, so it is the voice
 // that speaks unless another is chosen.
 #include "engine/engine.h"
-#include "engine/server_registration.h"
+#include "engine/server/server_registration.h"
 
 #include <windows.h>
 

@@ -100,6 +100,92 @@ TEST_F(EngineSpeechTest, EventsFollowTheirAudioWithStreamNumbersAndTheSinkIsTold
     ClearEvents(events);
 }
 
+// Sentence and word events: where they stand in the file (for markup, in its source with the
+// tags) and where their sound starts; the tone voice's offsets follow from the spoken text.
+struct TextEventCase {
+    const char* name;
+    const char* file;
+    DWORD flags;
+    std::vector<engine::TextEvent> sentences;
+    std::vector<engine::TextEvent> words;
+};
+
+std::vector<engine::TextEvent> EventsOf(const std::vector<SPEVENT>& events, SPEVENTENUM id) {
+    std::vector<engine::TextEvent> found;
+    for (const SPEVENT& event : events) {
+        if (event.eEventId == id)
+            found.push_back({static_cast<ULONG>(event.lParam), static_cast<ULONG>(event.wParam), event.ullAudioStreamOffset});
+    }
+    return found;
+}
+
+std::string Describe(const std::vector<engine::TextEvent>& events) {
+    std::string text;
+    for (const engine::TextEvent& e : events)
+        text += "(" + std::to_string(e.position) + "," + std::to_string(e.length) + " @" + std::to_string(e.audioOffset) + ")";
+    return text;
+}
+
+TEST_F(EngineSpeechTest, SentenceAndWordEventsTellWhereTheyStandInTheFileAndWhenTheySound) {
+    const ULONGLONG c = engine::FramesPerCharacter(0) * 2;  // bytes of one character, 16-bit mono
+    const TextEventCase cases[] = {
+        {"plain text", "Hi there. Go on!  \r\n\r\nEnd", 21,
+         {{0, 10, 0}, {10, 12, 10 * c}, {22, 3, 22 * c}},
+         {{0, 2, 0}, {3, 6, 3 * c}, {10, 2, 10 * c}, {13, 3, 13 * c}, {22, 3, 22 * c}}},
+        // Spoken: "Hi & bye. Go on!"; positions count the tags and the whole entity.
+        {"markup", "<speak>Hi &amp; bye. <emph>Go</emph> on!</speak>", 13,
+         {{7, 14, 0}, {27, 13, 10 * c}},
+         {{7, 2, 0}, {10, 5, 3 * c}, {16, 4, 5 * c}, {27, 2, 10 * c}, {37, 3, 13 * c}}},
+    };
+    engine::SetBlockSizes({700});
+    for (const TextEventCase& test : cases) {
+        SCOPED_TRACE(test.name);
+        RecordingStream output(22050, 16, 1);
+        WiredVoice wired;
+        ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
+        SpeakFile(wired.voice.Get(), test.file, test.flags);
+        std::vector<SPEVENT> events = DrainEvents(wired.voice.Get());
+
+        const std::vector<engine::TextEvent> sentences = EventsOf(events, SPEI_SENTENCE_BOUNDARY);
+        EXPECT_EQ(Describe(test.sentences), Describe(sentences));
+        EXPECT_EQ(Describe(test.words), Describe(EventsOf(events, SPEI_WORD_BOUNDARY)));
+        const std::string bytes(test.file);
+        EXPECT_EQ(Describe(sentences),
+                  Describe(engine::ToneSentenceEvents({bytes.begin(), bytes.end()}, test.flags & SPF_IS_XML, 0,
+                                                      output.Format())));
+        // A sentence's event comes just before that of its first word, as SAPI orders them.
+        for (size_t i = 0; i < events.size(); ++i) {
+            if (events[i].eEventId != SPEI_SENTENCE_BOUNDARY) continue;
+            ASSERT_LT(i + 1, events.size());
+            EXPECT_EQ(SPEI_WORD_BOUNDARY, events[i + 1].eEventId);
+            EXPECT_EQ(events[i].lParam, events[i + 1].lParam);
+        }
+        ClearEvents(events);
+    }
+}
+
+TEST_F(EngineSpeechTest, WithSentenceEventsTurnedOffOnlyWordsAreSentUntilAReset) {
+    RecordingStream output(8000, 8, 1);
+    WiredVoice wired;
+    ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
+    auto count = [](const std::vector<SPEVENT>& events, SPEVENTENUM id) {
+        return std::count_if(events.begin(), events.end(), [&](const SPEVENT& e) { return e.eEventId == id; });
+    };
+
+    engine::SetSentenceEvents(false);
+    SpeakFile(wired.voice.Get(), "One. Two.");
+    std::vector<SPEVENT> events = DrainEvents(wired.voice.Get());
+    EXPECT_EQ(0, count(events, SPEI_SENTENCE_BOUNDARY));
+    EXPECT_EQ(2, count(events, SPEI_WORD_BOUNDARY));
+    ClearEvents(events);
+
+    engine::Reset();
+    SpeakFile(wired.voice.Get(), "One. Two.");
+    events = DrainEvents(wired.voice.Get());
+    EXPECT_EQ(2, count(events, SPEI_SENTENCE_BOUNDARY));
+    ClearEvents(events);
+}
+
 TEST_F(EngineSpeechTest, OnlyTheQueuedInterestIsQueuedAndMasksWithoutFlagCheckBitsAreRefused) {
     RecordingStream output(11025, 8, 1);
     WiredVoice wired;

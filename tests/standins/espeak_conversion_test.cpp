@@ -6,7 +6,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "engine/pcm_convert.h"
+#include "engine/espeak/pcm_convert.h"
 
 namespace {
 

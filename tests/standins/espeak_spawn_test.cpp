@@ -6,8 +6,8 @@
 
 #include <thread>
 
+#include "engine/espeak/unix_spawn.h"
 #include "engine/file_bytes.h"
-#include "engine/unix_spawn.h"
 #include "tests/standins/engine_test_support.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/engine.h"
-#include "engine/unix_spawn.h"
+#include "engine/espeak/unix_spawn.h"
 
 #define REQUIRE_ESPEAK()                                                                            \
     do {                                                                                            \

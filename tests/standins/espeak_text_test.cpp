@@ -5,13 +5,13 @@
 
 #include <set>
 
-#include "engine/espeak_text.h"
+#include "engine/espeak/espeak_text.h"
 
 namespace {
 
 using engine::Prosody;
 using engine::SpeechText;
-using engine::TextChunk;
+using engine::TextSpan;
 
 // ---- Reading SAPI markup ---------------------------------------------------------------------
 
@@ -109,7 +109,7 @@ std::wstring SpokenSsmlText(const std::wstring& ssml) {
 }
 
 std::wstring WholeInput(const SpeechText& speech, long voiceRate) {
-    return engine::EspeakInput(speech, TextChunk{0, static_cast<ULONG>(speech.text.size())}, voiceRate);
+    return engine::EspeakInput(speech, TextSpan{0, static_cast<ULONG>(speech.text.size())}, voiceRate);
 }
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -146,7 +146,7 @@ TEST(EspeakMarkupWriting, EachChunkStandsAloneWithTheProsodyInForceAndItsOwnSile
     SpeechText speech =
         engine::ParseMarkup(L"<volume level=\"50\">First one. <silence msec=\"100\"/>Second one.</volume> "
                             L"Third.<silence msec=\"700\"/>");
-    std::vector<TextChunk> chunks = engine::SplitIntoChunks(speech.text, 400);
+    std::vector<TextSpan> chunks = engine::SplitIntoSentences(speech.text);
     ASSERT_EQ(3u, chunks.size());
     std::wstring first = engine::EspeakInput(speech, chunks[0], 0);
     std::wstring second = engine::EspeakInput(speech, chunks[1], 0);
@@ -167,57 +167,11 @@ TEST(EspeakMarkupWriting, PlainTextIsPassedOnAsItIs) {
 
 TEST(EspeakMarkupWriting, ChunksWithNothingToSayAreSkippedUnlessTheyHoldASilence) {
     SpeechText plain = engine::ParseSpeech(L" \r\n\t ", false);
-    EXPECT_FALSE(engine::ChunkHasSpeech(plain, TextChunk{0, 5}));
+    EXPECT_FALSE(engine::ChunkHasSpeech(plain, TextSpan{0, 5}));
     SpeechText silent = engine::ParseMarkup(L" <silence msec=\"500\"/> ");
-    EXPECT_TRUE(engine::ChunkHasSpeech(silent, TextChunk{0, 2}));
+    EXPECT_TRUE(engine::ChunkHasSpeech(silent, TextSpan{0, 2}));
     SpeechText word = engine::ParseSpeech(L"  x", false);
-    EXPECT_TRUE(engine::ChunkHasSpeech(word, TextChunk{0, 3}));
-}
-
-// ---- Chunks ----------------------------------------------------------------------------------
-
-std::vector<std::wstring> ChunkTexts(const std::wstring& text, size_t maxUnits = 400) {
-    std::vector<std::wstring> texts;
-    size_t covered = 0;
-    for (const TextChunk& chunk : engine::SplitIntoChunks(text, maxUnits)) {
-        EXPECT_EQ(covered, chunk.position) << "chunks leave a gap or overlap";
-        EXPECT_GT(chunk.length, 0u);
-        covered = chunk.position + chunk.length;
-        texts.push_back(text.substr(chunk.position, chunk.length));
-    }
-    EXPECT_EQ(text.size(), covered) << "chunks do not cover the text";
-    return texts;
-}
-
-TEST(EspeakChunks, SentencesEndAtClosingPunctuationFollowedByABlank) {
-    EXPECT_EQ(std::vector<std::wstring>({L"  One. ", L"Two!  ", L"Three? ", L"Four; ", L"five"}),
-              ChunkTexts(L"  One. Two!  Three? Four; five"));
-    // No blank after the point: a number or a name, not a sentence end.
-    EXPECT_EQ(std::vector<std::wstring>({L"Pi is 3.14 or so. ", L"See example.com now."}),
-              ChunkTexts(L"Pi is 3.14 or so. See example.com now."));
-    // Closing quotes and brackets stay with their sentence.
-    EXPECT_EQ(std::vector<std::wstring>({L"He said \"Hi.\" ", L"(It was late.) ", L"Then"}),
-              ChunkTexts(L"He said \"Hi.\" (It was late.) Then"));
-}
-
-TEST(EspeakChunks, ParagraphsEndAtBlankLinesButWrappedLinesStayTogether) {
-    EXPECT_EQ(std::vector<std::wstring>({L"A title\r\n\r\n", L"A line that\r\nwraps on"}),
-              ChunkTexts(L"A title\r\n\r\nA line that\r\nwraps on"));
-}
-
-TEST(EspeakChunks, LongTextIsCutAfterBlanksWithoutSplittingWords) {
-    std::wstring text;
-    for (int i = 0; i < 60; ++i) text += L"word" + std::to_wstring(i) + L" ";
-    std::vector<std::wstring> chunks = ChunkTexts(text, 50);
-    ASSERT_GT(chunks.size(), 6u);
-    for (const std::wstring& chunk : chunks) {
-        EXPECT_LE(chunk.size(), 50u);
-        EXPECT_EQ(L' ', chunk.back()) << Narrow(chunk);
-        EXPECT_EQ(0u, chunk.rfind(L"word", 0)) << Narrow(chunk);
-    }
-    // A single word longer than a chunk is cut where the chunk is full.
-    EXPECT_EQ(std::vector<std::wstring>({L"abcd", L"efgh", L"ij"}), ChunkTexts(L"abcdefghij", 4));
-    EXPECT_TRUE(engine::SplitIntoChunks(L"", 400).empty());
+    EXPECT_TRUE(engine::ChunkHasSpeech(word, TextSpan{0, 3}));
 }
 
 // ---- Speed -----------------------------------------------------------------------------------

@@ -7,9 +7,9 @@
 #include <cmath>
 #include <map>
 
-#include "engine/espeak_text.h"
+#include "engine/espeak/espeak_text.h"
+#include "engine/espeak/pcm_convert.h"
 #include "engine/file_bytes.h"
-#include "engine/pcm_convert.h"
 #include "tests/standins/engine_test_support.h"
 #include "tests/standins/espeak_test_support.h"
 
@@ -128,6 +128,25 @@ TEST_F(EspeakVoiceTest, AtEspeaksOwnRateTheSoundIsEspeaksUnchanged) {
     ASSERT_EQ(22050u, rate);
     ASSERT_GT(direct.size(), 22050u);  // a sentence is more than a second
     EXPECT_TRUE(spoken == direct) << spoken.size() << " samples spoken, " << direct.size() << " from espeak-ng";
+}
+
+TEST_F(EspeakVoiceTest, SendsOneSentenceEventPerSentenceWhereItsSoundStarts) {
+    const std::vector<unsigned char> first = Speak("First one. ");
+    const std::vector<unsigned char> second = Speak("Second one! ");
+    const std::vector<unsigned char> all = Speak("First one. Second one! Third?");
+    std::vector<const SPEVENT*> sentences;
+    for (const SPEVENT& event : events_)
+        if (event.eEventId == SPEI_SENTENCE_BOUNDARY) sentences.push_back(&event);
+    ASSERT_EQ(3u, sentences.size());
+    const ULONG positions[] = {0, 11, 23}, lengths[] = {11, 12, 6};
+    // Each sentence is synthesised on its own, so its sound starts where the earlier ones' ends.
+    const ULONGLONG offsets[] = {0, first.size(), first.size() + second.size()};
+    for (size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(positions[i], static_cast<ULONG>(sentences[i]->lParam)) << i;
+        EXPECT_EQ(lengths[i], sentences[i]->wParam) << i;
+        EXPECT_EQ(offsets[i], sentences[i]->ullAudioStreamOffset) << i;
+    }
+    EXPECT_LT(offsets[2], all.size());
 }
 
 TEST_F(EspeakVoiceTest, EveryFormatLastsAsLongAsEspeaksSoundAndIsPackedAsItSays) {

@@ -1,4 +1,4 @@
-#include "engine/pcm_convert.h"
+#include "engine/espeak/pcm_convert.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "engine/server_registration.h"
+#include "engine/server/server_registration.h"
 
 #include "engine/engine.h"
 #include "base/scoped.h"

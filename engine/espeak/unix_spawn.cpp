@@ -1,4 +1,4 @@
-#include "engine/unix_spawn.h"
+#include "engine/espeak/unix_spawn.h"
 
 #include "base/scoped.h"
 

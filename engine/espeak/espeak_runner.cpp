@@ -1,8 +1,8 @@
-#include "engine/espeak_runner.h"
+#include "engine/espeak/espeak_runner.h"
 
+#include "engine/espeak/pcm_convert.h"
+#include "engine/espeak/unix_spawn.h"
 #include "engine/file_bytes.h"
-#include "engine/pcm_convert.h"
-#include "engine/unix_spawn.h"
 
 #include <cstdio>
 #include <mutex>

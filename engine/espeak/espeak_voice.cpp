@@ -3,9 +3,9 @@
 #include "engine/engine.h"
 
 #include "engine/engine_state.h"
-#include "engine/espeak_runner.h"
-#include "engine/espeak_text.h"
-#include "engine/pcm_convert.h"
+#include "engine/espeak/espeak_runner.h"
+#include "engine/espeak/espeak_text.h"
+#include "engine/espeak/pcm_convert.h"
 #include "engine/synthesizer.h"
 
 #include <algorithm>
@@ -13,17 +13,14 @@
 namespace engine {
 namespace {
 
-// Long enough for a sentence, short enough that the first sound comes quickly.
-const size_t ChunkUnits = 400;
-
 class EspeakSynthesizer : public Synthesizer {
 public:
-    EspeakSynthesizer(SpeechText speech, PcmFormat format)
-        : speech_(std::move(speech)), format_(format), chunks_(SplitIntoChunks(speech_.text, ChunkUnits)) {}
+    EspeakSynthesizer(const SpeechText& speech, PcmFormat format) : speech_(speech), format_(format) {}
 
     bool NextPiece(long rate, std::vector<unsigned char>& pcm, ULONG& textPosition, ULONG& textLength) override {
-        if (FAILED(failure_) || next_ >= chunks_.size()) return false;
-        const TextChunk chunk = chunks_[next_++];
+        if (FAILED(failure_) || next_ >= speech_.text.size()) return false;
+        const TextSpan chunk = SentenceAt(speech_.text, next_);
+        next_ = chunk.position + chunk.length;
         textPosition = chunk.position;
         textLength = chunk.length;
         if (!ChunkHasSpeech(speech_, chunk)) return true;
@@ -47,10 +44,9 @@ public:
     HRESULT Failure() const override { return failure_; }
 
 private:
-    SpeechText speech_;
+    const SpeechText& speech_;
     PcmFormat format_;
-    std::vector<TextChunk> chunks_;
-    size_t next_ = 0;
+    size_t next_ = 0;  // where the next sentence starts
     DWORD sourceRate_ = 0;
     ResamplePosition position_;
     HRESULT failure_ = S_OK;
@@ -76,13 +72,8 @@ bool OfferEspeakVoice() {
     return true;
 }
 
-std::unique_ptr<Synthesizer> MakeEspeakSynthesizer(SpeechText speech, PcmFormat format) {
-    return std::make_unique<EspeakSynthesizer>(std::move(speech), format);
-}
-
-std::unique_ptr<Synthesizer> MakeSynthesizer(const SpeechText& speech, PcmFormat format, const std::wstring& voiceId) {
-    if (voiceId == EspeakVoiceId) return MakeEspeakSynthesizer(speech, format);
-    return MakeToneSynthesizer(speech.text, format, voiceId);
+std::unique_ptr<Synthesizer> MakeEspeakSynthesizer(const SpeechText& speech, PcmFormat format) {
+    return std::make_unique<EspeakSynthesizer>(speech, format);
 }
 
 }  // namespace engine

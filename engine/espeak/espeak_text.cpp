@@ -1,30 +1,12 @@
-#include "engine/espeak_text.h"
+#include "engine/espeak/espeak_text.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cwchar>
 
 namespace engine {
 namespace {
 
 bool IsBlank(wchar_t c) { return c <= L' '; }
-
-bool IsSentenceEnd(wchar_t c) { return c && std::wcschr(L".!?;\u2026\u3002\uFF01\uFF1F", c) != nullptr; }
-bool IsCloser(wchar_t c) { return c && std::wcschr(L"\"')]}\u00BB\u2019\u201D", c) != nullptr; }
-
-// When a sentence or paragraph ends with the character at `at`, the index just after it (and
-// after its closing quotes or brackets); otherwise 0.
-size_t SentenceEndAfter(const std::wstring& text, size_t at) {
-    if (text[at] == L'\n') {
-        size_t next = at + 1;
-        while (next < text.size() && (text[next] == L' ' || text[next] == L'\t' || text[next] == L'\r')) ++next;
-        return next < text.size() && text[next] == L'\n' ? at + 1 : 0;
-    }
-    if (!IsSentenceEnd(text[at])) return 0;
-    size_t end = at + 1;
-    while (end < text.size() && IsCloser(text[end])) ++end;
-    return end == text.size() || IsBlank(text[end]) ? end : 0;
-}
 
 // The prosody in force at `position`.
 Prosody ProsodyAt(const SpeechText& speech, ULONG position) {
@@ -76,12 +58,12 @@ std::wstring SpokenRun(const std::wstring& text, const Prosody& prosody, long vo
 
 // Whether a silence at `position` is spoken with this chunk: those inside it, and those at the
 // very end of the text with the last chunk.
-bool SilenceInChunk(const SpeechText& speech, TextChunk chunk, ULONG position) {
+bool SilenceInChunk(const SpeechText& speech, TextSpan chunk, ULONG position) {
     const ULONG end = chunk.position + chunk.length;
     return position >= chunk.position && (position < end || (position == end && end == speech.text.size()));
 }
 
-std::wstring MarkupInput(const SpeechText& speech, TextChunk chunk, long voiceRate) {
+std::wstring MarkupInput(const SpeechText& speech, TextSpan chunk, long voiceRate) {
     const ULONG end = chunk.position + chunk.length;
     std::vector<ULONG> cuts = {chunk.position, end};
     for (const ProsodyChange& change : speech.prosody) {
@@ -109,33 +91,7 @@ std::wstring MarkupInput(const SpeechText& speech, TextChunk chunk, long voiceRa
 
 }  // namespace
 
-std::vector<TextChunk> SplitIntoChunks(const std::wstring& text, size_t maxUnits) {
-    std::vector<TextChunk> chunks;
-    if (maxUnits == 0) maxUnits = 1;
-    size_t start = 0;
-    size_t afterBlank = 0;  // just after the chunk's last blank that follows a non-blank, 0 if none
-    auto close = [&](size_t end) {
-        while (end < text.size() && IsBlank(text[end])) ++end;
-        chunks.push_back({static_cast<ULONG>(start), static_cast<ULONG>(end - start)});
-        start = end;
-        afterBlank = 0;
-        return end;
-    };
-    for (size_t i = 0; i < text.size();) {
-        if (size_t end = SentenceEndAfter(text, i)) {
-            i = close(end);
-        } else if (i + 1 - start > maxUnits) {
-            i = close(afterBlank > start ? afterBlank : i);
-        } else {
-            if (IsBlank(text[i]) && i > start && !IsBlank(text[i - 1])) afterBlank = i + 1;
-            ++i;
-        }
-    }
-    if (start < text.size()) chunks.push_back({static_cast<ULONG>(start), static_cast<ULONG>(text.size() - start)});
-    return chunks;
-}
-
-bool ChunkHasSpeech(const SpeechText& speech, TextChunk chunk) {
+bool ChunkHasSpeech(const SpeechText& speech, TextSpan chunk) {
     for (ULONG i = chunk.position; i < chunk.position + chunk.length; ++i) {
         if (!IsBlank(speech.text[i])) return true;
     }
@@ -151,7 +107,7 @@ long EspeakWordsPerMinute(long rate) {
     return std::lround(175.0 * std::pow(base, rate / 10.0));
 }
 
-std::wstring EspeakInput(const SpeechText& speech, TextChunk chunk, long voiceRate) {
+std::wstring EspeakInput(const SpeechText& speech, TextSpan chunk, long voiceRate) {
     if (!speech.markup) return speech.text.substr(chunk.position, chunk.length);
     return MarkupInput(speech, chunk, ClampedRate(voiceRate));
 }

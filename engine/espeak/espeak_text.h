@@ -1,6 +1,6 @@
-// What the espeak-ng voice hands to espeak-ng: the text cut into sentence-sized chunks (so the
-// first sound comes soon, a rate change applies from the next chunk on and a purge stops between
-// chunks), the speaking speed for a rate, and each chunk's input — plain text as it is, markup
+// What the espeak-ng voice hands to espeak-ng: the text one sentence at a time (SplitIntoSentences:
+// so the first sound comes soon, a rate change applies from the next chunk on and a purge stops
+// between chunks), the speaking speed for a rate, and each chunk's input — plain text as it is, markup
 // rewritten as the SSML that espeak-ng understands.
 #pragma once
 
@@ -13,18 +13,8 @@
 
 namespace engine {
 
-struct TextChunk {
-    ULONG position;
-    ULONG length;
-};
-
-// Consecutive chunks that together cover the whole text. A chunk ends after a sentence's closing
-// punctuation (with any closing quotes or brackets) or at a paragraph break, and takes the blanks
-// that follow it; a chunk that would grow beyond `maxUnits` is cut after its last blank.
-std::vector<TextChunk> SplitIntoChunks(const std::wstring& text, size_t maxUnits);
-
 // Whether a chunk gives espeak-ng anything to do: a character other than a blank, or a silence.
-bool ChunkHasSpeech(const SpeechText& speech, TextChunk chunk);
+bool ChunkHasSpeech(const SpeechText& speech, TextSpan chunk);
 
 // espeak-ng's speed in words per minute for a rate of -10..10: 175 at 0, growing by about 3^(rate/10)
 // up to 525 at 10 and falling to espeak-ng's slowest, 80, at -10.
@@ -34,7 +24,7 @@ long EspeakWordsPerMinute(long rate);
 // an SSML document in which silences become <break>, rate and volume <prosody>, emphasis
 // <emphasis> and spelling <say-as interpret-as="characters">; the text is escaped, so nothing
 // else in it can be taken for a tag.
-std::wstring EspeakInput(const SpeechText& speech, TextChunk chunk, long voiceRate);
+std::wstring EspeakInput(const SpeechText& speech, TextSpan chunk, long voiceRate);
 
 // UTF-16 to UTF-8.
 std::string Utf8(const std::wstring& text);
