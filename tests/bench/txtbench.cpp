@@ -32,6 +32,7 @@
 #include "host/plugin_host.h"
 #include "tests/bench/allocation_counter.h"
 #include "tests/bench/measures.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -325,8 +326,6 @@ void MeasureEndOfFile(const Texts& texts, int trials) {
 }
 
 // ---- Play with three voices ----------------------------------------------------------------------
-
-std::string Narrow(const std::wstring& wide) { return std::string(wide.begin(), wide.end()); }
 
 void MeasurePlay(const Texts& texts, int trials) {
     std::printf("Play with three voices installed, the third one stored (%d trials)\n", trials);

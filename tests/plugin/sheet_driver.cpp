@@ -7,6 +7,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/test_support.h"
+
 namespace sheet {
 
 namespace {
@@ -21,9 +23,7 @@ BOOL CALLBACK CollectOwnSheet(HWND window, LPARAM param) {
     // GetWindowText would send WM_GETTEXT to the player's thread, which may be waiting for this one.
     wchar_t caption[64] = {};
     InternalGetWindowText(window, caption, 64);
-    char narrowCaption[64] = {};
-    WideCharToMultiByte(CP_ACP, 0, caption, -1, narrowCaption, sizeof narrowCaption, nullptr, nullptr);
-    if (lstrcmpA(className, "#32770") == 0 && lstrcmpA(narrowCaption, SHEET_CAPTION) == 0)
+    if (lstrcmpA(className, "#32770") == 0 && Narrow(caption) == SHEET_CAPTION)
         reinterpret_cast<std::vector<HWND>*>(param)->push_back(window);
     return TRUE;
 }
@@ -199,9 +199,7 @@ std::string UnixPathOf(const std::string& windowsPath) {
     auto toUnix = reinterpret_cast<ToUnixFunc>(
         GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
     if (!toUnix) return "";
-    wchar_t wide[MAX_PATH] = {};
-    MultiByteToWideChar(CP_ACP, 0, windowsPath.c_str(), -1, wide, MAX_PATH);
-    char* unixPath = toUnix(wide);
+    char* unixPath = toUnix(Wide(windowsPath).c_str());
     if (!unixPath) return "";
     std::string result(unixPath);
     HeapFree(GetProcessHeap(), 0, unixPath);

@@ -6,12 +6,11 @@
 
 #include "engine/engine.h"
 #include "engine/speech_text.h"
+#include "tests/test_support.h"
 
 namespace {
 
 std::vector<unsigned char> Bytes(const std::string& text) { return {text.begin(), text.end()}; }
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 TEST(EngineSpokenText, DecodesPlainTextByItsByteOrderMark) {
     EXPECT_EQ(L"caf\u00E9 ok", engine::SpokenText(Bytes("caf\xE9 ok"), false));  // ANSI code page 1252

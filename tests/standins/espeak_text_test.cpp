@@ -6,6 +6,7 @@
 #include <set>
 
 #include "engine/espeak/espeak_text.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -95,9 +96,9 @@ std::wstring SpokenSsmlText(const std::wstring& ssml) {
         std::wstring tag = ssml.substr(i + 1, close - i - 1);
         bool closing = tag[0] == L'/', empty = tag.back() == L'/';
         std::wstring name = tag.substr(closing ? 1 : 0, tag.find_first_of(L" /", 1) - (closing ? 1 : 0));
-        EXPECT_TRUE(SsmlElements.count(name)) << "element <" << std::string(name.begin(), name.end()) << ">";
+        EXPECT_TRUE(SsmlElements.count(name)) << "element <" << Narrow(name) << ">";
         if (closing) {
-            EXPECT_TRUE(!open.empty() && open.back() == name) << "unbalanced </" << std::string(name.begin(), name.end());
+            EXPECT_TRUE(!open.empty() && open.back() == name) << "unbalanced </" << Narrow(name);
             if (!open.empty()) open.pop_back();
         } else if (!empty) {
             open.push_back(name);
@@ -111,8 +112,6 @@ std::wstring SpokenSsmlText(const std::wstring& ssml) {
 std::wstring WholeInput(const SpeechText& speech, long voiceRate) {
     return engine::EspeakInput(speech, TextSpan{0, static_cast<ULONG>(speech.text.size())}, voiceRate);
 }
-
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 TEST(EspeakMarkupWriting, EveryTagBecomesSsmlOrGoesAndNoTagIsLeftAsText) {
     const wchar_t* markup =

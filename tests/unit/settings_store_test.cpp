@@ -8,6 +8,7 @@
 
 #include "base/plugin_settings.h"
 #include "voices/task_wide_string.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -19,13 +20,6 @@ std::string ReadWholeFile(const std::string& path) {
     while (file != INVALID_HANDLE_VALUE && ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read > 0)
         bytes.append(chunk, read);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    return bytes;
-}
-
-std::string Narrow(const wchar_t* text) {
-    if (!text) return "(none)";
-    char bytes[2048];
-    WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, sizeof bytes, nullptr, nullptr);
     return bytes;
 }
 
