@@ -3,8 +3,8 @@
 // Stop, the next Play and Quit. The failures without a code show fixed texts and leave the clipboard.
 #include <algorithm>
 
-#include "named_lock.h"
-#include "playback_fixture.h"
+#include "tests/plugin/named_lock.h"
+#include "tests/plugin/plugin_fixture.h"
 
 namespace {
 
@@ -42,16 +42,10 @@ void PutOnClipboard(const char* text) {
     CloseClipboard();
 }
 
-// The second installed voice, so that Play goes through the voice selection.
-std::string SecondVoiceSettings() {
-    std::wstring id = engine::DefaultVoices()[1].id;
-    return "[in_txt]\r\nVoiceID=" + std::string(id.begin(), id.end()) + "\r\n";
-}
-
 void PrintTo(const SiteCase& c, std::ostream* os) { *os << c.name; }
 
 // The clipboard is the desktop's: test programs running beside this one use it too.
-class ClipboardTest : public PlaybackTest {
+class ClipboardTest : public PluginTest {
 protected:
     // Plays another file after a failure: with 0 it must be spoken to its end, with -1 refused.
     void ExpectNextPlay(int expected) {
@@ -70,7 +64,8 @@ class ErrorSites : public ClipboardTest, public ::testing::WithParamInterface<Si
 
 TEST_P(ErrorSites, FailureIsReportedOnceWithItsSite) {
     const SiteCase& c = GetParam();
-    LoadPlugin(WithSettings(SecondVoiceSettings()));
+    // The second installed voice, so that Play goes through the voice selection.
+    LoadPlugin(WithSettings(SettingsWithVoice(engine::DefaultVoices()[1].id)));
     PutOnClipboard("before");
     engine::InjectFailure(c.op, c.nthCall, c.result);
     host::MessageBoxWatcher boxes({"Text Speech Error"});
@@ -147,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ClipboardTest, PlayAfterAFailedStopStartsCleanAndIsHeardWhole) {
     for (engine::Op failing : {engine::Op::SpeakPurge, engine::Op::WaitUntilDone}) {
         SCOPED_TRACE(failing == engine::Op::SpeakPurge ? "purge failed" : "wait failed");
-        TearDown();  // the round before, with its calls
+        ClosePlayer();  // the round before, with its calls
         LoadAndInit();
         engine::SetSynthesisSpeed(engine::Speed::RealTime);
         host::MessageBoxWatcher boxes({"Text Speech Error"});
@@ -170,7 +165,7 @@ TEST_F(ClipboardTest, PlayAfterAFailedStopStartsCleanAndIsHeardWhole) {
                 around.push_back(host::CallName(call.call));
         }
         EXPECT_EQ((std::vector<std::string>{"Open", "Close", "SAVSADeInit", "Open"}), around);
-        const WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
+        const WAVEFORMATEX format = PcmFormat(48000, 16, 1);
         std::vector<unsigned char> expected = engine::RenderTone(Wide(next), 0, engine::CurrentVoiceId(), format);
         EXPECT_EQ(expected, engine::DeliveredPcm(stream));
         std::vector<unsigned char> output = OutputBytes();

@@ -8,24 +8,21 @@
 #include <random>
 
 #include "infowindow/text_decoding.h"
-#include "named_lock.h"
+#include "tests/plugin/named_lock.h"
 #include "base/scoped.h"
-#include "text_info_probe.h"
-#include "playback_fixture.h"
+#include "tests/plugin/text_info_probe.h"
+#include "tests/plugin/plugin_fixture.h"
 
 namespace {
 
 constexpr DWORD CALL_BOUND_MS = 10000;
 
-std::wstring AnsiToWide(const std::string& bytes) {
-    std::string upToZero(bytes.c_str());
-    std::wstring wide(upToZero.size() + 1, L'\0');
-    int units = MultiByteToWideChar(CP_ACP, 0, upToZero.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
-    wide.resize(units > 0 ? units - 1 : 0);
-    return wide;
+// What the Text info window shows of a file that is not UTF-16: its ANSI text up to the first 0 byte.
+std::wstring ShownAsAnsi(const std::string& bytes) {
+    return Wide(bytes.c_str());
 }
 
-class HostileInput : public PlaybackTest {
+class HostileInput : public PluginTest {
 protected:
     void LoadWithInfoWindow(host::HostOptions options = DefaultOptions()) {
         LoadAndInit(options);
@@ -35,7 +32,7 @@ protected:
 
     // The Text info window's text, whole, as UTF-16.
     std::wstring ShownText() const {
-        HWND text = GetDlgItem(infoWindow_, 1000);
+        HWND text = GetDlgItem(infoWindow_, INFO_TEXT);
         GETTEXTLENGTHEX length = {GTL_NUMCHARS | GTL_PRECISE, 1200};
         LRESULT units = SendMessageW(text, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
         std::wstring shown(static_cast<size_t>(units) + 1, L'\0');
@@ -57,10 +54,8 @@ protected:
         DWORD start = GetTickCount();
         host_->Stop();
         EXPECT_LT(GetTickCount() - start, CALL_BOUND_MS) << "Stop";
-        ASSERT_EQ(0, host_->Play(MakeFile("after.txt", "Still speaking.")));
-        EXPECT_TRUE(host_->WaitForEndOfFile(10000));
+        ASSERT_NO_FATAL_FAILURE(PlayToEnd(MakeFile("after.txt", "Still speaking.")));
         EXPECT_EQ(L"Still speaking.", ShownText());
-        host_->Stop();
         host_->Quit();
         host_->Unload();
         ExpectEngineObjectsGivenBack();
@@ -118,15 +113,15 @@ INSTANTIATE_TEST_SUITE_P(
     Files, HostileFiles,
     ::testing::Values(FileCase{"Empty", "empty.txt", "", L""},
                       FileCase{"Utf16MarkOnly", "mark.txt", "\xFF\xFE", L""},
-                      FileCase{"OneByte", "one.txt", "\xFF", AnsiToWide("\xFF")},
+                      FileCase{"OneByte", "one.txt", "\xFF", ShownAsAnsi("\xFF")},
                       FileCase{"OddLengthUtf16", "odd.txt", std::string("\xFF\xFEh\0i\0!", 7), L"hi"},
                       FileCase{"BigEndianMarkIsNotUtf16", "be.txt", std::string("\xFE\xFF\0h\0i", 6),
-                               AnsiToWide("\xFE\xFF")},
-                      FileCase{"Utf8MarkIsAnsi", "utf8.txt", "\xEF\xBB\xBFhello", AnsiToWide("\xEF\xBB\xBFhello")},
-                      FileCase{"BinaryGarbage", "garbage.txt", Garbage(), AnsiToWide(Garbage())},
+                               ShownAsAnsi("\xFE\xFF")},
+                      FileCase{"Utf8MarkIsAnsi", "utf8.txt", "\xEF\xBB\xBFhello", ShownAsAnsi("\xEF\xBB\xBFhello")},
+                      FileCase{"BinaryGarbage", "garbage.txt", Garbage(), ShownAsAnsi(Garbage())},
                       FileCase{"MarkupThatIsNotWellFormed", "broken.xml", "<speak><voice <<&&& text</", 
                                L"<speak><voice <<&&& text</"},
-                      FileCase{"Latin1Name", "Gr\xFC\xDF" "e caf\xE9.txt", "Gr\xFC\xDF" "e", AnsiToWide("Gr\xFC\xDF" "e")}),
+                      FileCase{"Latin1Name", "Gr\xFC\xDF" "e caf\xE9.txt", "Gr\xFC\xDF" "e", ShownAsAnsi("Gr\xFC\xDF" "e")}),
     [](const ::testing::TestParamInfo<FileCase>& info) { return std::string(info.param.name); });
 
 // Files the voice cannot open: a failure of Speak, reported once with its code; the window keeps
@@ -176,8 +171,7 @@ TEST_F(HostileInput, PathOfThreeHundredCharactersIsRefusedQuietly) {
 // A name outside the ANSI code page reaches the player only as its short (8.3) name.
 TEST_F(HostileInput, NameOutsideTheCodePageIsPlayedByItsShortName) {
     LoadWithInfoWindow();
-    std::wstring wideFolder(folder_.begin(), folder_.end());
-    std::wstring wide = wideFolder + L"\\\u0422\u0435\u043A\u0441\u0442 \u03BA\u03B5\u03AF.txt";
+    std::wstring wide = Wide(folder_) + L"\\\u0422\u0435\u043A\u0441\u0442 \u03BA\u03B5\u03AF.txt";
     {
         ScopedHandle file(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
         ASSERT_TRUE(file.IsValid());
@@ -212,7 +206,7 @@ TEST_F(HostileInput, FiftyMegabyteFileIsShownWholeAndStopsAtOnce) {
     ASSERT_EQ(0, TimedPlay(path));
     EXPECT_TRUE(host_->PumpUntil([] { return host::OutputSnapshot().written > 0; }, 10000)) << "the voice starts";
     EXPECT_EQ(0, host_->EndOfFileCount());
-    HWND text = GetDlgItem(infoWindow_, 1000);
+    HWND text = GetDlgItem(infoWindow_, INFO_TEXT);
     GETTEXTLENGTHEX length = {GTL_NUMCHARS | GTL_PRECISE, 1200};
     LRESULT shown = SendMessageW(text, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0);
     // The control keeps each line break as one character.
@@ -229,25 +223,12 @@ namespace {
 
 // ---- plugin.ini edited by hand or damaged ------------------------------------------------------------
 
-int IniInt(const std::string& path, const char* key) {
-    return static_cast<int>(GetPrivateProfileIntA("in_txt", key, -12345, path.c_str()));
-}
-
-std::string IniSection(const std::string& path, const char* section) {
-    std::string values(1 << 16, '\0');
-    DWORD length = GetPrivateProfileSectionA(section, &values[0], static_cast<DWORD>(values.size()), path.c_str());
-    values.resize(length);
-    return values;
-}
-
 class HostileSettings : public HostileInput {
 protected:
     // Plays a short file and checks the output was opened in a format of the table and the voice got a
     // rate of its range.
     void ExpectPlaysInATableFormat() {
-        ASSERT_EQ(0, host_->Play(MakeFile("short.txt", "Hi.")));
-        EXPECT_TRUE(host_->WaitForEndOfFile(10000));
-        host_->Stop();
+        ASSERT_NO_FATAL_FAILURE(PlayShortText());
         auto opens = host::LoggedCalls(host::Call::Open);
         ASSERT_EQ(1u, opens.size());
         const intptr_t rates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
@@ -326,9 +307,7 @@ TEST_F(HostileSettings, HugeFileIsReadAndSavedWithTheOtherSectionsKept) {
     const std::string path = host_->IniPath();
     const std::string first = IniSection(path, "other0"), middle = IniSection(path, "other22500"),
                       last = IniSection(path, "other44999");
-    ASSERT_EQ(0, host_->Play(MakeFile("short.txt", "Hi.")));
-    EXPECT_TRUE(host_->WaitForEndOfFile(10000));
-    host_->Stop();
+    ASSERT_NO_FATAL_FAILURE(PlayShortText());
     auto opens = host::LoggedCalls(host::Call::Open);
     ASSERT_EQ(1u, opens.size());
     EXPECT_EQ(16000, opens[0].args[0]);

@@ -1,6 +1,5 @@
 // The hot key through the real in_txt.dll in the player host: keys typed with SendInput while the
 // player's window has the keyboard reach the plug-in's keyboard hook on the player's thread.
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <atomic>
@@ -10,9 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "engine/engine.h"
-#include "host/plugin_host.h"
-#include "tests/plugin/sheet_driver.h"
+#include "tests/plugin/sheet_fixture.h"
 
 namespace {
 
@@ -99,15 +96,12 @@ private:
     std::thread thread_;
 };
 
-class HotKeyHook : public ::testing::Test {
+class HotKeyHook : public SheetTest {
 protected:
+    // The test's hook goes in between loading the plug-in and its Init, which puts in the plug-in's.
     void Start(const std::string& ini = "") {
-        engine::Reset();
         Passed.markers = Passed.sDowns = Passed.sDownsWithSheetOpen = 0;
-        host::HostOptions options;
-        options.iniContents = ini;
-        host_ = std::make_unique<host::PluginHost>(options);
-        ASSERT_TRUE(host_->Load()) << host_->Error();
+        ASSERT_NO_FATAL_FAILURE(LoadPlugin(SheetOptions(ini)));
         TestHook = SetWindowsHookExA(WH_KEYBOARD, RecordPassedKeys, nullptr, GetCurrentThreadId());
         ASSERT_NE(nullptr, TestHook);
         host_->Init();
@@ -117,8 +111,8 @@ protected:
         // No key stays down for the test programs that come next.
         SendKeys({Up('S'), Up(VK_INSERT), Up(VK_SHIFT), Up(VK_CONTROL), Up(VK_MENU), Up(MARKER_KEY)});
         if (host_) host_->PumpMessages(50);
-        closer_.reset();
-        host_.reset();
+        closer_.reset();  // before the player goes: it cancels the sheets the player's window owns
+        SheetTest::TearDown();
         if (TestHook) UnhookWindowsHookEx(TestHook);
         TestHook = nullptr;
     }
@@ -143,8 +137,6 @@ protected:
         return {Down(VK_CONTROL), Down(VK_SHIFT), Down('S'), Up('S'), Up(VK_SHIFT), Up(VK_CONTROL)};
     }
 
-    sheet::ForegroundLock lock_;
-    std::unique_ptr<host::PluginHost> host_;
     std::unique_ptr<SheetCloser> closer_;
 };
 
@@ -205,8 +197,8 @@ TEST_F(HotKeyHook, TurnedOffOpensNothingUntilTurnedOnInTheSheet) {
     EXPECT_EQ(0, closer_->Opened());
 
     closer_.reset();
-    sheet::WithSheet([&] { host_->Module()->Config(host_->MainWindow()); }, [](HWND sheet) {
-        sheet::Click(sheet::Control(sheet, 1, 1008));
+    OpenSheet([](HWND sheet) {
+        sheet::Click(sheet::Control(sheet, sheet::HOT_KEY_PAGE, USE_HOT_KEY_BOX));
         sheet::PressOk(sheet);
     });
     closer_ = std::make_unique<SheetCloser>(host_->MainWindow());

@@ -1,36 +1,29 @@
 // The module record and the small callbacks, through the real in_txt.dll in the player host.
-#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 
-#include "host/call_log.h"
-#include "host/message_box_watcher.h"
 #include "host/output_module.h"
-#include "host/plugin_host.h"
 #include "base/winamp.h"
+#include "tests/plugin/plugin_fixture.h"
 
 namespace {
 
-class ModuleRecord : public ::testing::Test {
+class ModuleRecord : public PluginTest {
 protected:
-    // The record as the library hands it out: loaded, but the host fields not yet filled.
+    // The record as the library hands it out: loaded, but the host fields not yet filled; no engine.
     void SetUp() override {
-        host::HostOptions options;
+        host::HostOptions options = DefaultOptions();
         options.registerEngine = false;
         options.attachHost = false;
-        options.showMainWindow = false;
         options.output.drain = host::DrainMode::Stalled;
-        player_ = std::make_unique<host::PluginHost>(options);
-        ASSERT_TRUE(player_->Load()) << player_->Error();
-        module_ = player_->Module();
+        ASSERT_NO_FATAL_FAILURE(LoadPlugin(options));
+        module_ = host_->Module();
         ASSERT_NE(nullptr, module_);
-        host::ClearCallLog();
     }
     void AttachOutput() {
-        player_->AttachHost();
+        host_->AttachHost();
         ASSERT_EQ(host::OutputModule(), module_->outMod);
     }
     std::string Title(const char* file) {
@@ -42,7 +35,6 @@ protected:
         return title;
     }
 
-    std::unique_ptr<host::PluginHost> player_;
     In_Module* module_ = nullptr;
 };
 
@@ -93,7 +85,7 @@ TEST_F(ModuleRecord, HostFieldsAreNullAndPluginFieldsAreFilled) {
 
 TEST_F(ModuleRecord, EveryCallReturnsTheSameRecordWithTheHostsWrites) {
     module_->hMainWindow = reinterpret_cast<HWND>(0x1234);
-    auto get = reinterpret_cast<GetInModuleFunc>(GetProcAddress(player_->Library(), "winampGetInModule2"));
+    auto get = reinterpret_cast<GetInModuleFunc>(GetProcAddress(host_->Library(), "winampGetInModule2"));
     In_Module* again = get();
     EXPECT_EQ(module_, again);
     EXPECT_EQ(reinterpret_cast<HWND>(0x1234), again->hMainWindow);
@@ -140,7 +132,7 @@ TEST_F(ModuleRecord, VolumePanAndOutputTimeGoToTheOutputUnchanged) {
 
     const auto volumes = host::LoggedCalls(host::Call::SetVolume);
     ASSERT_EQ(1u, volumes.size());
-    EXPECT_EQ(player_->MainThread(), volumes[0].thread);
+    EXPECT_EQ(host_->MainThread(), volumes[0].thread);
 }
 
 TEST_F(ModuleRecord, SetOutputTimeAndEqSetChangeNothing) {
@@ -156,7 +148,7 @@ TEST_F(ModuleRecord, SetOutputTimeAndEqSetChangeNothing) {
 // The About box: found by its caption from a watcher thread, read and dismissed.
 TEST_F(ModuleRecord, AboutShowsTheDescriptionAndACredit) {
     host::MessageBoxWatcher watcher({"About plugin"});
-    module_->About(player_->MainWindow());
+    module_->About(host_->MainWindow());
     ASSERT_EQ(1u, watcher.Count()) << "no About box appeared";
     const std::string text = watcher.Seen()[0].text;
     ASSERT_EQ(0u, text.find("Tavrin Text Speech plug-in v1.01\n"));

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "playback_fixture.h"
+#include "tests/plugin/plugin_fixture.h"
 
 namespace {
 
@@ -13,7 +13,7 @@ std::string LongText(int sentences) {
 }
 
 host::HostOptions RealTimeOutput() {
-    host::HostOptions options = PlaybackTest::DefaultOptions();
+    host::HostOptions options = PluginTest::DefaultOptions();
     options.output.drain = host::DrainMode::Clock;
     options.output.speed = 1.0;
     return options;
@@ -26,7 +26,7 @@ bool DeviceBufferFull() {
     return output.written - output.played > output.capacity - chunk;
 }
 
-class PlaybackControl : public PlaybackTest {};
+class PlaybackControl : public PluginTest {};
 
 TEST_F(PlaybackControl, PauseAndUnPausePauseTheOutputOnly) {
     LoadAndInit(RealTimeOutput());
@@ -124,9 +124,8 @@ TEST_F(PlaybackControl, EndOfPurgedSpeechNeverEndsTheNextFile) {
     ULONG stream = engine::LastStreamNumber();
     ASSERT_TRUE(host_->WaitForEndOfFile(20000));
     // When the player is told, the whole of the second file has been spoken and handed to the output.
-    const WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
-    std::vector<unsigned char> expected =
-        engine::RenderTone(std::wstring(second.begin(), second.end()), 0, engine::CurrentVoiceId(), format);
+    const WAVEFORMATEX format = PcmFormat(48000, 16, 1);
+    std::vector<unsigned char> expected = engine::RenderTone(Wide(second), 0, engine::CurrentVoiceId(), format);
     EXPECT_EQ(expected, engine::DeliveredPcm(stream));
     std::vector<unsigned char> output = OutputBytes();
     ASSERT_GE(output.size(), expected.size());

@@ -2,22 +2,11 @@
 // is told a file has ended.
 #include <thread>
 
-#include "playback_fixture.h"
+#include "tests/plugin/plugin_fixture.h"
 
 namespace {
 
 const char STORY[] = "The quick brown fox jumps over the lazy dog. It was a bright cold day in April.";
-
-WAVEFORMATEX PcmFormat(int rate, int bits, int channels) {
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = static_cast<WORD>(channels);
-    format.nSamplesPerSec = rate;
-    format.wBitsPerSample = static_cast<WORD>(bits);
-    format.nBlockAlign = static_cast<WORD>(channels * bits / 8);
-    format.nAvgBytesPerSec = rate * format.nBlockAlign;
-    return format;
-}
 
 // The chunks the plug-in must make of the engine's blocks: chunkBytes each, the rest of a block last.
 std::vector<int> ExpectedChunks(const std::vector<ULONG>& blocks, int chunkBytes) {
@@ -32,6 +21,8 @@ std::vector<int> ExpectedChunks(const std::vector<ULONG>& blocks, int chunkBytes
     }
     return chunks;
 }
+
+class PlaybackTest : public PluginTest {};
 
 TEST_F(PlaybackTest, OutputReceivesExactlyTheVoicesPcm) {
     LoadAndInit();
@@ -97,7 +88,7 @@ struct FormatCase {
     int rate, bits, channels, kbps, khz;
 };
 
-class StreamParameters : public PlaybackTest, public ::testing::WithParamInterface<FormatCase> {};
+class StreamParameters : public PluginTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(StreamParameters, AreAnnouncedToThePlayerAndTheOutput) {
     const FormatCase& c = GetParam();
@@ -182,8 +173,8 @@ TEST_F(PlaybackTest, PlaylistPlaysEveryFileOnceInOrder) {
         EXPECT_TRUE(entry.ended) << entry.file << ": " << entry.failure;
     }
     std::vector<std::wstring> speaks;
-    for (const std::wstring& line : engine::CallLog())
-        if (line.compare(0, 6, L"Speak(") == 0 && line.compare(0, 10, L"Speak(NULL") != 0) speaks.push_back(line);
+    for (const std::wstring& line : LogLines(L"Speak("))
+        if (line.compare(0, 10, L"Speak(NULL") != 0) speaks.push_back(line);
     ASSERT_EQ(3u, speaks.size());
     for (size_t i = 0; i < 3; ++i) EXPECT_EQ(0u, speaks[i].find(L"Speak(" + Wide(files[i]))) << speaks[i];
     EXPECT_EQ(3, host_->EndOfFileCount());

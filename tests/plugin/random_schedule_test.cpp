@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "host/process_handles.h"
-#include "playback_fixture.h"
+#include "tests/plugin/plugin_fixture.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ const char* ActionName(Action action) {
     return "?";
 }
 
-class RandomSchedules : public PlaybackTest, public ::testing::WithParamInterface<int> {
+class RandomSchedules : public PluginTest, public ::testing::WithParamInterface<int> {
 protected:
     void SetUp() override {
         host::HostOptions options = DefaultOptions();
@@ -77,7 +77,7 @@ protected:
                                "middle of its speech, and then some more words.",
                                "<speak>Markup <emph>with</emph> tags that are not spoken.</speak>"};
         const char* names[] = {"a.txt", "b.txt", "c.txt", "d.xml"};
-        WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
+        const WAVEFORMATEX format = PcmFormat(48000, 16, 1);
         for (int i = 0; i < 4; ++i) {
             std::string bytes = texts[i];
             std::wstring spoken =

@@ -1,6 +1,5 @@
 // The properties sheet's frame and the two page templates, as the DLL carries them and as the sheet
 // shows them: ids, control classes, texts, styles, positions, order, font.
-#include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
@@ -8,8 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_host.h"
-#include "tests/plugin/sheet_driver.h"
+#include "tests/plugin/sheet_fixture.h"
 
 namespace {
 
@@ -36,22 +34,22 @@ constexpr DWORD LIST_STYLE = LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | WS_VSCROLL | WS
 
 const std::vector<TemplateItem> VOICE_PAGE_ITEMS = {
     {-1, "Button", "Output Format", BS_GROUPBOX, {7, 3, 93, 98}},
-    {1000, "ListBox", "", LIST_STYLE, {14, 14, 40, 80}},
-    {1001, "Button", "&8 bit", BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, {62, 20, 28, 10}},
-    {1002, "Button", "&16 bit", BS_AUTORADIOBUTTON, {62, 32, 32, 10}},
-    {1003, "Button", "&Mono", BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, {62, 56, 33, 10}},
-    {1004, "Button", "&Stereo", BS_AUTORADIOBUTTON, {62, 68, 36, 10}},
+    {SAMPLE_RATE_LIST, "ListBox", "", LIST_STYLE, {14, 14, 40, 80}},
+    {EIGHT_BIT_BUTTON, "Button", "&8 bit", BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, {62, 20, 28, 10}},
+    {SIXTEEN_BIT_BUTTON, "Button", "&16 bit", BS_AUTORADIOBUTTON, {62, 32, 32, 10}},
+    {MONO_BUTTON, "Button", "&Mono", BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, {62, 56, 33, 10}},
+    {STEREO_BUTTON, "Button", "&Stereo", BS_AUTORADIOBUTTON, {62, 68, 36, 10}},
     {-1, "Button", "Voice", BS_GROUPBOX | WS_GROUP, {103, 3, 132, 98}},
-    {1005, "ListBox", "", LIST_STYLE | WS_HSCROLL | WS_GROUP, {110, 14, 118, 50}},
-    {1006, "Static", "", SS_LEFT | WS_GROUP, {110, 68, 118, 8}},
-    {1007, "msctls_trackbar32", "Slider1", TBS_HORZ | TBS_BOTH | TBS_NOTICKS | WS_TABSTOP, {110, 80, 118, 14}},
+    {VOICE_LIST, "ListBox", "", LIST_STYLE | WS_HSCROLL | WS_GROUP, {110, 14, 118, 50}},
+    {RATE_LABEL, "Static", "", SS_LEFT | WS_GROUP, {110, 68, 118, 8}},
+    {RATE_SLIDER, "msctls_trackbar32", "Slider1", TBS_HORZ | TBS_BOTH | TBS_NOTICKS | WS_TABSTOP, {110, 80, 118, 14}},
 };
 
 const std::vector<TemplateItem> HOT_KEY_PAGE_ITEMS = {
     {-1, "Button", "Hot Key Definition", BS_GROUPBOX, {7, 3, 228, 98}},
-    {1008, "Button", "&Use Hot Key to Display this Dialog", BS_AUTOCHECKBOX | WS_TABSTOP, {14, 14, 151, 10}},
+    {USE_HOT_KEY_BOX, "Button", "&Use Hot Key to Display this Dialog", BS_AUTOCHECKBOX | WS_TABSTOP, {14, 14, 151, 10}},
     {-1, "Static", "Hot Key:", SS_LEFT | WS_GROUP, {14, 29, 151, 8}},
-    {1009, "msctls_hotkey32", "HotKey1", WS_BORDER | WS_TABSTOP, {14, 39, 80, 14}},
+    {HOT_KEY_CONTROL, "msctls_hotkey32", "HotKey1", WS_BORDER | WS_TABSTOP, {14, 39, 80, 14}},
 };
 
 // ---- Reading a DIALOG resource ----
@@ -194,7 +192,7 @@ void ExpectPageShows(HWND page, const std::vector<TemplateItem>& expected) {
         GetClassNameA(control, className, sizeof className);
         EXPECT_STRCASEEQ(want.className.c_str(), className);
         EXPECT_EQ(want.id, static_cast<short>(GetDlgCtrlID(control)));
-        if (want.id != 1006) {  // 1006 shows the rate
+        if (want.id != RATE_LABEL) {  // it shows the rate
             EXPECT_EQ(want.text, sheet::WindowText(control));
         }
 
@@ -222,29 +220,28 @@ std::string TabText(HWND tabs, int index) {
     return text;
 }
 
-class SettingsSheetLayout : public ::testing::Test {
+class SettingsSheetLayout : public SheetTest {
 protected:
-    void SetUp() override { ASSERT_TRUE(host_.Load()) << host_.Error(); }
-    host::PluginHost host_;
+    void SetUp() override { LoadPlugin(SheetOptions()); }
 };
 
 TEST_F(SettingsSheetLayout, PageTemplatesInTheLibrary) {
     {
         SCOPED_TRACE("dialog 101");
-        ExpectTemplate(host_.Library(), 101, "Voice", VOICE_PAGE_ITEMS);
+        ExpectTemplate(host_->Library(), VOICE_PAGE_TEMPLATE, "Voice", VOICE_PAGE_ITEMS);
     }
     {
         SCOPED_TRACE("dialog 103");
-        ExpectTemplate(host_.Library(), 103, "Hot Key", HOT_KEY_PAGE_ITEMS);
+        ExpectTemplate(host_->Library(), HOT_KEY_PAGE_TEMPLATE, "Hot Key", HOT_KEY_PAGE_ITEMS);
     }
 }
 
 TEST_F(SettingsSheetLayout, SheetShowsBothPagesWithOkAndCancelOnly) {
-    host_.Init();
-    const bool shown = sheet::WithSheet([&] { host_.Module()->Config(host_.MainWindow()); }, [&](HWND sheet) {
+    host_->Init();
+    OpenSheet([&](HWND sheet) {
         EXPECT_EQ(sheet::SHEET_CAPTION, sheet::WindowText(sheet));
-        EXPECT_EQ(host_.MainWindow(), GetWindow(sheet, GW_OWNER)) << "modal to the window Config was given";
-        EXPECT_FALSE(IsWindowEnabled(host_.MainWindow()));
+        EXPECT_EQ(host_->MainWindow(), GetWindow(sheet, GW_OWNER)) << "modal to the window Config was given";
+        EXPECT_FALSE(IsWindowEnabled(host_->MainWindow()));
 
         HWND tabs = reinterpret_cast<HWND>(SendMessageA(sheet, PSM_GETTABCONTROL, 0, 0));
         ASSERT_EQ(2, SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0));
@@ -258,15 +255,14 @@ TEST_F(SettingsSheetLayout, SheetShowsBothPagesWithOkAndCancelOnly) {
         HWND apply = GetDlgItem(sheet, 0x3021);
         EXPECT_FALSE(apply && IsWindowVisible(apply)) << "no Apply button";
 
-        ExpectPageShows(sheet::Page(sheet, 0), VOICE_PAGE_ITEMS);
-        sheet::ShowTab(sheet, 1);
-        ExpectPageShows(sheet::Page(sheet, 1), HOT_KEY_PAGE_ITEMS);
+        ExpectPageShows(sheet::Page(sheet, sheet::VOICE_PAGE), VOICE_PAGE_ITEMS);
+        sheet::ShowTab(sheet, sheet::HOT_KEY_PAGE);
+        ExpectPageShows(sheet::Page(sheet, sheet::HOT_KEY_PAGE), HOT_KEY_PAGE_ITEMS);
         sheet::SaveScreenshot("hotkey-page", sheet);
-        sheet::ShowTab(sheet, 0);
+        sheet::ShowTab(sheet, sheet::VOICE_PAGE);
         sheet::SaveScreenshot("voice-page", sheet);
     });
-    EXPECT_TRUE(shown);
-    EXPECT_TRUE(IsWindowEnabled(host_.MainWindow())) << "the player's window works again after the sheet";
+    EXPECT_TRUE(IsWindowEnabled(host_->MainWindow())) << "the player's window works again after the sheet";
 }
 
 }  // namespace

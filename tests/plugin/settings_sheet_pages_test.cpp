@@ -1,45 +1,25 @@
 // The properties sheet's two pages through the real in_txt.dll in the player host, driven as a user
 // drives them: what they show of the stored settings, the rate preview on the running voice, what
 // OK stores and Cancel leaves, and the voice tokens the Voice page borrows from the engine.
-#include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "engine/engine.h"
-#include "host/call_log.h"
-#include "host/files.h"
-#include "host/message_box_watcher.h"
-#include "host/plugin_host.h"
-#include "tests/plugin/sheet_driver.h"
+#include "tests/plugin/sheet_fixture.h"
 
 namespace {
 
 using engine::ObjectKind;
+using sheet::HOT_KEY_PAGE;
+using sheet::VOICE_PAGE;
 
 const std::vector<std::string> SAMPLE_RATE_ROWS = {"8 kHz",  "11 kHz", "12 kHz", "16 kHz", "22 kHz",
                                                    "24 kHz", "32 kHz", "44 kHz", "48 kHz"};
-constexpr int VOICE_PAGE = 0, HOT_KEY_PAGE = 1;
-
-std::string Narrow(const std::wstring& text) {
-    return std::string(text.begin(), text.end());
-}
 
 std::wstring VoiceId(int index) {
     return engine::DefaultVoices()[index].id;
-}
-
-// The value of a key in the text of an ini file, or "<absent>".
-std::string IniValue(const std::string& ini, const std::string& key) {
-    const std::string prefix = "\r\n" + key + "=";
-    const std::string text = "\r\n" + ini;
-    const size_t at = text.find(prefix);
-    if (at == std::string::npos) return "<absent>";
-    const size_t start = at + prefix.size();
-    return text.substr(start, text.find("\r\n", start) - start);
 }
 
 // What the Voice and Hot Key pages show.
@@ -57,94 +37,43 @@ struct PageState {
 
 PageState ReadPages(HWND sheet) {
     PageState state;
-    HWND rates = sheet::Control(sheet, VOICE_PAGE, 1000);
+    HWND rates = sheet::Control(sheet, VOICE_PAGE, SAMPLE_RATE_LIST);
     for (int row = 0; row < sheet::RowCount(rates); ++row) state.rateRows.push_back(sheet::RowText(rates, row));
     state.rateRow = sheet::SelectedRow(rates);
-    state.eightBit = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, 1001));
-    state.sixteenBit = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, 1002));
-    state.mono = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, 1003));
-    state.stereo = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, 1004));
-    HWND voices = sheet::Control(sheet, VOICE_PAGE, 1005);
+    state.eightBit = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, EIGHT_BIT_BUTTON));
+    state.sixteenBit = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, SIXTEEN_BIT_BUTTON));
+    state.mono = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, MONO_BUTTON));
+    state.stereo = sheet::IsChecked(sheet::Control(sheet, VOICE_PAGE, STEREO_BUTTON));
+    HWND voices = sheet::Control(sheet, VOICE_PAGE, VOICE_LIST);
     state.voiceRows = sheet::RowCount(voices);
     state.voiceRow = sheet::SelectedRow(voices);
-    HWND slider = sheet::Control(sheet, VOICE_PAGE, 1007);
+    HWND slider = sheet::Control(sheet, VOICE_PAGE, RATE_SLIDER);
     state.slider = sheet::SliderPosition(slider);
     state.sliderMin = static_cast<int>(SendMessageA(slider, TBM_GETRANGEMIN, 0, 0));
     state.sliderMax = static_cast<int>(SendMessageA(slider, TBM_GETRANGEMAX, 0, 0));
-    state.rateLabel = sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, 1006));
-    state.useHotKey = sheet::IsChecked(sheet::Control(sheet, HOT_KEY_PAGE, 1008));
-    state.hotKey = sheet::HotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, 1009));
+    state.rateLabel = sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, RATE_LABEL));
+    state.useHotKey = sheet::IsChecked(sheet::Control(sheet, HOT_KEY_PAGE, USE_HOT_KEY_BOX));
+    state.hotKey = sheet::HotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, HOT_KEY_CONTROL));
     return state;
 }
 
-class SettingsSheet : public ::testing::Test {
+class SettingsSheet : public SheetTest {
 protected:
     void Start(const std::string& ini = "", bool init = true) {
-        engine::Reset();
-        host::ClearCallLog();
-        host::HostOptions options;
-        options.iniContents = ini;
-        options.output.drain = host::DrainMode::Instant;
-        host_ = std::make_unique<host::PluginHost>(options);
-        ASSERT_TRUE(host_->Load()) << host_->Error();
+        ASSERT_NO_FATAL_FAILURE(LoadPlugin(SheetOptions(ini)));
         if (init) host_->Init();
-    }
-    void TearDown() override {
-        host_.reset();
-        if (!folder_.empty()) host::RemoveFolderTree(folder_);
-    }
-
-    // Opens the sheet through Config, as the player does, and lets drive work it from another thread.
-    void OpenSheet(const std::function<void(HWND sheet)>& drive) {
-        const bool shown = sheet::WithSheet([&] { host_->Module()->Config(host_->MainWindow()); }, drive);
-        EXPECT_TRUE(shown) << "the sheet did not show";
     }
     PageState Reopened() {
         PageState state;
         OpenSheet([&](HWND sheet) { state = ReadPages(sheet); });
         return state;
     }
-
-    // Plays a short text to its end; returns the output's Open arguments "rate/channels/bits".
-    std::string PlayShortText() {
-        if (folder_.empty()) folder_ = host::CreateUniqueTempFolder("in_txt_sheet_");
-        const std::string file = folder_ + "\\short.txt";
-        EXPECT_TRUE(host::WriteWholeFile(file, "Hi."));
-        EXPECT_EQ(0, host_->Play(file));
-        EXPECT_TRUE(host_->WaitForEndOfFile(10000));
-        host_->Stop();
-        auto opens = host::LoggedCalls(host::Call::Open);
-        if (opens.empty()) return "(not opened)";
-        return std::to_string(opens.back().args[0]) + "/" + std::to_string(opens.back().args[1]) + "/" +
-               std::to_string(opens.back().args[2]);
-    }
-    static std::vector<std::wstring> RateCalls() {
-        std::vector<std::wstring> calls;
-        for (const std::wstring& call : engine::CallLog())
-            if (call.rfind(L"SetRate(", 0) == 0) calls.push_back(call);
-        return calls;
-    }
-    static std::wstring LastVoiceSet() {
-        std::wstring last = L"(none)";
-        for (const std::wstring& call : engine::CallLog())
-            if (call.rfind(L"SetVoice(", 0) == 0) last = call;
-        return last;
-    }
+    // The voice rows' tokens went back to the engine; the running voice stays.
     static void ExpectEveryTokenGivenBack() {
-        const engine::RefCounts tokens = engine::Counts(ObjectKind::Token);
-        EXPECT_EQ(0, tokens.live);
-        EXPECT_EQ(tokens.addRefs, tokens.releases);
+        ExpectGivenBack(ObjectKind::Token);
         EXPECT_EQ(0, engine::Counts(ObjectKind::Enumerator).live);
         EXPECT_EQ(0, engine::Counts(ObjectKind::Category).live);
     }
-    std::string IniAfterQuit() {
-        host_->Quit();
-        return host_->ReadIni();
-    }
-
-    sheet::ForegroundLock lock_;
-    std::unique_ptr<host::PluginHost> host_;
-    std::string folder_;
 };
 
 TEST_F(SettingsSheet, ShowsTheStoredSettings) {
@@ -186,7 +115,7 @@ TEST_F(SettingsSheet, ShowsTheDefaultsWithoutASettingsFile) {
 TEST_F(SettingsSheet, UnknownVoiceLeavesTheFirstSelectedAndOkStoresIt) {
     Start("[in_txt]\r\nVoiceID=HKEY_LOCAL_MACHINE\\SOFTWARE\\Nobody\r\n");
     OpenSheet([&](HWND sheet) {
-        EXPECT_EQ(0, sheet::SelectedRow(sheet::Control(sheet, VOICE_PAGE, 1005)));
+        EXPECT_EQ(0, sheet::SelectedRow(sheet::Control(sheet, VOICE_PAGE, VOICE_LIST)));
         sheet::PressOk(sheet);
     });
     PlayShortText();
@@ -197,18 +126,18 @@ TEST_F(SettingsSheet, UnknownVoiceLeavesTheFirstSelectedAndOkStoresIt) {
 TEST_F(SettingsSheet, DraggingTheSliderIsHeardAtOnceAndCancelTakesItBack) {
     Start("[in_txt]\r\nRate=2\r\n");
     OpenSheet([&](HWND sheet) {
-        HWND slider = sheet::Control(sheet, VOICE_PAGE, 1007);
+        HWND slider = sheet::Control(sheet, VOICE_PAGE, RATE_SLIDER);
         sheet::DragSliderTo(slider, -5);
-        EXPECT_EQ("Rate: -5", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, 1006)));
+        EXPECT_EQ("Rate: -5", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, RATE_LABEL)));
         EXPECT_EQ(-5, engine::CurrentRate()) << "the voice has the new rate while the sheet is open";
 
         // Keys on the slider: the trackbar reports the step itself, without a thumb position.
         sheet::PressSliderKey(slider, VK_RIGHT);
         EXPECT_EQ(-4, sheet::SliderPosition(slider));
-        EXPECT_EQ("Rate: -4", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, 1006)));
+        EXPECT_EQ("Rate: -4", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, RATE_LABEL)));
         EXPECT_EQ(-4, engine::CurrentRate());
         sheet::PressSliderKey(slider, VK_END);
-        EXPECT_EQ("Rate: 10", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, 1006)));
+        EXPECT_EQ("Rate: 10", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, RATE_LABEL)));
         EXPECT_EQ(10, engine::CurrentRate());
         sheet::PressCancel(sheet);
     });
@@ -224,10 +153,10 @@ TEST_F(SettingsSheet, DraggingTheSliderIsHeardAtOnceAndCancelTakesItBack) {
 TEST_F(SettingsSheet, OkStoresFormatAndVoiceForTheNextFile) {
     Start();
     OpenSheet([&](HWND sheet) {
-        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, 1000), 2);
-        sheet::Click(sheet::Control(sheet, VOICE_PAGE, 1001));
-        sheet::Click(sheet::Control(sheet, VOICE_PAGE, 1004));
-        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, 1005), 2);
+        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, SAMPLE_RATE_LIST), 2);
+        sheet::Click(sheet::Control(sheet, VOICE_PAGE, EIGHT_BIT_BUTTON));
+        sheet::Click(sheet::Control(sheet, VOICE_PAGE, STEREO_BUTTON));
+        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, VOICE_LIST), 2);
         sheet::PressOk(sheet);
     });
     EXPECT_EQ("12000/2/8", PlayShortText());
@@ -243,7 +172,7 @@ TEST_F(SettingsSheet, OkStoresFormatAndVoiceForTheNextFile) {
 TEST_F(SettingsSheet, OkWithoutASampleRateRowStores48kHz) {
     Start("[in_txt]\r\nSampleRateMode=2\r\n");
     OpenSheet([&](HWND sheet) {
-        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, 1000), -1);
+        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, SAMPLE_RATE_LIST), -1);
         sheet::PressOk(sheet);
     });
     EXPECT_EQ("48000/1/16", PlayShortText());
@@ -253,12 +182,12 @@ TEST_F(SettingsSheet, OkWithoutASampleRateRowStores48kHz) {
 TEST_F(SettingsSheet, CancelStoresNothing) {
     Start("[in_txt]\r\nSampleRateMode=4\r\nVoiceID=" + Narrow(VoiceId(1)) + "\r\n");
     OpenSheet([&](HWND sheet) {
-        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, 1000), 0);
-        sheet::Click(sheet::Control(sheet, VOICE_PAGE, 1001));
-        sheet::Click(sheet::Control(sheet, VOICE_PAGE, 1004));
-        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, 1005), 2);
-        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, 1008));
-        sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, 1009), 0x441);
+        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, SAMPLE_RATE_LIST), 0);
+        sheet::Click(sheet::Control(sheet, VOICE_PAGE, EIGHT_BIT_BUTTON));
+        sheet::Click(sheet::Control(sheet, VOICE_PAGE, STEREO_BUTTON));
+        sheet::SelectRow(sheet::Control(sheet, VOICE_PAGE, VOICE_LIST), 2);
+        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, USE_HOT_KEY_BOX));
+        sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, HOT_KEY_CONTROL), 0x441);
         sheet::PressCancel(sheet);
     });
     EXPECT_EQ("22050/1/16", PlayShortText());
@@ -288,7 +217,7 @@ TEST_F(SettingsSheet, EveryWayOfClosingGivesBackTheTokensAndTheRate) {
         OpenSheet([&](HWND sheet) {
             EXPECT_EQ(static_cast<long>(engine::DefaultVoices().size()), engine::Counts(ObjectKind::Token).live)
                 << "one token per voice row";
-            sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, 1007), -5);
+            sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, RATE_SLIDER), -5);
             sheet::ShowTab(sheet, closing.tab);
             if (closing.ok)
                 sheet::PressOk(sheet);
@@ -305,7 +234,7 @@ TEST_F(SettingsSheet, EveryWayOfClosingGivesBackTheTokensAndTheRate) {
 TEST_F(SettingsSheet, GoingWithThePlayersWindowGivesBackTheTokensAndTheRate) {
     Start("[in_txt]\r\nRate=1\r\n");
     OpenSheet([&](HWND sheet) {
-        sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, 1007), -5);
+        sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, RATE_SLIDER), -5);
         PostMessageA(host_->MainWindow(), WM_CLOSE, 0, 0);
         EXPECT_TRUE(sheet::WaitUntilClosed(sheet));
     });
@@ -317,14 +246,14 @@ TEST_F(SettingsSheet, WithoutVoicesTheListStaysEmptyAndOkKeepsTheStoredVoice) {
     Start("[in_txt]\r\nVoiceID=" + Narrow(VoiceId(1)) + "\r\n");
     engine::SetInstalledVoices({});
     OpenSheet([&](HWND sheet) {
-        HWND voices = sheet::Control(sheet, VOICE_PAGE, 1005);
+        HWND voices = sheet::Control(sheet, VOICE_PAGE, VOICE_LIST);
         EXPECT_EQ(0, sheet::RowCount(voices));
         EXPECT_EQ(LB_ERR, sheet::SelectedRow(voices));
         sheet::PressOk(sheet);
     });
     engine::SetCategoryMissing(true);
     OpenSheet([&](HWND sheet) {
-        EXPECT_EQ(0, sheet::RowCount(sheet::Control(sheet, VOICE_PAGE, 1005)));
+        EXPECT_EQ(0, sheet::RowCount(sheet::Control(sheet, VOICE_PAGE, VOICE_LIST)));
         sheet::PressOk(sheet);
     });
     EXPECT_EQ(Narrow(VoiceId(1)), IniValue(IniAfterQuit(), "VoiceID"));
@@ -337,8 +266,8 @@ TEST_F(SettingsSheet, WorksWithoutAVoiceObject) {
     host_->Init();
     ASSERT_TRUE(boxes.WaitForCount(1, 10000)) << "start-up reports the missing engine";
     OpenSheet([&](HWND sheet) {
-        sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, 1007), 4);
-        EXPECT_EQ("Rate: 4", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, 1006)));
+        sheet::DragSliderTo(sheet::Control(sheet, VOICE_PAGE, RATE_SLIDER), 4);
+        EXPECT_EQ("Rate: 4", sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, RATE_LABEL)));
         sheet::PressOk(sheet);
     });
     EXPECT_TRUE(RateCalls().empty());
@@ -350,8 +279,8 @@ TEST_F(SettingsSheet, OkStoresTheHotKeyPageAlsoFromTheVoiceTab) {
     OpenSheet([&](HWND sheet) {
         EXPECT_EQ(sheet, GetForegroundWindow()) << "the sheet comes to the front";
         // The Voice tab stays in front: the Hot Key page takes part in OK all the same.
-        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, 1008));
-        sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, 1009), 0x441);
+        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, USE_HOT_KEY_BOX));
+        sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, HOT_KEY_CONTROL), 0x441);
         sheet::PressOk(sheet);
     });
     const PageState again = Reopened();
@@ -366,8 +295,8 @@ TEST_F(SettingsSheet, ClearedHotKeyStoresZero) {
     Start("[in_txt]\r\nUseHotKey=0\r\nHotKey=1089\r\n");
     OpenSheet([&](HWND sheet) {
         sheet::ShowTab(sheet, HOT_KEY_PAGE);
-        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, 1008));
-        sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, 1009), 0);
+        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, USE_HOT_KEY_BOX));
+        sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, HOT_KEY_CONTROL), 0);
         sheet::PressOk(sheet);
     });
     const PageState again = Reopened();

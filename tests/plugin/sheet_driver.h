@@ -30,7 +30,11 @@ bool WaitUntilClosed(HWND sheet, DWORD timeoutMs = SHEET_WAIT_MS);
 bool SheetIsOpen();
 std::vector<HWND> OpenSheets();
 
-// Page window by tab index (0: Voice, 1: Hot Key).
+// The pages' tab indices.
+constexpr int VOICE_PAGE = 0;
+constexpr int HOT_KEY_PAGE = 1;
+
+// Page window by tab index.
 HWND Page(HWND sheet, int index);
 HWND Control(HWND sheet, int pageIndex, int controlId);
 void ShowTab(HWND sheet, int index);

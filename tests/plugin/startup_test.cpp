@@ -1,6 +1,6 @@
 // Start-up and shut-down of the whole plug-in: what is left when start-up stops early, how long Quit
 // takes in each state of the event thread, and bringing the plug-in up and down twice in one process.
-#include "playback_fixture.h"
+#include "tests/plugin/plugin_fixture.h"
 
 #include <tlhelp32.h>
 
@@ -46,7 +46,7 @@ HWND FindOwnWindow(const char* caption) {
     return search.found;
 }
 
-class StartUp : public PlaybackTest {};
+class StartUp : public PluginTest {};
 
 TEST_F(StartUp, WithoutASpeechEngineOnlyTheVoiceIsMissing) {
     LoadPlugin();
@@ -125,25 +125,19 @@ TEST_F(StartUp, QuitWhileTheOutputDrainsEndsTheEventThreadAtOnce) {
 }
 
 // The player unloading and loading the plug-in again in one process.
-TEST(StartUpTwice, InitAndQuitTwiceWorkAndLeakNothing) {
-    std::string folder = host::CreateUniqueTempFolder("in_txt_twice_");
-    std::string file = folder + "\\a.txt";
-    ASSERT_TRUE(host::WriteWholeFile(file, "Twice spoken."));
+class StartUpTwice : public PluginTest {};
+
+TEST_F(StartUpTwice, InitAndQuitTwiceWorkAndLeakNothing) {
     int threadsAfterFirst = 0;
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        engine::Reset();
-        {
-            host::HostOptions options = PlaybackTest::DefaultOptions();
-            host::PluginHost host(options);
-            ASSERT_TRUE(host.Load()) << host.Error();
-            host.Init();
-            ASSERT_EQ(0, host.Play(file));
-            ASSERT_TRUE(host.WaitForEndOfFile(20000));
-            host.Stop();
-            host.Quit();
-            host.Unload();
-        }
+        ASSERT_NO_FATAL_FAILURE(LoadAndInit());
+        ASSERT_EQ(0, host_->Play(MakeFile("a.txt", "Twice spoken.")));
+        ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+        host_->Stop();
+        host_->Quit();
+        host_->Unload();
+        ClosePlayer();
         for (engine::ObjectKind kind : {engine::ObjectKind::Voice, engine::ObjectKind::Translator,
                                         engine::ObjectKind::Category, engine::ObjectKind::Token}) {
             EXPECT_EQ(0, engine::Counts(kind).live) << static_cast<int>(kind);
@@ -158,7 +152,6 @@ TEST(StartUpTwice, InitAndQuitTwiceWorkAndLeakNothing) {
             EXPECT_LE(ThreadsOfThisProcess(), threadsAfterFirst);
         }
     }
-    host::RemoveFolderTree(folder);
 }
 
 }  // namespace

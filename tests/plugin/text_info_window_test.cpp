@@ -1,19 +1,15 @@
 // The "Text info" window of the real in_txt.dll in the player host: created hidden by Init from its
 // template, filled by Play, shown by InfoBox, hidden by every way of closing it, destroyed by Quit.
-#include <gtest/gtest.h>
-#include "tests/box.h"
 #include <windows.h>
 #include <richedit.h>
 
 #include <atomic>
-#include <memory>
 #include <string>
 #include <thread>
 
-#include "engine/engine.h"
-#include "host/files.h"
-#include "host/plugin_host.h"
-#include "text_info_probe.h"
+#include "tests/box.h"
+#include "tests/plugin/plugin_fixture.h"
+#include "tests/plugin/text_info_probe.h"
 
 namespace {
 
@@ -42,30 +38,14 @@ void PressKeys(std::initializer_list<BYTE> keys) {
     for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) keybd_event(*key, 0, KEYEVENTF_KEYUP, 0);
 }
 
-class PluginTextInfo : public ::testing::Test {
+class PluginTextInfo : public PluginTest {
 protected:
     void SetUp() override {
-        engine::Reset();
-        host::HostOptions options;
-        options.output.drain = host::DrainMode::Instant;
-        host_ = std::make_unique<host::PluginHost>(options);
-        ASSERT_TRUE(host_->Load()) << host_->Error();
-        host_->Init();
-        folder_ = host::CreateUniqueTempFolder("in_txt_info_");
+        ASSERT_NO_FATAL_FAILURE(LoadAndInit(WithShownWindow(DefaultOptions())));
         window_ = FindTextInfoWindow();
         ASSERT_NE(nullptr, window_) << "Init creates the window";
         button_ = GetDlgItem(window_, IDCANCEL);
-        text_ = GetDlgItem(window_, 1000);
-    }
-    void TearDown() override {
-        host_.reset();
-        if (!folder_.empty()) host::RemoveFolderTree(folder_);
-    }
-
-    std::string MakeFile(const std::string& name, const std::string& bytes) {
-        const std::string path = folder_ + "\\" + name;
-        EXPECT_TRUE(host::WriteWholeFile(path, bytes));
-        return path;
+        text_ = GetDlgItem(window_, INFO_TEXT);
     }
 
     // The player's message loop, with the dialog keys a modeless dialog needs.
@@ -93,12 +73,6 @@ protected:
         Pump(30);
         return result;
     }
-    void PlayToEnd(const std::string& path) {
-        ASSERT_EQ(0, host_->Play(path));
-        EXPECT_TRUE(host_->WaitForEndOfFile(10000));
-        host_->Stop();
-    }
-
     // The control's text exactly, as UTF-16.
     std::wstring ShownText() const {
         wchar_t text[2048] = {};
@@ -117,8 +91,6 @@ protected:
         EXPECT_EQ((Box{3, 3, W - 6, H - h - 9}), PlaceIn(window_, text_)) << W << " x " << H;
     }
 
-    std::unique_ptr<host::PluginHost> host_;
-    std::string folder_;
     HWND window_ = nullptr;
     HWND button_ = nullptr;
     HWND text_ = nullptr;

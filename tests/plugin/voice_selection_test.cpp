@@ -1,13 +1,9 @@
 // Play picks the installed voice whose token id equals the configured one, exactly.
-#include "playback_fixture.h"
+#include "tests/plugin/plugin_fixture.h"
 
 namespace {
 
-std::string SettingsWithVoice(const std::wstring& id) {
-    return "[in_txt]\r\nVoiceID=" + std::string(id.begin(), id.end()) + "\r\n";
-}
-
-class VoiceSelection : public PlaybackTest {
+class VoiceSelection : public PluginTest {
 protected:
     // With this id configured, a file is spoken to its end without SetVoice and without a message.
     void ExpectSpokenByTheCurrentVoiceSilently(const std::wstring& configuredId) {
@@ -33,7 +29,7 @@ TEST_F(VoiceSelection, SecondOfThreeVoicesIsSelectedWithoutFetchingTheThird) {
     EXPECT_EQ(voices[1].id, engine::CurrentVoiceId());
     EXPECT_EQ(0u, boxes.Count());
     // The voice's own sound: the second voice's tone.
-    const WAVEFORMATEX format = {WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
+    const WAVEFORMATEX format = PcmFormat(48000, 16, 1);
     EXPECT_EQ(engine::RenderTone(L"Hello.", 0, voices[1].id, format), OutputBytes());
 }
 

@@ -3,7 +3,7 @@
 // UTF-16 text and markup.
 #include <algorithm>
 
-#include "tests/plugin/playback_fixture.h"
+#include "tests/plugin/plugin_fixture.h"
 #include "tests/standins/espeak_test_support.h"
 
 namespace {
@@ -11,11 +11,10 @@ namespace {
 const DWORD Patience = 60000;
 
 std::string EspeakSettings(const std::string& formatLines) {
-    const std::wstring id = engine::EspeakVoiceId;
-    return "[in_txt]\r\nVoiceID=" + std::string(id.begin(), id.end()) + "\r\n" + formatLines;
+    return PluginTest::SettingsWithVoice(engine::EspeakVoiceId) + formatLines;
 }
 
-class EspeakPlayback : public PlaybackTest {
+class EspeakPlayback : public PluginTest {
 protected:
     void SetUp() override { REQUIRE_ESPEAK(); }
 
