@@ -88,6 +88,12 @@ struct FormatCase {
     int rate, bits, channels, kbps, khz;
 };
 
+// Names the case by its format: the test's name in CTest is made of it, and must not change from
+// one build to the next (the default print shows the string's address).
+void PrintTo(const FormatCase& c, std::ostream* os) {
+    *os << c.rate << " Hz " << c.bits << " bit " << c.channels << (c.channels == 1 ? " channel" : " channels");
+}
+
 class StreamParameters : public PluginTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(StreamParameters, AreAnnouncedToThePlayerAndTheOutput) {
