@@ -380,6 +380,11 @@ void MeasureQuit(const Texts& texts, int trials) {
 
 // ---- Play/Stop cycles --------------------------------------------------------------------------
 
+// One figure of the process after cycles 10, 500 and 1000.
+struct CycleFigures {
+    long long at10, at500, at1000;
+};
+
 void MeasureCycles(const Texts& texts) {
     std::printf("1000 Play/Stop cycles\n");
     auto player = StartPlayer(host::DrainMode::Instant);
@@ -398,25 +403,26 @@ void MeasureCycles(const Texts& texts) {
 
     // Wine may leave PrivateUsage and the handle count at 0; then the address space walk and the
     // handle probe stand in, and the row says which source it used.
+    const auto atEachMeasure = [&](long long bench::ProcessFigures::*figure) {
+        return CycleFigures{after10.*figure, after500.*figure, after1000.*figure};
+    };
     const bool reported = after10.privateBytes > 0;
-    const long long memory10 = reported ? after10.privateBytes : after10.committedPrivate;
-    const long long memory500 = reported ? after500.privateBytes : after500.committedPrivate;
-    const long long memory1000 = reported ? after1000.privateBytes : after1000.committedPrivate;
+    const CycleFigures memory = atEachMeasure(reported ? &bench::ProcessFigures::privateBytes
+                                                       : &bench::ProcessFigures::committedPrivate);
     AddRow(std::string("Private bytes, cycle 1000 vs cycle 10 (") +
                (reported ? "PrivateUsage" : "committed private pages; PrivateUsage reads 0") + ")",
-           Format("%+.1f KB (%.0f KB -> ", (memory1000 - memory10) / 1024.0, memory10 / 1024.0) +
-               Format("%.0f KB; cycle 500 -> 1000: %+.1f KB)", memory1000 / 1024.0, (memory1000 - memory500) / 1024.0),
-           "no growth", memory1000 <= memory10);
+           Format("%+.1f KB (%.0f KB -> ", (memory.at1000 - memory.at10) / 1024.0, memory.at10 / 1024.0) +
+               Format("%.0f KB; cycle 500 -> 1000: %+.1f KB)", memory.at1000 / 1024.0,
+                      (memory.at1000 - memory.at500) / 1024.0),
+           "no growth", memory.at1000 <= memory.at10);
     const bool counted = after10.handles > 0;
-    const long long handles10 = counted ? after10.handles : after10.probedHandles;
-    const long long handles500 = counted ? after500.handles : after500.probedHandles;
-    const long long handles1000 = counted ? after1000.handles : after1000.probedHandles;
+    const CycleFigures handles = atEachMeasure(counted ? &bench::ProcessFigures::handles
+                                                       : &bench::ProcessFigures::probedHandles);
     AddRow(std::string("Handles, cycle 1000 vs cycle 10 (") +
                (counted ? "GetProcessHandleCount" : "probed; GetProcessHandleCount gives none") + ")",
-           Format("%+.0f (%.0f -> %.0f", handles1000 - handles10, handles10, handles1000) +
-               Format("; cycle 500 -> 1000: %+.0f)", handles1000 - handles500),
-           "no growth",
-           handles1000 <= handles10);
+           Format("%+.0f (%.0f -> %.0f", handles.at1000 - handles.at10, handles.at10, handles.at1000) +
+               Format("; cycle 500 -> 1000: %+.0f)", handles.at1000 - handles.at500),
+           "no growth", handles.at1000 <= handles.at10);
 }
 
 // ---- Output ------------------------------------------------------------------------------------

@@ -22,6 +22,16 @@ protected:
         return category->SetId(id, FALSE);
     }
 
+    // The category opened and its tokens enumerated, both held until the enumeration goes.
+    struct Enumeration {
+        ScopedComPtr<ISpObjectTokenCategory> category;
+        ScopedComPtr<IEnumSpObjectTokens> tokens;
+    };
+    void Enumerate(Enumeration& voices, const wchar_t* id = engine::VoicesCategoryId) {
+        ASSERT_EQ(S_OK, OpenVoices(voices.category, id));
+        ASSERT_EQ(S_OK, voices.category->EnumTokens(nullptr, nullptr, voices.tokens.Receive()));
+    }
+
     std::vector<ISpObjectToken*> AllTokens(IEnumSpObjectTokens* tokens) {
         std::vector<ISpObjectToken*> all;
         for (;;) {
@@ -66,15 +76,13 @@ TEST_F(EngineTokensTest, EnumeratesTheInstalledVoicesWithLanguageAndDefaultValue
                                 {L"voice-b", {{L"", L"Bert"}}},
                                 {L"voice-c", {}}});
     {
-        ScopedComPtr<ISpObjectTokenCategory> category;
-        ASSERT_EQ(S_OK, OpenVoices(category, L"hkey_local_machine\\software\\microsoft\\speech\\voices"));
-        ScopedComPtr<IEnumSpObjectTokens> tokens;
-        ASSERT_EQ(S_OK, category->EnumTokens(nullptr, nullptr, tokens.Receive()));
+        Enumeration voices;
+        ASSERT_NO_FATAL_FAILURE(Enumerate(voices, L"hkey_local_machine\\software\\microsoft\\speech\\voices"));
         ULONG count = 0;
-        EXPECT_EQ(S_OK, tokens->GetCount(&count));
+        EXPECT_EQ(S_OK, voices.tokens->GetCount(&count));
         EXPECT_EQ(3u, count);
 
-        std::vector<ISpObjectToken*> all = AllTokens(tokens.Get());
+        std::vector<ISpObjectToken*> all = AllTokens(voices.tokens.Get());
         ASSERT_EQ(3u, all.size());
         EXPECT_EQ(L"voice-a", Id(all[0]));
         EXPECT_EQ(L"voice-c", Id(all[2]));
@@ -103,11 +111,9 @@ TEST_F(EngineTokensTest, InjectedResultsEndAnEnumerationEarlyOrFailALookup) {
     engine::InjectFailure(engine::Op::EnumNext, 2, S_FALSE);
     engine::InjectFailure(engine::Op::TokenGetStringValue, 1, E_ACCESSDENIED);
     {
-        ScopedComPtr<ISpObjectTokenCategory> category;
-        ASSERT_EQ(S_OK, OpenVoices(category));
-        ScopedComPtr<IEnumSpObjectTokens> tokens;
-        ASSERT_EQ(S_OK, category->EnumTokens(nullptr, nullptr, tokens.Receive()));
-        std::vector<ISpObjectToken*> all = AllTokens(tokens.Get());
+        Enumeration voices;
+        ASSERT_NO_FATAL_FAILURE(Enumerate(voices));
+        std::vector<ISpObjectToken*> all = AllTokens(voices.tokens.Get());
         ASSERT_EQ(1u, all.size());
         EXPECT_EQ(L"", Value(all[0], L"409", E_ACCESSDENIED));
         EXPECT_FALSE(Value(all[0], L"409").empty());
@@ -123,11 +129,9 @@ TEST_F(EngineTokensTest, TheChosenTokenSpeaksAndIsHeldByTheVoiceUntilItGoes) {
         ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
         const std::wstring firstVoice = engine::CurrentVoiceId();
         {
-            ScopedComPtr<ISpObjectTokenCategory> category;
-            ASSERT_EQ(S_OK, OpenVoices(category));
-            ScopedComPtr<IEnumSpObjectTokens> tokens;
-            ASSERT_EQ(S_OK, category->EnumTokens(nullptr, nullptr, tokens.Receive()));
-            std::vector<ISpObjectToken*> all = AllTokens(tokens.Get());
+            Enumeration voices;
+            ASSERT_NO_FATAL_FAILURE(Enumerate(voices));
+            std::vector<ISpObjectToken*> all = AllTokens(voices.tokens.Get());
             ASSERT_EQ(3u, all.size());
             EXPECT_EQ(firstVoice, Id(all[0]));
             ASSERT_EQ(S_OK, wired.voice->SetVoice(all[1]));
