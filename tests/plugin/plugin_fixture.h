@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -141,6 +142,16 @@ protected:
         std::vector<int> sizes;
         for (const host::HostCall& call : host::LoggedCalls(host::Call::Write)) sizes.push_back(call.args[1]);
         return sizes;
+    }
+    // The voice spoke the whole text as the stream, in the default format, and that sound is the last
+    // the output was given: nothing of a file played before cut into it.
+    static void ExpectSpokenWholeAtTheEnd(const std::string& text, ULONG stream) {
+        const std::vector<unsigned char> expected =
+            engine::RenderTone(Wide(text), 0, engine::CurrentVoiceId(), PcmFormat(48000, 16, 1));
+        EXPECT_EQ(expected, engine::DeliveredPcm(stream));
+        const std::vector<unsigned char> output = OutputBytes();
+        ASSERT_GE(output.size(), expected.size());
+        EXPECT_TRUE(std::equal(expected.begin(), expected.end(), output.end() - expected.size()));
     }
 
     // ---- The engine's call log ----
