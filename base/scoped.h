@@ -111,6 +111,12 @@ public:
     ~ScopedHeapBlock() { Free(); }
     ScopedHeapBlock(const ScopedHeapBlock&) = delete;
     ScopedHeapBlock& operator=(const ScopedHeapBlock&) = delete;
+    ScopedHeapBlock(ScopedHeapBlock&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
+    ScopedHeapBlock& operator=(ScopedHeapBlock&& other) noexcept {
+        if (this != &other) Reset(other.p_);
+        other.p_ = nullptr;
+        return *this;
+    }
 
     void* Get() const { return p_; }
     template <typename T>

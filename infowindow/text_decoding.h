@@ -40,10 +40,9 @@ struct DecodedText {
 // text. False, and no text, for a size over MAX_TEXT_FILE_SIZE or when memory runs out.
 bool DecodeTextFile(const TextSource& source, const TextMemory& memory, DecodedText* result);
 
-// The most code units the Text info window is given: about a hundred pages. The control's time to take
-// and later replace a text grows faster than its length (a million characters keep the player's thread
-// waiting for many seconds), and tens of megabytes can exhaust its memory.
-constexpr size_t MAX_SHOWN_TEXT_UNITS = size_t{1} << 18;
+// The most code units the Text info window shows of a text: a whole book (the longest novels are
+// about 3.5 million characters), well below the tens of megabytes that exhaust the control.
+constexpr size_t MAX_SHOWN_TEXT_UNITS = size_t{1} << 23;
 
 // Ends a NUL-terminated text after at most limit code units, never between the two halves of a
 // surrogate pair. Returns the units kept. Reads no further than the unit at limit.

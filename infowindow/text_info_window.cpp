@@ -1,21 +1,38 @@
 #include "infowindow/text_info_window.h"
 
-#include <ole2.h>
 #include <richedit.h>
-#include <tom.h>
-#include <textserv.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "base/error_report.h"
-#include "infowindow/text_decoding.h"
+#include "base/module_objects.h"
+#include "infowindow/text_control.h"
 #include "resources/resource.h"
 
 namespace {
 
-// Neither interface id is in MinGW's uuid library.
-const IID IID_InfoTextDocument = {0x8CC497C0, 0xA1DF, 0x11CE, {0x80, 0x98, 0x00, 0xAA, 0x00, 0x47, 0xBE, 0x5D}};
-const IID IID_InfoTextServices = {0x8D33F740, 0xCF58, 0x11CE, {0xA8, 0x9D, 0x00, 0xAA, 0x00, 0x6C, 0xAD, 0xC5}};
-
 constexpr int MARGIN = 3;
+
+// A file larger than this is read on a thread of its own, so Play never waits for it.
+constexpr uint64_t READ_HERE_BYTES = 1u << 20;
+// The text goes into the control in pieces: the first at once, the others from the window's message
+// loop, as many as fit a tick's budget, so the player's thread is never held for long.
+constexpr size_t FIRST_PIECE_UNITS = 2048;
+constexpr size_t PIECE_UNITS = 2048;
+constexpr double FILL_BUDGET_MS = 15;
+// Emptying a control costs far more than destroying it once it holds more than this: it is replaced.
+constexpr long EMPTY_IN_PLACE_CHARACTERS = 4096;
+// How often the window compares what the output has played with the voice's boundaries.
+constexpr UINT FOLLOW_TICK_MS = 40;
+
+constexpr UINT WM_INFO_TEXT_READ = WM_APP + 1;  // from a reading thread: wParam its ticket, lParam the InfoText
+constexpr UINT WM_INFO_FILL = WM_APP + 2;       // the next fill tick, when nothing else waits
+enum InfoTimer : UINT_PTR { FILL_TIMER = 1, FOLLOW_TIMER = 2, RETIRE_TIMER = 3 };
 
 ModuleLibrary RichEditLibrary;
 HWND InfoWindow = nullptr;
@@ -23,69 +40,163 @@ HWND CloseButton = nullptr;
 HWND RichEdit = nullptr;
 SIZE CloseButtonSize = {0, 0};
 char LoadedFileName[MAX_PATH] = "";
-ScopedHeapBlock TextBuffer;
 
-void* AllocateBytes(size_t size) { return HeapAlloc(GetProcessHeap(), 0, size); }
+// The text in the control, how much of it has been given to it, and how.
+InfoText Shown;
+size_t FilledUnits = 0;
+bool PiecesAsUtf16 = true;
+bool NoteAdded = false;
+// The load the window waits for; what a reading thread brings for an earlier one is dropped.
+WPARAM LoadTicket = 0;
+bool TextPending = false;
+// Replaced controls, destroyed from the message loop rather than inside Play.
+std::vector<HWND> Retired;
 
-void ReleaseBytes(void* block) {
-    if (block) HeapFree(GetProcessHeap(), 0, block);
+// Reading along: the file's boundaries as the speech event thread hands them over, and what the window
+// makes of them on its own thread.
+std::mutex BoundaryLock;
+std::vector<SpokenBoundary> Boundaries;
+std::atomic<bool> BoundariesWanted{false};
+SpeechFollower Follower;
+bool Following = false;
+bool SpanPending = false;
+TextSpan PendingSpan = {0, 0};  // in the text's positions
+
+double NowMs() {
+    LARGE_INTEGER frequency, counter;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-// wchar_t is a 16-bit UTF-16 code unit here, the same as char16_t.
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text is handed over as wchar_t");
-
-bool AnsiToUtf16(const char* bytes, char16_t* out, size_t capacity) {
-    return MultiByteToWideChar(CP_ACP, 0, bytes, -1, reinterpret_cast<wchar_t*>(out), static_cast<int>(capacity)) != 0;
+std::vector<SpokenBoundary> TakeBoundaries() {
+    std::vector<SpokenBoundary> taken;
+    std::lock_guard<std::mutex> guard(BoundaryLock);
+    taken.swap(Boundaries);
+    return taken;
 }
 
-// A failed read counts as nothing read.
-uint32_t ReadFromFile(void* file, void* buffer, uint32_t count) {
-    DWORD read = 0;
-    return ReadFile(static_cast<HANDLE>(file), buffer, count, &read, nullptr) ? read : 0;
+void EndFollowing() {
+    Following = false;
+    SpanPending = false;
+    BoundariesWanted = false;
+    TakeBoundaries();
+    if (InfoWindow) KillTimer(InfoWindow, FOLLOW_TIMER);
 }
 
-void RewindFile(void* file) { SetFilePointer(static_cast<HANDLE>(file), 0, nullptr, FILE_BEGIN); }
-
-// A block of a long file's text, cut for showing, gives back what the cut text no longer needs (it
-// is kept until the next file is loaded). Left as it is when that is little or the heap refuses.
-wchar_t* ShrunkToFit(char16_t* text, size_t units, size_t capacity) {
-    if (units > capacity / 2) return reinterpret_cast<wchar_t*>(text);
-    void* smaller = HeapReAlloc(GetProcessHeap(), 0, text, units * sizeof(char16_t));
-    return static_cast<wchar_t*>(smaller ? smaller : text);
+// The reader clicked, selected or scrolled: the window is theirs until the next file plays.
+void OnReaderMoved() {
+    if (Following) EndFollowing();
 }
 
-// The 64-bit size of an open file, or false when it cannot be asked.
-bool FileSize(HANDLE file, uint64_t* size) {
-    DWORD high = 0;
-    SetLastError(NO_ERROR);
-    DWORD low = GetFileSize(file, &high);
-    if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return false;
-    *size = (static_cast<uint64_t>(high) << 32) | low;
-    return true;
+// The heard span, once the control holds it and no other text is on its way.
+void ShowPendingSpan() {
+    if (!SpanPending || !Following || TextPending || !RichEdit) return;
+    const TextSpan span = ControlSpan(Shown.crLfPairs, PendingSpan);
+    if (span.position + span.length > ControlPosition(Shown.crLfPairs, static_cast<uint32_t>(FilledUnits))) return;
+    SelectAndShow(RichEdit, span.position, span.length);
+    SpanPending = false;
 }
 
-// Gives UTF-16 text to the control through its text services, so it never passes the ANSI code page.
-bool SetTextThroughTextServices(HWND richEdit, const wchar_t* text) {
-    ScopedComPtr<IUnknown> control;
-    if (!SendMessageA(richEdit, EM_GETOLEINTERFACE, 0, reinterpret_cast<LPARAM>(control.Receive()))) return false;
-    if (!control) return false;
-    ScopedComPtr<IUnknown> document;
-    if (FAILED(control->QueryInterface(IID_InfoTextDocument, document.ReceiveVoid()))) return false;
-    ScopedComPtr<ITextServices> services;
-    if (FAILED(document->QueryInterface(IID_InfoTextServices, services.ReceiveVoid()))) return false;
-    return SUCCEEDED(services->TxSetText(text));
+void OnFollowTick() {
+    for (const SpokenBoundary& boundary : TakeBoundaries()) Follower.Add(boundary);
+    TextSpan heard;
+    if (Follower.HeardAt(PluginModule.outMod->GetOutputTime(), &heard)) {
+        PendingSpan = heard;
+        SpanPending = true;
+    }
+    ShowPendingSpan();
 }
 
-// Room for two bytes per code unit and the terminator; characters the code page lacks become its
-// default character.
-void SetTextThroughAnsi(HWND richEdit, const wchar_t* text) {
-    SIZE_T size = static_cast<SIZE_T>(lstrlenW(text)) * 2 + 1;
-    ScopedHeapBlock ansi(AllocateBytes(size));
-    if (!ansi.Get()) return;
-    char* bytes = ansi.As<char>();
-    if (WideCharToMultiByte(CP_ACP, 0, text, -1, bytes, static_cast<int>(size), nullptr, nullptr) == 0)
-        bytes[0] = '\0';
-    SetWindowTextA(richEdit, bytes);
+std::wstring HiddenTextNote(uint64_t hiddenUnits) {
+    return L"\r\n\r\n[" + std::to_wstring(hiddenUnits) + L" more characters are not shown here.]";
+}
+
+// Destroying a control that held a long text takes a while (about 60 ms a million characters): it is
+// done once the new text is in, not while it fills.
+void RetireReplacedControls() {
+    if (!Retired.empty()) SetTimer(InfoWindow, RETIRE_TIMER, 0, nullptr);
+}
+
+void OnRetireTick() {
+    KillTimer(InfoWindow, RETIRE_TIMER);
+    for (HWND control : Retired) DestroyWindow(control);
+    Retired.clear();
+}
+
+// The next tick comes at once when nothing waits for the player's thread (no input, painting, timer or
+// message), else on the timer, after them.
+void ScheduleFillTick() {
+    if (HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0)
+        PostMessageA(InfoWindow, WM_INFO_FILL, 0, 0);
+    else
+        SetTimer(InfoWindow, FILL_TIMER, 0, nullptr);
+}
+
+// Gives the control the next pieces of the text, within the tick's budget; then, once the text is in,
+// the note of what was not shown.
+void OnFillTick() {
+    const double start = NowMs();
+    {
+        PieceAppender appender(RichEdit, PiecesAsUtf16);
+        while (FilledUnits < Shown.units && NowMs() - start < FILL_BUDGET_MS) {
+            const size_t end = NextSliceEnd(reinterpret_cast<const char16_t*>(Shown.Text()), FilledUnits, Shown.units,
+                                            PIECE_UNITS);
+            appender.Append(Shown.Text() + FilledUnits, end - FilledUnits);
+            FilledUnits = end;
+        }
+        if (FilledUnits == Shown.units && Shown.hiddenUnits > 0 && !NoteAdded) {
+            const std::wstring note = HiddenTextNote(Shown.hiddenUnits);
+            appender.Append(note.c_str(), note.size());
+            NoteAdded = true;
+        }
+    }
+    ShowPendingSpan();
+    KillTimer(InfoWindow, FILL_TIMER);
+    if (FilledUnits < Shown.units || (Shown.hiddenUnits > 0 && !NoteAdded))
+        ScheduleFillTick();
+    else
+        RetireReplacedControls();
+}
+
+
+// A control that holds a long text is replaced by an empty one; a short one is simply overwritten.
+void MakeRoomForNewText() {
+    if (ControlLength(RichEdit) <= EMPTY_IN_PLACE_CHARACTERS) return;
+    HWND fresh = ReplaceTextControl(RichEdit, OnReaderMoved);
+    if (!fresh) return;
+    Retired.push_back(RichEdit);
+    RichEdit = fresh;
+}
+
+// The text of the file just read takes the control's place, from its top.
+void ShowNewText(InfoText text) {
+    KillTimer(InfoWindow, FILL_TIMER);
+    MakeRoomForNewText();
+    Shown = std::move(text);
+    NoteAdded = false;
+    FilledUnits = NextSliceEnd(reinterpret_cast<const char16_t*>(Shown.Text()), 0, Shown.units, FIRST_PIECE_UNITS);
+    PiecesAsUtf16 = SetFirstPiece(RichEdit, Shown.Text(), FilledUnits, Shown.utf16);
+    if (FilledUnits < Shown.units || Shown.hiddenUnits > 0)
+        SetTimer(InfoWindow, FILL_TIMER, 0, nullptr);
+    else
+        RetireReplacedControls();
+}
+
+INT_PTR OnTextRead(WPARAM ticket, LPARAM text) {
+    std::unique_ptr<InfoText> read(reinterpret_cast<InfoText*>(text));
+    if (ticket != LoadTicket) return TRUE;  // an earlier load's
+    TextPending = false;
+    if (read) ShowNewText(std::move(*read));  // a file that could not be read leaves the text shown
+    ShowPendingSpan();
+    return TRUE;
+}
+
+// Reading threads may still have posted texts the window did not take.
+void DropPostedTexts() {
+    MSG message;
+    while (PeekMessageA(&message, InfoWindow, WM_INFO_TEXT_READ, WM_INFO_TEXT_READ, PM_REMOVE))
+        delete reinterpret_cast<InfoText*>(message.lParam);
 }
 
 void PlaceControls(int clientWidth, int clientHeight) {
@@ -99,6 +210,7 @@ void PlaceControls(int clientWidth, int clientHeight) {
 INT_PTR OnInitDialog(HWND window) {
     CloseButton = GetDlgItem(window, IDCANCEL);
     RichEdit = GetDlgItem(window, IDC_INFO_TEXT);
+    PrepareTextControl(RichEdit, OnReaderMoved);
     RECT button = {};
     GetClientRect(CloseButton, &button);
     CloseButtonSize = {button.right, button.bottom};
@@ -124,12 +236,24 @@ INT_PTR OnSysCommand(HWND window, WPARAM wParam) {
     return FALSE;
 }
 
+INT_PTR OnTimer(WPARAM timer) {
+    switch (timer) {
+    case FILL_TIMER: OnFillTick(); break;
+    case FOLLOW_TIMER: OnFollowTick(); break;
+    case RETIRE_TIMER: OnRetireTick(); break;
+    }
+    return TRUE;
+}
+
 INT_PTR CALLBACK TextInfoDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: return OnInitDialog(window);
     case WM_SIZE: return OnSize(lParam);
     case WM_COMMAND: return OnCommand(window, wParam);
     case WM_SYSCOMMAND: return OnSysCommand(window, wParam);
+    case WM_TIMER: return OnTimer(wParam);
+    case WM_INFO_TEXT_READ: return OnTextRead(wParam, lParam);
+    case WM_INFO_FILL: return OnTimer(FILL_TIMER);
     default: return FALSE;
     }
 }
@@ -151,26 +275,14 @@ InfoWindowLayout LayoutInfoWindow(int clientWidth, int clientHeight, SIZE closeB
     return layout;
 }
 
-bool LoadTextFile(HWND richEdit, const char* fileName, ScopedHeapBlock& textBuffer) {
-    textBuffer.Free();
-    ScopedHandle file(CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.IsValid()) return false;
-    TextSource source = {0, file.Get(), ReadFromFile, RewindFile};
-    if (!FileSize(file.Get(), &source.size)) return false;
-
-    const TextMemory memory = {AllocateBytes, ReleaseBytes, AnsiToUtf16};
-    DecodedText decoded;
-    const bool read = DecodeTextFile(source, memory, &decoded);
-    file.Close();
-    if (!read) return false;
-    const size_t shownUnits = LimitShownText(decoded.text, MAX_SHOWN_TEXT_UNITS);
-    textBuffer.Reset(ShrunkToFit(decoded.text, shownUnits + 1, decoded.capacity));
-
+bool LoadTextFile(HWND richEdit, const char* fileName, InfoText* text) {
+    if (!ReadInfoText(fileName, text)) return false;
     if (!richEdit) return true;
-    const wchar_t* text = textBuffer.As<wchar_t>();
-    if (decoded.utf16 && SetTextThroughTextServices(richEdit, text)) return true;
-    SetTextThroughAnsi(richEdit, text);
+    const bool asUtf16 = SetFirstPiece(richEdit, text->Text(), text->units, text->utf16);
+    if (text->hiddenUnits > 0) {
+        const std::wstring note = HiddenTextNote(text->hiddenUnits);
+        PieceAppender(richEdit, asUtf16).Append(note.c_str(), note.size());
+    }
     return true;
 }
 
@@ -187,7 +299,12 @@ HWND CreateTextInfoWindow(HINSTANCE instance, HWND owner) {
 void UnloadRichEdit() { RichEditLibrary.Free(); }
 
 void DestroyTextInfoWindow() {
+    EndFollowing();
+    WaitForInfoTextReaders();
     if (!InfoWindow) return;
+    DropPostedTexts();
+    for (InfoTimer timer : {FILL_TIMER, FOLLOW_TIMER, RETIRE_TIMER}) KillTimer(InfoWindow, timer);
+    OnRetireTick();
     DestroyWindow(InfoWindow);
     InfoWindow = nullptr;
     CloseButton = nullptr;
@@ -196,17 +313,32 @@ void DestroyTextInfoWindow() {
 
 HWND TextInfoWindowHandle() { return InfoWindow; }
 
-void FreeTextBuffer() { TextBuffer.Free(); }
+void FreeTextBuffer() {
+    Shown = InfoText();
+    FilledUnits = 0;
+}
 
 // A name too long to keep is not kept at all: cut, it could equal another file's name, and InfoBox
-// would then show this text for that file.
+// would then show this text for that file. Without the window nothing is read: nothing would show it.
 void LoadInfoText(const char* file) {
     if (!file) file = "";
-    LoadTextFile(RichEdit, file, TextBuffer);
     if (lstrlenA(file) < MAX_PATH)
         lstrcpyA(LoadedFileName, file);
     else
         LoadedFileName[0] = '\0';
+    EndFollowing();  // the text changes; Play follows the speech again once it speaks
+    ++LoadTicket;
+    TextPending = false;
+    if (!InfoWindow) return;
+    uint64_t size = 0;
+    if (!TextFileSize(file, &size)) return;  // the text shown stays
+    if (size > READ_HERE_BYTES) {
+        TextPending = true;
+        StartReadingInfoText(file, InfoWindow, WM_INFO_TEXT_READ, LoadTicket);
+        return;
+    }
+    InfoText text;
+    if (ReadInfoText(file, &text)) ShowNewText(std::move(text));
 }
 
 const char* LoadedInfoFileName() { return LoadedFileName; }
@@ -217,4 +349,25 @@ int __cdecl InfoBox(char* file, HWND) {
     ShowWindow(InfoWindow, SW_SHOW);
     SetForegroundWindow(InfoWindow);
     return 0;
+}
+
+void ExpectSpeechBoundaries() {
+    TakeBoundaries();
+    BoundariesWanted = InfoWindow != nullptr;
+}
+
+void FollowSpeech(ULONG stream, DWORD bytesPerSecond) {
+    if (!InfoWindow) return;
+    Follower.Start(stream, bytesPerSecond);
+    Following = true;
+    SpanPending = false;
+    SetTimer(InfoWindow, FOLLOW_TIMER, FOLLOW_TICK_MS, nullptr);
+}
+
+void StopFollowingSpeech() { EndFollowing(); }
+
+void QueueSpokenBoundary(const SpokenBoundary& boundary) {
+    if (!BoundariesWanted) return;
+    std::lock_guard<std::mutex> guard(BoundaryLock);
+    Boundaries.push_back(boundary);
 }

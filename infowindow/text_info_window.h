@@ -1,15 +1,16 @@
-// The "Text info" window that shows the text of a file.
+// The "Text info" window that shows the text of a file, and follows the speech through it.
 #pragma once
 
 #include <windows.h>
 
-#include "base/scoped.h"
+#include "infowindow/reading_along.h"
+#include "infowindow/text_loading.h"
 
 // Loads the Rich Edit library the window needs, then creates the hidden window from its dialog
 // template, owned by the player's window. Without the library it reports it missing and creates no
 // window; null then, and when the creation failed.
 HWND CreateTextInfoWindow(HINSTANCE instance, HWND owner);
-// Destroys the window, if there is one.
+// Destroys the window, if there is one, once no thread still reads a text for it.
 void DestroyTextInfoWindow();
 // Frees the Rich Edit library, after the window is gone.
 void UnloadRichEdit();
@@ -17,7 +18,11 @@ void UnloadRichEdit();
 HWND TextInfoWindowHandle();
 // Frees the text last loaded, if any.
 void FreeTextBuffer();
-// Loads a file's text into the window (or only reads it, when there is no window) and remembers its name.
+
+// Loads a file's text into the window and remembers its name (a name too long to keep is not kept).
+// A file that cannot be read leaves the text shown. The start of the text shows at once; the rest of
+// a long text follows in pieces from the window's message loop, and a long file is read on a thread of
+// its own, so the caller (Play) never waits for it. Without the window only the name is kept.
 void LoadInfoText(const char* file);
 // The name LoadInfoText remembered last; empty at start.
 const char* LoadedInfoFileName();
@@ -25,12 +30,22 @@ const char* LoadedInfoFileName();
 // Host callback: shows the window with the text of file, reloading only for another name. Returns 0.
 int __cdecl InfoBox(char* file, HWND parent);
 
-// Reads a text file into textBuffer (UTF-16, NUL-terminated, from the process heap) and shows it in
-// the Rich Edit control: UTF-16 little-endian after a byte-order mark FF FE, otherwise ANSI text. A text
-// longer than MAX_SHOWN_TEXT_UNITS code units is cut there, in the buffer and the control.
-// textBuffer is emptied first. False when the file could not be opened, sized or held in memory;
-// the control then keeps its text.
-bool LoadTextFile(HWND richEdit, const char* fileName, ScopedHeapBlock& textBuffer);
+// Reading along. Play asks for the voice's boundaries before it speaks a file and follows its stream
+// once Speak has handed the number out; the window then selects the sentence the output is playing
+// (or the word, from a voice that reports no sentences), until Stop, another text, or the reader's own
+// click, selection or scrolling.
+void ExpectSpeechBoundaries();
+void FollowSpeech(ULONG stream, DWORD bytesPerSecond);
+void StopFollowingSpeech();
+// From the speech event thread: a boundary the voice has reached. Only queued; the window takes it on
+// its own thread and never calls the engine.
+void QueueSpokenBoundary(const SpokenBoundary& boundary);
+
+// Reads a text file (ReadInfoText) and shows the whole of it in the Rich Edit control at once, with the
+// note of what was cut for showing: UTF-16 little-endian after a byte-order mark FF FE, otherwise ANSI
+// text. False when the file could not be opened, sized or held in memory; the control then keeps its
+// text. (The window gives long texts in pieces instead.)
+bool LoadTextFile(HWND richEdit, const char* fileName, InfoText* text);
 
 // Where the two controls go, in client pixels.
 struct InfoWindowLayout {

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/module_objects.h"
+#include "infowindow/text_info_window.h"
 #include "playback/playback_state.h"
 
 ScopedHandle SpeechEvents[2];
@@ -63,14 +64,25 @@ Drain OnEndOfInputStream(ULONG stream) {
     return Drain::Done;
 }
 
+// Sentences and words go to the Text info window, which follows them as the output plays them.
+void PassOnBoundary(const SPEVENT& event, bool sentence) {
+    QueueSpokenBoundary({event.ulStreamNum, event.ullAudioStreamOffset, static_cast<uint32_t>(event.lParam),
+                         static_cast<uint32_t>(event.wParam), sentence});
+}
+
 Drain DrainVoiceEvents() {
     SpeechEventHolder event;
     for (;;) {
         ISpVoice* voice = Voice.Get();
         if (!voice || voice->GetEvents(1, event.Get(), nullptr) != S_OK) return Drain::Done;
-        if (static_cast<short>(event.Get()->eEventId) == SPEI_END_INPUT_STREAM &&
-            OnEndOfInputStream(event.Get()->ulStreamNum) == Drain::Quit)
-            return Drain::Quit;
+        const SPEVENT& fetched = *event.Get();
+        switch (static_cast<short>(fetched.eEventId)) {
+        case SPEI_END_INPUT_STREAM:
+            if (OnEndOfInputStream(fetched.ulStreamNum) == Drain::Quit) return Drain::Quit;
+            break;
+        case SPEI_SENTENCE_BOUNDARY: PassOnBoundary(fetched, true); break;
+        case SPEI_WORD_BOUNDARY: PassOnBoundary(fetched, false); break;
+        }
         event.Clear();
     }
 }

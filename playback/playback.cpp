@@ -59,6 +59,7 @@ void CloseOutput() {
 // the failure that left the file behind was reported when it happened.
 void AbandonFile(ISpVoice* voice) {
     RequestStop(PlaybackState);
+    StopFollowingSpeech();
     voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
     CloseOutput();
 }
@@ -91,6 +92,7 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath) {
     const DWORD flags = IsMarkupPath(path) ? SPEAK_MARKUP_FILE : SPEAK_PLAIN_FILE;
     lstrcpyA(PlaybackState.CurrentFile, path);
     LoadInfoText(path);
+    ExpectSpeechBoundaries();
 
     ULONG stream = 0;
     const HRESULT spoken = voice->Speak(widePath, flags, &stream);
@@ -103,6 +105,7 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath) {
         ReportHResult(resumed, SITE_RESUME);
         return PLAY_FAILED;
     }
+    FollowSpeech(stream, SpeechOutputStream.WaveFormat()->nAvgBytesPerSec);
     return PLAY_STARTED;
 }
 
@@ -147,6 +150,7 @@ void __cdecl Stop() {
     ISpVoice* voice = Voice.Get();
     if (!voice) return;
     RequestStop(PlaybackState);
+    StopFollowingSpeech();  // the selection stays on what was heard last
     if (!Succeeded(voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr), SITE_PURGE)) return;
     if (!Succeeded(voice->WaitUntilDone(0), SITE_WAIT_UNTIL_DONE)) return;
     CloseOutput();

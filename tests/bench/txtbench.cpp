@@ -6,14 +6,16 @@
 // --markdown also writes the table as Markdown with the date and the machine's description (which
 // the caller supplies with --machine: the CPU is not easily read from inside Wine). --trials sets
 // the trials of each latency figure (default 100). --only runs one section: write, stop, eof, play,
-// quit or cycles. A message box from the plug-in ends the run: a figure measured past an error would
+// quit, cycles or window. A message box from the plug-in ends the run: a figure measured past an error would
 // mean nothing.
 //
 // The host runs lean: its call log keeps nothing and the engine keeps no copy of the sound, so the
 // figures are about the plug-in's path and not about the stand-ins' bookkeeping.
 #include <windows.h>
+#include <richedit.h>
 #include <sapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,8 +32,10 @@
 #include "host/output_module.h"
 #include "host/player_entries.h"
 #include "host/plugin_host.h"
+#include "infowindow/text_decoding.h"
 #include "tests/bench/allocation_counter.h"
 #include "tests/bench/measures.h"
+#include "tests/plugin/text_info_probe.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -378,6 +382,116 @@ void MeasureQuit(const Texts& texts, int trials) {
     AddQuitRow("Quit while draining, no Stop first (p50 / max)", drainingUnstopped);
 }
 
+// ---- The Text info window with long texts --------------------------------------------------------
+
+// The player's message loop, timing every message it dispatches: the longest is the longest the
+// player's thread was held. Runs until done() holds or timeoutMs pass; returns whether it held.
+bool PumpTimingStalls(const std::function<bool()>& done, DWORD timeoutMs, double* longestMs) {
+    const double end = bench::NowMs() + timeoutMs;
+    while (!done()) {
+        if (bench::NowMs() > end) return false;
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            const double start = bench::NowMs();
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+            if (bench::NowMs() - start > *longestMs && getenv("STALLS")) std::printf("    stall %.1f ms: message %u wParam %u\n", bench::NowMs() - start, message.message, (unsigned)message.wParam);
+            *longestMs = std::max(*longestMs, bench::NowMs() - start);
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+    return true;
+}
+
+long TextControlLength() {
+    HWND window = FindTextInfoWindow();
+    HWND control = window ? GetDlgItem(window, 1000) : nullptr;
+    GETTEXTLENGTHEX length = {GTL_NUMCHARS, 1200};
+    return control ? static_cast<long>(SendMessageA(control, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0)) : 0;
+}
+
+struct LongTextFigures {
+    double playMs = 0, firstShownMs = 0, wholeMs = 0, fillStallMs = 0, shortPlayMs = 0, afterStallMs = 0;
+    double megabytes = 0;
+};
+
+// Lines of 62 characters and a line break, which the control keeps as one character.
+LongTextFigures MeasureLongText(host::PluginHost& player, const std::string& folder, size_t bytes,
+                                const std::string& shortFile) {
+    const std::string line = "All work and no play makes a long text file for the window.\r\n";
+    std::string text;
+    text.reserve(bytes);
+    while (text.size() + line.size() <= bytes) text += line;
+    const std::string path = folder + "\\long-" + std::to_string(bytes) + ".txt";
+    if (!host::WriteWholeFile(path, text)) Fail("cannot write " + path);
+    const size_t lines = text.size() / line.size();
+    const size_t shownLines = std::min(lines, MAX_SHOWN_TEXT_UNITS / line.size());
+    // Past the limit a note of what is not shown ends the text: at least that much more.
+    const long whole = static_cast<long>(shownLines * (line.size() - 1));
+
+    LongTextFigures figures;
+    figures.megabytes = text.size() / 1048576.0;
+    const double start = bench::NowMs();
+    int result = -1;
+    figures.playMs = TimeMs([&] { result = player.Play(path); });
+    if (result != 0) Fail("Play of a long text failed");
+    bool firstSeen = false;
+    const bool filled = PumpTimingStalls(
+        [&] {
+            const long shown = TextControlLength();
+            if (!firstSeen && shown > 0) {
+                firstSeen = true;
+                figures.firstShownMs = bench::NowMs() - start;
+            }
+            return shown >= whole;
+        },
+        600000, &figures.fillStallMs);
+    if (!filled) Fail("the long text did not get into the window");
+    figures.wholeMs = bench::NowMs() - start;
+    player.Stop();
+
+    figures.shortPlayMs = TimeMs([&] { result = player.Play(shortFile); });
+    if (result != 0) Fail("Play of a short text after a long one failed");
+    PumpTimingStalls([] { return false; }, 1500, &figures.afterStallMs);
+    player.Stop();
+    DeleteFileA(path.c_str());
+    return figures;
+}
+
+void MeasureLongTexts(const Texts& texts) {
+    std::printf("The Text info window with texts of 10 KB, 1 MB, 10 MB and 50 MB\n");
+    auto player = StartPlayer(host::DrainMode::Clock);
+    std::vector<LongTextFigures> all;
+    for (size_t bytes : {size_t{10} << 10, size_t{1} << 20, size_t{10} << 20, size_t{50} << 20})
+        all.push_back(MeasureLongText(*player, texts.folder, bytes, texts.shortFile));
+    const auto row = [&](const char* figure, double LongTextFigures::*field, const char* unit, const char* aim,
+                         double limit) {
+        std::string measured;
+        double worst = 0;
+        for (const LongTextFigures& figures : all) {
+            measured += (measured.empty() ? "" : " / ") + Format("%.1f", figures.*field);
+            worst = std::max(worst, figures.*field);
+        }
+        AddRow(figure, measured + " " + unit, aim, worst <= limit);
+    };
+    row("Text info: Play of the long text (10 KB / 1 / 10 / 50 MB)", &LongTextFigures::playMs, "ms", "max <= 20 ms", 20);
+    row("Text info: Play of a short text after it", &LongTextFigures::shortPlayMs, "ms", "max <= 20 ms", 20);
+    row("Text info: start of the text shown after Play", &LongTextFigures::firstShownMs, "ms", "max <= 100 ms", 100);
+    row("Text info: longest stall of the player's thread while it fills", &LongTextFigures::fillStallMs, "ms",
+        "max <= 50 ms", 50);
+    row("Text info: longest stall after the short text's Play", &LongTextFigures::afterStallMs, "ms", "-", 1e9);
+    std::string measured;
+    double worstPerMb = 0;
+    for (const LongTextFigures& figures : all) {
+        measured += (measured.empty() ? "" : " / ") + Format("%.1f", figures.wholeMs / 1000.0);
+        // The window shows at most MAX_SHOWN_TEXT_UNITS: the rate is of what it shows.
+        const double shownMb = std::min(figures.megabytes, MAX_SHOWN_TEXT_UNITS / 1048576.0);
+        worstPerMb = std::max(worstPerMb, figures.wholeMs / 1000.0 / shownMb);
+    }
+    AddRow("Text info: whole text in the window", measured + Format(" s (at most %.2f s per MB shown)", worstPerMb),
+           "<= 3 s per MB", worstPerMb <= 3);
+}
+
 // ---- Play/Stop cycles --------------------------------------------------------------------------
 
 // One figure of the process after cycles 10, 500 and 1000.
@@ -485,6 +599,7 @@ int main(int argc, char** argv) {
     if (wanted("play")) MeasurePlay(texts, trials / 2 + 1);
     if (wanted("quit")) MeasureQuit(texts, trials / 10 + 1);
     if (wanted("cycles")) MeasureCycles(texts);
+    if (wanted("window")) MeasureLongTexts(texts);
     host::RemoveFolderTree(texts.folder);
 
     PrintTable();

@@ -1,8 +1,9 @@
-// How much of a long text the Text info window is given.
+// How much of a long text the Text info window is given, and the pieces it is given in.
 #include <gtest/gtest.h>
 
 #include <string>
 
+#include "infowindow/reading_along.h"
 #include "infowindow/text_decoding.h"
 
 namespace {
@@ -27,6 +28,37 @@ TEST(ShownText, LongerTextsEndAtTheLimitButNeverInsideASurrogatePair) {
     EXPECT_EQ(u"abc", Limited(u"abc\U0001F600xyz", 4));
     EXPECT_EQ(u"ab\U0001F600", Limited(u"ab\U0001F600xyz", 4));
     EXPECT_EQ(u"", Limited(u"\U0001F600", 1));
+}
+
+// The pieces of a text, cut at most `slice` units long, put together again; each cut is checked.
+std::u16string InPieces(const std::u16string& text, size_t slice) {
+    std::u16string joined;
+    for (size_t start = 0; start < text.size();) {
+        const size_t end = NextSliceEnd(text.c_str(), start, text.size(), slice);
+        EXPECT_GT(end, start);
+        EXPECT_LE(end - start, slice);
+        if (end < text.size()) {
+            EXPECT_FALSE(text[end - 1] == u'\r' && text[end] == u'\n') << "a line break cut at " << end;
+            EXPECT_FALSE(text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF) << "a surrogate pair cut at " << end;
+        }
+        joined += text.substr(start, end - start);
+        start = end;
+    }
+    return joined;
+}
+
+// A piece ends after a line break in its second half when it has one; a CR LF pair or a surrogate pair
+// is never split between two pieces, which would show two line breaks or two broken characters.
+TEST(ShownText, PiecesForTheControlNeverSplitALineBreakOrACharacter) {
+    const std::u16string lines = u"one two\r\nthree four\r\nfive six seven\r\n";
+    EXPECT_EQ(lines, InPieces(lines, 16));
+    EXPECT_EQ(9u, NextSliceEnd(lines.c_str(), 0, lines.size(), 16)) << "after the first line break";
+    const std::u16string breaks = u"abcdefg\r\nhij";
+    EXPECT_EQ(7u, NextSliceEnd(breaks.c_str(), 0, breaks.size(), 8)) << "CR and LF go together";
+    const std::u16string smiles = u"abc\U0001F600\U0001F600\U0001F600";
+    EXPECT_EQ(3u, NextSliceEnd(smiles.c_str(), 0, smiles.size(), 4)) << "both halves go together";
+    EXPECT_EQ(smiles, InPieces(smiles, 4));
+    EXPECT_EQ(u"", InPieces(u"", 4));
 }
 
 }  // namespace

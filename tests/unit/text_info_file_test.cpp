@@ -118,7 +118,7 @@ protected:
     std::wstring Shown(const std::string& bytes) {
         SetWindowTextA(richEdit_, "before");
         WriteBytes(bytes);
-        EXPECT_TRUE(LoadTextFile(richEdit_, path_.c_str(), buffer_));
+        EXPECT_TRUE(LoadTextFile(richEdit_, path_.c_str(), &loaded_));
         return ControlText();
     }
     std::wstring ControlText() const {
@@ -127,12 +127,12 @@ protected:
         SendMessageW(richEdit_, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&request), reinterpret_cast<LPARAM>(text));
         return text;
     }
-    std::wstring BufferText() const { return buffer_.Get() ? buffer_.As<wchar_t>() : L"(no buffer)"; }
+    std::wstring BufferText() const { return loaded_.block.Get() ? loaded_.Text() : L"(no buffer)"; }
 
     HMODULE richEditLibrary_ = nullptr;
     HWND richEdit_ = nullptr;
     std::string path_;
-    ScopedHeapBlock buffer_;
+    InfoText loaded_;
 };
 
 }  // namespace
@@ -148,7 +148,7 @@ TEST_F(TextFileLoad, Utf16ShowsTheCodeUnitsAfterTheMarkUpToTheFirstZero) {
 
     // Without a control the file is still read.
     WriteBytes(Utf16File(MIXED_SCRIPTS));
-    EXPECT_TRUE(LoadTextFile(nullptr, path_.c_str(), buffer_));
+    EXPECT_TRUE(LoadTextFile(nullptr, path_.c_str(), &loaded_));
     EXPECT_EQ(MIXED_SCRIPTS, BufferText());
 }
 
@@ -191,8 +191,8 @@ TEST_F(TextFileLoad, AnyFailingStepOfTheTextServicesFallsBackToTheCodePage) {
 // control keeps its text and the buffer is empty.
 TEST_F(TextFileLoad, FileThatCannotBeOpenedOrHeldLeavesTheShownText) {
     EXPECT_EQ(MIXED_SCRIPTS, Shown(Utf16File(MIXED_SCRIPTS)));
-    EXPECT_FALSE(LoadTextFile(richEdit_, (path_ + ".missing").c_str(), buffer_));
-    EXPECT_EQ(nullptr, buffer_.Get());
+    EXPECT_FALSE(LoadTextFile(richEdit_, (path_ + ".missing").c_str(), &loaded_));
+    EXPECT_EQ(nullptr, loaded_.block.Get());
     EXPECT_EQ(MIXED_SCRIPTS, ControlText());
 
     for (LONG size : {0x7FFFFFFF, 0x40000000, 0x3FFFFFFF}) {
@@ -200,9 +200,9 @@ TEST_F(TextFileLoad, FileThatCannotBeOpenedOrHeldLeavesTheShownText) {
         SetFilePointer(file, size, nullptr, FILE_BEGIN);
         ASSERT_TRUE(SetEndOfFile(file));  // sparse: the size costs no disk
         CloseHandle(file);
-        buffer_.Reset(HeapAlloc(GetProcessHeap(), 0, 16));
-        EXPECT_FALSE(LoadTextFile(richEdit_, path_.c_str(), buffer_)) << size;
-        EXPECT_EQ(nullptr, buffer_.Get()) << size;
+        loaded_.block.Reset(HeapAlloc(GetProcessHeap(), 0, 16));
+        EXPECT_FALSE(LoadTextFile(richEdit_, path_.c_str(), &loaded_)) << size;
+        EXPECT_EQ(nullptr, loaded_.block.Get()) << size;
         EXPECT_EQ(MIXED_SCRIPTS, ControlText()) << size;
     }
 }
@@ -225,7 +225,7 @@ TEST_F(TextFileLoad, ShortReadShowsOnlyTheBytesRead) {
         FillMemory(block, bytes, 'Z');
         HeapFree(GetProcessHeap(), 0, block);
     }
-    ASSERT_TRUE(LoadTextFile(richEdit_, device, buffer_));
+    ASSERT_TRUE(LoadTextFile(richEdit_, device, &loaded_));
     EXPECT_EQ(std::wstring(content, content + read), BufferText());
 }
 
@@ -233,19 +233,19 @@ TEST_F(TextFileLoad, ShortReadShowsOnlyTheBytesRead) {
 TEST_F(TextFileLoad, LongTextIsCutForShowingAndHoldsOnlyWhatIsShown) {
     const size_t limit = MAX_SHOWN_TEXT_UNITS;
     WriteBytes(std::string(3 * limit, 'a'));
-    ASSERT_TRUE(LoadTextFile(nullptr, path_.c_str(), buffer_));
+    ASSERT_TRUE(LoadTextFile(nullptr, path_.c_str(), &loaded_));
     EXPECT_EQ(std::wstring(limit, L'a'), BufferText());
-    EXPECT_EQ((limit + 1) * sizeof(wchar_t), HeapSize(GetProcessHeap(), 0, buffer_.Get()));
+    EXPECT_EQ((limit + 1) * sizeof(wchar_t), HeapSize(GetProcessHeap(), 0, loaded_.block.Get()));
 
     // U+1F600 with its first half as the last unit the limit allows: both halves go.
     std::wstring units(limit - 1, L'x');
     units += L"\xD83D\xDE00 and more";
     WriteBytes(Utf16File(units + std::wstring(limit, L'y')));
-    ASSERT_TRUE(LoadTextFile(nullptr, path_.c_str(), buffer_));
+    ASSERT_TRUE(LoadTextFile(nullptr, path_.c_str(), &loaded_));
     EXPECT_EQ(std::wstring(limit - 1, L'x'), BufferText());
-    EXPECT_EQ(limit * sizeof(wchar_t), HeapSize(GetProcessHeap(), 0, buffer_.Get()));
+    EXPECT_EQ(limit * sizeof(wchar_t), HeapSize(GetProcessHeap(), 0, loaded_.block.Get()));
 
     // Short texts keep their block as it was made.
     EXPECT_EQ(L"short", Shown("short"));
-    EXPECT_EQ(6 * sizeof(wchar_t), HeapSize(GetProcessHeap(), 0, buffer_.Get()));
+    EXPECT_EQ(6 * sizeof(wchar_t), HeapSize(GetProcessHeap(), 0, loaded_.block.Get()));
 }

@@ -1,0 +1,59 @@
+// Reading along in the Text info window: which part of the text is being heard, given the boundaries
+// the voice reports and the time the output has played; where a text position lies in the control;
+// and how a long text is cut into pieces for the control. No platform calls here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+// A sentence or word the voice has reached: its position and length in the text it was given (UTF-16
+// units), and the byte offset of its first sound in the voice's audio stream.
+struct SpokenBoundary {
+    uint32_t stream;
+    uint64_t audioOffset;
+    uint32_t position;
+    uint32_t length;
+    bool sentence;  // false: a word
+};
+
+struct TextSpan {
+    uint32_t position;
+    uint32_t length;
+};
+
+// The boundaries of the file being played, in the order the voice reports them, and the span being
+// heard: the last sentence whose sound the output has begun to play, or, from a voice that reports
+// no sentences, the last such word.
+class SpeechFollower {
+public:
+    // A new file: the stream Speak handed back for it, and the bytes per second of its audio.
+    void Start(uint32_t stream, uint32_t bytesPerSecond);
+    // Keeps a boundary of the file's stream; those of other streams (earlier files) are dropped.
+    void Add(const SpokenBoundary& boundary);
+    // The span heard once outputMs of the file has played, when it is not the one returned last.
+    bool HeardAt(long outputMs, TextSpan* span);
+
+private:
+    uint64_t StartMs(const SpokenBoundary& boundary) const;
+
+    uint32_t stream_ = 0;
+    uint32_t bytesPerSecond_ = 0;
+    std::deque<SpokenBoundary> sentences_, words_;
+    bool followsSentences_ = false;  // the voice reports sentences: its words are not followed
+    bool heard_ = false;
+    TextSpan current_ = {0, 0};
+};
+
+// The positions of the CR LF pairs of a text, in order: a Rich Edit control keeps each pair as one
+// character, so a position in the text lies that many characters earlier in the control.
+std::vector<uint32_t> FindCrLfPairs(const char16_t* text, size_t units);
+uint32_t ControlPosition(const std::vector<uint32_t>& crLfPairs, uint32_t textPosition);
+TextSpan ControlSpan(const std::vector<uint32_t>& crLfPairs, TextSpan textSpan);
+
+// Where the piece of a text that starts at `start` ends when the text is given to the control at most
+// `sliceUnits` units at a time: after the last line break in the piece's second half if it has one,
+// and never between a CR and its LF or inside a surrogate pair. Always past `start` while units are
+// left.
+size_t NextSliceEnd(const char16_t* text, size_t start, size_t units, size_t sliceUnits);

@@ -1,0 +1,46 @@
+// The Text info window's Rich Edit control: giving it a text in pieces without moving what the
+// reader sees, selecting a span, replacing the control, and noticing the reader's own moves.
+#pragma once
+
+#include <windows.h>
+#include <richedit.h>
+
+#include <cstddef>
+
+// Makes a text of `units` code units the control's whole text: UTF-16 text through the control's text
+// services, so it never passes the ANSI code page, anything else (or when that route fails) through
+// the ANSI code page. Returns whether the text went in as UTF-16, which is how the rest of the same
+// text must follow (AppendPieces).
+bool SetFirstPiece(HWND control, const wchar_t* text, size_t units, bool utf16);
+
+// Adds pieces of text at the control's end, as UTF-16 or through the ANSI code page, while it lives;
+// the selection and the scroll position are back as they were when it goes.
+class PieceAppender {
+public:
+    PieceAppender(HWND control, bool asUtf16);
+    ~PieceAppender();
+    PieceAppender(const PieceAppender&) = delete;
+    PieceAppender& operator=(const PieceAppender&) = delete;
+    void Append(const wchar_t* text, size_t units);
+
+private:
+    HWND control_;
+    bool asUtf16_;
+    CHARRANGE selection_;
+    POINT scroll_;
+};
+
+// Characters the control holds, each line break one.
+long ControlLength(HWND control);
+
+// Selects the span and scrolls it into view.
+void SelectAndShow(HWND control, long position, long length);
+
+// Prepares a new control for long texts: no undo, no length limit, and reports of the reader's own
+// moves (clicks, selections with the keyboard, scrolling) to onReaderMoved.
+void PrepareTextControl(HWND control, void (*onReaderMoved)());
+
+// A new control made like `old` (class, styles, place, font, id, order among its siblings), prepared
+// the same way; `old` loses its id and is hidden, for the caller to destroy. Null when it cannot be
+// made.
+HWND ReplaceTextControl(HWND old, void (*onReaderMoved)());

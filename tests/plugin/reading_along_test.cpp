@@ -1,0 +1,189 @@
+// Reading along: the Text info window of the real in_txt.dll selects the sentence the output is
+// playing, as the tone voice's predictable boundaries and a real-time output let a test know it; and
+// it holds a whole book.
+#include <windows.h>
+#include <richedit.h>
+
+#include <string>
+#include <vector>
+
+#include "engine/speech_text.h"
+#include "host/output_module.h"
+#include "plugin_fixture.h"
+#include "text_info_probe.h"
+
+namespace {
+
+// The tone voice at its slowest: 192 frames, 4 ms, a character at 48000 Hz.
+constexpr long SLOW_RATE = -10;
+// The plug-in's default format: 48000 Hz, 16 bits, mono.
+const WAVEFORMATEX SOUND = {WAVE_FORMAT_PCM, 1, 48000, 96000, 2, 16, 0};
+
+struct Span {
+    long start;
+    long end;
+    bool operator==(const Span& other) const { return start == other.start && end == other.end; }
+};
+void PrintTo(const Span& span, std::ostream* os) { *os << "[" << span.start << ", " << span.end << ")"; }
+
+// Where a span of the file's text lies in the control, which keeps each CR LF as one character.
+Span InControl(const std::string& text, unsigned position, unsigned length) {
+    const auto pairsBefore = [&](unsigned at) {
+        long pairs = 0;
+        for (size_t i = 0; i + 1 < at && i + 1 < text.size(); ++i)
+            if (text[i] == '\r' && text[i + 1] == '\n') ++pairs;
+        return pairs;
+    };
+    return {static_cast<long>(position) - pairsBefore(position),
+            static_cast<long>(position + length) - pairsBefore(position + length)};
+}
+
+struct Heard {
+    Span span;
+    long startMs;  // when the output has played this long, the span is being heard
+};
+
+// The sentences the tone voice reports for the file, where the window selects them, and when.
+std::vector<Heard> SentencesOf(const std::string& bytes, bool isXml) {
+    std::vector<Heard> heard;
+    for (const engine::TextEvent& event :
+         engine::ToneSentenceEvents(std::vector<unsigned char>(bytes.begin(), bytes.end()), isXml, SLOW_RATE, SOUND))
+        heard.push_back({InControl(bytes, event.position, event.length),
+                         static_cast<long>(event.audioOffset * 1000 / SOUND.nAvgBytesPerSec)});
+    return heard;
+}
+
+// The words of a plain text, as a voice that reports no sentences reports them.
+std::vector<Heard> WordsOf(const std::string& text) {
+    const unsigned characterBytes = engine::FramesPerCharacter(SLOW_RATE) * SOUND.nBlockAlign;
+    std::vector<Heard> heard;
+    for (const engine::TextSpan& word : engine::FindWords(Wide(text)))
+        heard.push_back({InControl(text, word.position, word.length),
+                         static_cast<long>(1000ull * word.position * characterBytes / SOUND.nAvgBytesPerSec)});
+    return heard;
+}
+
+class ReadingAlong : public PluginTest {
+protected:
+    void SetUp() override {
+        host::HostOptions options = WithSettings("[in_txt]\r\nRate=" + std::to_string(SLOW_RATE) + "\r\n");
+        options.output.drain = host::DrainMode::Clock;  // the device plays in real time
+        ASSERT_NO_FATAL_FAILURE(LoadAndInit(options));
+        window_ = FindTextInfoWindow();
+        ASSERT_NE(nullptr, window_);
+    }
+
+    HWND Text() const { return GetDlgItem(window_, INFO_TEXT); }
+    Span Selection() const {
+        CHARRANGE range = {-1, -1};
+        SendMessageA(Text(), EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+        return {range.cpMin, range.cpMax};
+    }
+    static long Played() { return host::OutputModule()->GetOutputTime(); }
+
+    // Waits until the window selects the span, and checks it did not do so before the output had
+    // begun to play it.
+    void ExpectSelectedInTime(const Heard& heard) {
+        ASSERT_TRUE(host_->PumpUntil([&] { return Selection() == heard.span; }, 20000))
+            << "never selected: " << ::testing::PrintToString(heard.span) << ", selection "
+            << ::testing::PrintToString(Selection());
+        EXPECT_GE(Played(), heard.startMs) << "selected before it was heard";
+    }
+
+    HWND window_ = nullptr;
+};
+
+TEST_F(ReadingAlong, SelectionFollowsWhatTheOutputPlaysAndAPauseHoldsIt) {
+    const std::string text =
+        "The first sentence is read aloud here. The second one is long on purpose, so that a paused output "
+        "holds it for a good while: it goes on and on, word after word, past every comma, until the listener "
+        "wonders whether it will ever end at all.\r\nA third sentence stands on a line of its own.";
+    const std::vector<Heard> sentences = SentencesOf(text, false);
+    ASSERT_EQ(3u, sentences.size());
+    ASSERT_EQ(0, host_->Play(MakeFile("read.txt", text)));
+
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[0]));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[1]));
+    host_->Pause();
+    host_->PumpMessages(800);  // longer than the rest of the second sentence would have taken to play
+    EXPECT_EQ(sentences[1].span, Selection()) << "a paused output holds the selection";
+    host_->UnPause();
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[2]));
+
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    host_->Stop();
+    host_->PumpMessages(200);
+    EXPECT_EQ(sentences[2].span, Selection()) << "Stop leaves the last sentence selected";
+}
+
+TEST_F(ReadingAlong, ReadersClickEndsFollowingUntilTheNextFile) {
+    const std::string text =
+        "Click me while I am being read. You chose your own place, so I stay out of your way. "
+        "Even this third sentence is not selected for you.";
+    const std::vector<Heard> sentences = SentencesOf(text, false);
+    ASSERT_EQ(3u, sentences.size());
+    ASSERT_EQ(0, host_->Play(MakeFile("click.txt", text)));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[0]));
+
+    SendMessageA(Text(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    SendMessageA(Text(), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    const Span readers = Selection();
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    EXPECT_GT(Played(), sentences[2].startMs);
+    EXPECT_EQ(readers, Selection()) << "the reader's place is never taken over";
+
+    host_->Stop();
+    const std::string next = "The next file is followed again. From its first sentence on.";
+    ASSERT_EQ(0, host_->Play(MakeFile("next.txt", next)));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(SentencesOf(next, false)[1]));
+}
+
+// Markup: the voice counts positions in the source, tags included, which is what the window shows.
+// A voice that reports words but no sentences is followed word by word.
+TEST_F(ReadingAlong, MarkupPositionsAndVoicesWithoutSentences) {
+    const std::string markup =
+        "<speak>The <emph>first</emph> sentence has tags.\r\n<rate speed=\"0\">The second</rate> has more.</speak>";
+    const std::vector<Heard> sentences = SentencesOf(markup, true);
+    ASSERT_EQ(2u, sentences.size());
+    ASSERT_EQ(0, host_->Play(MakeFile("tags.xml", markup)));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[1]));
+    host_->Stop();
+
+    // Long words, each heard long enough for the window to select it.
+    engine::SetSentenceEvents(false);
+    const std::string plain = "Incomprehensibilities\r\nuncharacteristically counterrevolutionaries. Ends";
+    const std::vector<Heard> words = WordsOf(plain);
+    ASSERT_EQ(4u, words.size());
+    ASSERT_EQ(0, host_->Play(MakeFile("words.txt", plain)));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(words[1]));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(words[3]));
+}
+
+// A book of four million characters: the start shows at once, and the whole of it in the end.
+TEST_F(ReadingAlong, BookOfFourMillionUnitsIsShownWhole) {
+    const std::string line = "A line of a very long book, read from its start to its end.\r\n";
+    std::string book;
+    while (book.size() + line.size() <= 4000000) book += line;
+    const long lines = static_cast<long>(book.size() / line.size());
+    const long whole = lines * static_cast<long>(line.size() - 1);  // each line break one character
+    host_->Module()->InfoBox(const_cast<char*>(MakeFile("book.txt", book).c_str()), host_->MainWindow());
+    GETTEXTLENGTHEX count = {GTL_NUMCHARS, 1200};
+    const auto shown = [&] {
+        return static_cast<long>(SendMessageA(Text(), EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&count), 0));
+    };
+    EXPECT_TRUE(host_->PumpUntil([&] { return shown() > 0; }, 10000)) << "the start of the text shows";
+    ASSERT_TRUE(host_->PumpUntil([&] { return shown() >= whole; }, 100000)) << shown() << " of " << whole;
+    EXPECT_EQ(whole, shown());
+
+    // Its first, middle and last lines, each in its place.
+    const long lineCharacters = static_cast<long>(line.size() - 1);
+    const std::string expected = line.substr(0, line.size() - 2) + "\r";
+    for (long at : {0L, lines / 2, lines - 1}) {
+        std::string got(line.size() + 1, '\0');
+        TEXTRANGEA range = {{at * lineCharacters, (at + 1) * lineCharacters}, &got[0]};
+        SendMessageA(Text(), EM_GETTEXTRANGE, 0, reinterpret_cast<LPARAM>(&range));
+        EXPECT_EQ(expected, got.c_str()) << "line " << at;
+    }
+}
+
+}  // namespace
