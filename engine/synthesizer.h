@@ -34,11 +34,20 @@ public:
 // The deterministic tone voice: one piece per UTF-16 unit.
 std::unique_ptr<Synthesizer> MakeToneSynthesizer(const std::wstring& text, PcmFormat format, std::wstring voiceId);
 
-// The espeak-ng voice: one piece per sentence, synthesized by espeak-ng and converted to the
-// format. Only for processes where EspeakAvailable() holds.
-std::unique_ptr<Synthesizer> MakeEspeakSynthesizer(const SpeechText& speech, PcmFormat format);
+// An espeak-ng voice (as `espeak-ng -v` takes it): one piece per sentence, synthesized by espeak-ng
+// and converted to the format. Only for processes where EspeakAvailable() holds.
+std::unique_ptr<Synthesizer> MakeEspeakSynthesizer(const SpeechText& speech, PcmFormat format,
+                                                   const std::wstring& espeakVoice);
 
-// The synthesizer of the voice with this token id: espeak-ng for its token, the tone voice else.
+// Whether espeak-ng listed this voice on this machine.
+bool EspeakHasVoice(const std::wstring& espeakVoice);
+
+// The synthesizer of the voice with this token id: espeak-ng for an installed voice that has an
+// espeak-ng voice, the tone voice else.
 std::unique_ptr<Synthesizer> MakeSynthesizer(const SpeechText& speech, PcmFormat format, const std::wstring& voiceId);
+
+// S_OK when the voice with this token id can speak; SPERR_NOT_FOUND for a voice whose espeak-ng
+// voice espeak-ng does not have here (which would otherwise end its speech in silence).
+HRESULT CheckVoiceCanSpeak(const std::wstring& voiceId);
 
 }  // namespace engine

@@ -221,6 +221,7 @@ public:
         auto stream = std::make_unique<SpeechStream>();
         if (text) {
             HRESULT result = PrepareSpeech(text, flags, stream->speech);
+            if (SUCCEEDED(result)) result = CheckVoiceCanSpeak(VoiceId());
             if (FAILED(result)) return Logged(call, result);
         }
         if (flags & SPF_PURGEBEFORESPEAK) {
@@ -317,6 +318,11 @@ public:
     HRESULT STDMETHODCALLTYPE DisplayUI(HWND, LPCWSTR, LPCWSTR, void*, ULONG) override { return E_NOTIMPL; }
 
 private:
+    std::wstring VoiceId() {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        return core_->voiceId;
+    }
+
     // The text of a Speak call: the string itself, or the file it names. Markup when the
     // flags say so, or, without either markup flag, when the text starts with a tag.
     static HRESULT PrepareSpeech(LPCWSTR text, DWORD flags, SpeechText& speech) {

@@ -5,7 +5,6 @@
 #include "engine/file_bytes.h"
 
 #include <cstdio>
-#include <mutex>
 
 namespace engine {
 namespace {
@@ -36,11 +35,11 @@ struct RunFiles {
     }
 };
 
-std::string EspeakCommand(bool markup, long wordsPerMinute, const std::string& textPath, const std::string& wavePath,
-                          const std::string& logPath) {
-    return std::string("timeout ") + SpeakTimeLimit + " espeak-ng -b 1 " + (markup ? "-m " : "") + "-v en-us -s " +
-           std::to_string(wordsPerMinute) + " -w " + ShellQuoted(wavePath) + " -f " + ShellQuoted(textPath) + " >" +
-           ShellQuoted(logPath) + " 2>&1 </dev/null";
+std::string EspeakCommand(bool markup, const std::string& voice, long wordsPerMinute, const std::string& textPath,
+                          const std::string& wavePath, const std::string& logPath) {
+    return std::string("timeout ") + SpeakTimeLimit + " espeak-ng -b 1 " + (markup ? "-m " : "") + "-v " +
+           ShellQuoted(voice) + " -s " + std::to_string(wordsPerMinute) + " -w " + ShellQuoted(wavePath) + " -f " +
+           ShellQuoted(textPath) + " >" + ShellQuoted(logPath) + " 2>&1 </dev/null";
 }
 
 void ReportFailure(const char* what, long status) {
@@ -50,18 +49,21 @@ void ReportFailure(const char* what, long status) {
 
 }  // namespace
 
-bool EspeakRunnable() {
-    static std::once_flag checked;
-    static bool runnable = false;
-    std::call_once(checked, [] {
-        runnable = UnixSpawnAvailable() &&
-                   RunUnixShell("timeout 10 espeak-ng --version >/dev/null 2>&1 </dev/null") == 0;
-    });
-    return runnable;
+bool ListEspeakVoices(std::string& utf8Listing) {
+    if (!UnixSpawnAvailable()) return false;
+    RunFiles files;
+    const std::string listPath = UnixPath(files.text), logPath = UnixPath(files.log);
+    if (listPath.empty() || logPath.empty()) return false;
+    const long status = RunUnixShell("timeout 10 espeak-ng --voices >" + ShellQuoted(listPath) + " 2>" +
+                                     ShellQuoted(logPath) + " </dev/null");
+    std::vector<unsigned char> bytes;
+    if (status != 0 || FAILED(ReadFileBytes(files.text.c_str(), bytes))) return false;
+    utf8Listing.assign(bytes.begin(), bytes.end());
+    return true;
 }
 
-HRESULT RunEspeak(const std::string& utf8Text, bool markup, long wordsPerMinute, DWORD& sampleRate,
-                  std::vector<short>& samples) {
+HRESULT RunEspeak(const std::string& utf8Text, bool markup, const std::string& voice, long wordsPerMinute,
+                  DWORD& sampleRate, std::vector<short>& samples) {
     samples.clear();
     RunFiles files;
     HRESULT result = WriteFileBytes(files.text.c_str(), utf8Text.data(), utf8Text.size());
@@ -69,7 +71,7 @@ HRESULT RunEspeak(const std::string& utf8Text, bool markup, long wordsPerMinute,
     const std::string textPath = UnixPath(files.text), wavePath = UnixPath(files.wave), logPath = UnixPath(files.log);
     if (textPath.empty() || wavePath.empty() || logPath.empty()) return E_NOTIMPL;  // not under Wine
 
-    const long status = RunUnixShell(EspeakCommand(markup, wordsPerMinute, textPath, wavePath, logPath));
+    const long status = RunUnixShell(EspeakCommand(markup, voice, wordsPerMinute, textPath, wavePath, logPath));
     if (status != 0) {
         ReportFailure("failed", status);
         return E_FAIL;

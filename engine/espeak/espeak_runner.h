@@ -9,14 +9,14 @@
 
 namespace engine {
 
-// True when espeak-ng can be run from here (under Wine, with espeak-ng installed). Checked once
-// per process, by running `espeak-ng --version`.
-bool EspeakRunnable();
+// Runs `espeak-ng --voices` and gives back what it printed (UTF-8); false where espeak-ng cannot
+// be run from here (not under Wine, or not installed).
+bool ListEspeakVoices(std::string& utf8Listing);
 
-// Speaks UTF-8 text (SSML when `markup`) at `wordsPerMinute` with espeak-ng's American English
-// voice; gives back its 16-bit mono samples and their rate. Blocks until espeak-ng is done (at
-// most a minute), so call it from a worker thread.
-HRESULT RunEspeak(const std::string& utf8Text, bool markup, long wordsPerMinute, DWORD& sampleRate,
-                  std::vector<short>& samples);
+// Speaks UTF-8 text (SSML when `markup`) at `wordsPerMinute` with the espeak-ng voice `voice` (as
+// `espeak-ng -v` takes it); gives back its 16-bit mono samples and their rate. Blocks until
+// espeak-ng is done (at most a minute), so call it from a worker thread.
+HRESULT RunEspeak(const std::string& utf8Text, bool markup, const std::string& voice, long wordsPerMinute,
+                  DWORD& sampleRate, std::vector<short>& samples);
 
 }  // namespace engine

@@ -1,8 +1,8 @@
 // txtengine_server.dll: the speech engine stand-in as an in-process COM server, so that any
 // program in a Wine prefix where it is registered (regsvr32 txtengine_server.dll) gets its voice,
 // notify translator and token category from CoCreateInstance, not only programs that register
-// the classes themselves. The espeak-ng voice comes first where it can run, so it is the voice
-// that speaks unless another is chosen.
+// the classes themselves. The espeak-ng voices come first where they can run, English first, so it
+// is the voice that speaks unless another is chosen.
 #include "engine/engine.h"
 #include "engine/server/server_registration.h"
 
@@ -41,7 +41,7 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID classId, REFIID iid, void**
     static std::once_flag voicesChosen;
     std::call_once(voicesChosen, [] {
         engine::SetRecordDeliveredPcm(false);  // a player runs for hours
-        engine::OfferEspeakVoice();
+        engine::OfferEspeakVoices();
     });
     return engine::GetClassObject(classId, iid, object);
 }
