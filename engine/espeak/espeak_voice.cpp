@@ -16,12 +16,14 @@ namespace {
 
 class EspeakSynthesizer : public Synthesizer {
 public:
-    EspeakSynthesizer(const SpeechText& speech, PcmFormat format, std::string voice)
-        : speech_(speech), format_(format), voice_(std::move(voice)) {}
+    EspeakSynthesizer(const SpeechText& speech, TextSpan range, PcmFormat format, std::string voice)
+        : speech_(speech), next_(range.position), end_(range.position + range.length), format_(format),
+          voice_(std::move(voice)) {}
 
     bool NextPiece(long rate, std::vector<unsigned char>& pcm, ULONG& textPosition, ULONG& textLength) override {
-        if (FAILED(failure_) || next_ >= speech_.text.size()) return false;
-        const TextSpan chunk = SentenceAt(speech_.text, next_);
+        if (FAILED(failure_) || next_ >= end_) return false;
+        TextSpan chunk = SentenceAt(speech_.text, next_);
+        if (chunk.position + chunk.length > end_) chunk.length = static_cast<ULONG>(end_ - chunk.position);
         next_ = chunk.position + chunk.length;
         textPosition = chunk.position;
         textLength = chunk.length;
@@ -47,9 +49,10 @@ public:
 
 private:
     const SpeechText& speech_;
+    size_t next_;  // where the next sentence starts
+    size_t end_;
     PcmFormat format_;
     std::string voice_;
-    size_t next_ = 0;  // where the next sentence starts
     DWORD sourceRate_ = 0;
     ResamplePosition position_;
     HRESULT failure_ = S_OK;
@@ -90,9 +93,9 @@ bool OfferEspeakVoices() {
     return true;
 }
 
-std::unique_ptr<Synthesizer> MakeEspeakSynthesizer(const SpeechText& speech, PcmFormat format,
+std::unique_ptr<Synthesizer> MakeEspeakSynthesizer(const SpeechText& speech, TextSpan range, PcmFormat format,
                                                    const std::wstring& espeakVoice) {
-    return std::make_unique<EspeakSynthesizer>(speech, format, Utf8(espeakVoice));
+    return std::make_unique<EspeakSynthesizer>(speech, range, format, Utf8(espeakVoice));
 }
 
 }  // namespace engine

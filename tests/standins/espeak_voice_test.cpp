@@ -11,6 +11,7 @@
 #include "engine/espeak/espeak_text.h"
 #include "engine/espeak/pcm_convert.h"
 #include "engine/file_bytes.h"
+#include "engine/tokens.h"
 #include "tests/standins/engine_test_support.h"
 #include "tests/standins/espeak_test_support.h"
 
@@ -195,6 +196,36 @@ TEST_F(EspeakVoiceTest, AVoiceEspeakDoesNotHaveFailsItsSpeakInsteadOfSpeakingSil
     EXPECT_TRUE(output.Bytes().empty());
 }
 
+// Markup that asks for Russian speaks its text exactly as the Russian voice speaks it; the
+// English voice reads the same letters quite differently.
+TEST_F(EspeakVoiceTest, AVoiceTagAskingForRussianSpeaksWithTheRussianVoice) {
+    engine::VoiceInfo russian;
+    for (const engine::VoiceInfo& voice : engine::EspeakVoices())
+        if (voice.espeakVoice == L"zle/ru") russian = voice;
+    ASSERT_FALSE(russian.id.empty());
+    // "Good morning, how are you?" in UTF-8.
+    const std::string text = "\xD0\x94\xD0\xBE\xD0\xB1\xD1\x80\xD0\xBE\xD0\xB5 \xD1\x83\xD1\x82\xD1\x80\xD0\xBE, "
+                             "\xD0\xBA\xD0\xB0\xD0\xBA \xD0\xB4\xD0\xB5\xD0\xBB\xD0\xB0?";
+    const std::vector<unsigned char> switched = Speak(
+        "\xEF\xBB\xBF<speak><voice required=\"Language=419\">" + text + "</voice></speak>", 22050, 16, 1, 0, true);
+    const std::vector<unsigned char> english = Speak("\xEF\xBB\xBF<speak>" + text + "</speak>", 22050, 16, 1, 0, true);
+
+    RecordingStream output(22050, 16, 1);
+    WiredVoice wired;
+    ScopedComPtr<ISpObjectToken> token(engine::NewToken(russian));
+    ASSERT_EQ(S_OK, wired.voice->SetVoice(token.Get()));
+    ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
+    TempFile file("\xEF\xBB\xBF<speak>" + text + "</speak>", L".xml");
+    ASSERT_EQ(S_OK, wired.voice->Speak(file.Path().c_str(), 13, nullptr));
+    ASSERT_EQ(S_OK, wired.voice->WaitUntilDone(Patience));
+    std::vector<SPEVENT> events = DrainEvents(wired.voice.Get());
+    ClearEvents(events);
+
+    ASSERT_GT(switched.size(), 22050u);
+    EXPECT_TRUE(output.Bytes() == switched) << switched.size() << " bytes switched, " << output.Bytes().size() << " Russian";
+    EXPECT_FALSE(english == switched);
+}
+
 TEST_F(EspeakVoiceTest, AtEspeaksOwnRateTheSoundIsEspeaksUnchanged) {
     const std::vector<short> spoken = Samples16(Speak(Sentence));
     // The same sentence from espeak-ng directly, on the Linux side.
@@ -300,9 +331,10 @@ TEST_F(EspeakVoiceTest, ARateChangeWhileSpeakingAppliesToTheSentencesStillToCome
 
 TEST_F(EspeakVoiceTest, MarkupTagsAreNotReadOutAndSilencesAndVolumeAreHeard) {
     const double plain = SecondsSpoken("Hello there, my friend.");
-    // Tags that change nothing audible, known and unknown: the same speech, not longer.
+    // Tags that change nothing audible, known and unknown: the same speech, not longer. (The
+    // voice asked for is the English one that speaks already.)
     const double tagged = SecondsSpoken(
-        "<?xml version=\"1.0\"?><speak><voice required=\"Gender=Female\"><rate speed=\"0\"><volume level=\"100\">"
+        "<?xml version=\"1.0\"?><speak><voice required=\"Language=409\"><rate speed=\"0\"><volume level=\"100\">"
         "Hello <bookmark mark=\"m1\"/>there, <partofsp part=\"noun\">my</partofsp> <unknown>friend</unknown>."
         "</volume></rate></voice></speak>",
         0, true);
