@@ -29,18 +29,11 @@ public:
         textLength = chunk.length;
         if (!ChunkHasSpeech(speech_, chunk)) return true;
 
-        DWORD sampleRate = 0;
         std::vector<short> samples;
         failure_ = RunEspeak(Utf8(EspeakInput(speech_, chunk, rate)), speech_.markup, voice_,
-                             EspeakWordsPerMinute(rate), sampleRate, samples);
+                             EspeakWordsPerMinute(rate), format_.samplesPerSec, samples);
         if (FAILED(failure_)) return false;
-        if (sourceRate_ == 0) sourceRate_ = sampleRate;
-        if (sampleRate != sourceRate_) {  // espeak-ng always writes one rate; a change would break the timeline
-            failure_ = E_UNEXPECTED;
-            return false;
-        }
-        const std::vector<unsigned char> packed =
-            PackPcm(ResampleLinear(samples, sourceRate_, format_.samplesPerSec, position_), format_);
+        const std::vector<unsigned char> packed = PackPcm(samples, format_);
         pcm.insert(pcm.end(), packed.begin(), packed.end());
         return true;
     }
@@ -53,8 +46,6 @@ private:
     size_t end_;
     PcmFormat format_;
     std::string voice_;
-    DWORD sourceRate_ = 0;
-    ResamplePosition position_;
     HRESULT failure_ = S_OK;
 };
 
