@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -49,7 +50,16 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID classId, REFIID iid, void**
 // Engine threads and the engine's state live as long as the process: never unload.
 extern "C" HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
 
+// regsvr32 shows the failing result in its own box (unless /s); the reason goes to stderr and to a
+// debugger, so a script that registers the DLL sees why.
 extern "C" HRESULT WINAPI DllRegisterServer() {
+    const HRESULT allowed = engine::RegistrationAllowed(engine::RunningUnderWine());
+    if (FAILED(allowed)) {
+        std::fprintf(stderr, "%s\n", engine::RegistrationRefusal);
+        std::fflush(stderr);
+        OutputDebugStringA(engine::RegistrationRefusal);
+        return allowed;
+    }
     const std::wstring path = ThisModulePath();
     if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
     return engine::RegisterInprocServer(path);
