@@ -9,7 +9,9 @@
 // offered as well (OfferEspeakVoices). The same engine is also built as txtengine_server.dll, an
 // in-process server that `regsvr32` registers for a whole Wine prefix (engine/server/).
 // Synthesis runs on one engine thread per voice, which calls the output's Write in blocks
-// (see SetBlockSizes) and queues events after the audio they belong to was written.
+// (see SetBlockSizes) and queues events after the audio they belong to was written. In markup,
+// <voice required="..." optional="..."> and <lang langid="..."> choose another installed voice
+// for the text they enclose (voice_choice.h); the tone voice's pitch follows the chosen token.
 //
 // Events of one stream, in order, each with the stream number and its byte offset in the audio:
 //   SPEI_START_INPUT_STREAM; SPEI_VOICE_CHANGE (lParam a token); two SPEI_TTS_PRIVATE, one with
@@ -22,7 +24,8 @@
 // given: the decoded file text, or for markup the markup source, tags and entities included (as
 // SAPI's voices do), not the spoken text. Sentences are those of FindSentences (speech_text.h):
 // they end after . ! ? ; (with closing quotes or brackets) before a blank, or at a blank line, and
-// include the blanks after them; each starts at its first non-blank unit.
+// include the blanks after them; each starts at its first non-blank unit; one longer than 400
+// units is cut after a blank.
 // The tone voice's offsets are predictable: a sentence or word whose first unit is unit i of the
 // spoken text starts at byte i * FramesPerCharacter(rate) * block align, while the rate stays the
 // same (ToneSentenceEvents predicts the sentences of a file). The espeak-ng voice sends one
@@ -90,6 +93,9 @@ std::vector<VoiceInfo> DefaultVoices();
 // descriptions and attributes are those of EspeakVoiceInfos (espeak/espeak_voices.h).
 // EspeakVoiceId is the English (America) voice, the only one there was before; EspeakVoice() is
 // that voice (as it is listed, or as it would be where espeak-ng cannot run).
+// Speak with a voice whose espeak-ng voice espeak-ng did not list fails at once with
+// SPERR_NOT_FOUND. When espeak-ng or sox fails while speaking, the stream ends there (its
+// SPEI_END_INPUT_STREAM still comes) and GetStatus's hrLastResult holds the failure.
 extern const wchar_t EspeakVoiceId[];
 VoiceInfo EspeakVoice();
 std::vector<VoiceInfo> EspeakVoices();  // English first; empty where espeak-ng cannot run

@@ -75,7 +75,9 @@ std::vector<VoiceInfo> DefaultVoices() {
          {{L"409", L"TxtTone Anna - English (United States)"}, {L"", L"TxtTone Anna"}},
          attributes(L"409", L"Female", L"TxtTone Anna")},
         {tokens + L"TxtTone2",
-         {{L"", L"TxtTone Bert"}, {L"409", L"TxtTone Bert - English (United States)"}, {L"407", L"TxtTone Bert - Deutsch"}},
+         {{L"", L"TxtTone Bert"},
+          {L"409", L"TxtTone Bert - English (United States)"},
+          {L"407", L"TxtTone Bert - Deutsch"}},
          attributes(L"407", L"Male", L"TxtTone Bert")},
         {tokens + L"TxtTone3", {{L"", L"TxtTone Chlo\u00E9"}}, attributes(L"40C", L"Female", L"TxtTone Chlo\u00E9")},
     };

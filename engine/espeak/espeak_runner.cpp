@@ -12,9 +12,10 @@ namespace {
 // espeak-ng and sox are given this long for one piece before `timeout` ends them.
 const char TimeLimit[] = "60";
 
-// Names of this run's temporary files, unique within the machine.
+// Names of this run's temporary files, unique within the machine: what the command reads (text, or
+// a wave file), the wave file it writes, and its messages.
 struct RunFiles {
-    std::wstring text, wave, log;
+    std::wstring input, wave, log;
 
     RunFiles() {
         static LONG counter = 0;
@@ -23,13 +24,13 @@ struct RunFiles {
         if (length == 0 || length >= MAX_PATH) folder[0] = 0;
         const std::wstring stem = std::wstring(folder) + L"txtespeak-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                                   std::to_wstring(InterlockedIncrement(&counter));
-        text = stem + L".txt";
+        input = stem + L".in";
         wave = stem + L".wav";
         log = stem + L".log";
     }
 
     ~RunFiles() {
-        DeleteFileW(text.c_str());
+        DeleteFileW(input.c_str());
         DeleteFileW(wave.c_str());
         DeleteFileW(log.c_str());
     }
@@ -79,12 +80,12 @@ HRESULT RunToWave(const std::string& command, const RunFiles& files, DWORD sampl
 bool ListEspeakVoices(std::string& utf8Listing) {
     if (!UnixSpawnAvailable()) return false;
     RunFiles files;
-    const std::string listPath = UnixPath(files.text), logPath = UnixPath(files.log);
-    if (listPath.empty() || logPath.empty()) return false;
-    const long status = RunUnixShell("timeout 10 espeak-ng --voices >" + ShellQuoted(listPath) + " 2>" +
-                                     ShellQuoted(logPath) + " </dev/null && command -v sox >/dev/null");
+    const std::string listPath = UnixPath(files.log);  // the listing is all espeak-ng has to say
+    if (listPath.empty()) return false;
+    const long status = RunUnixShell("timeout 10 espeak-ng --voices >" + ShellQuoted(listPath) +
+                                     " 2>/dev/null </dev/null && command -v sox >/dev/null");
     std::vector<unsigned char> bytes;
-    if (status != 0 || FAILED(ReadFileBytes(files.text.c_str(), bytes))) return false;
+    if (status != 0 || FAILED(ReadFileBytes(files.log.c_str(), bytes))) return false;
     utf8Listing.assign(bytes.begin(), bytes.end());
     return true;
 }
@@ -93,9 +94,9 @@ HRESULT RunEspeak(const std::string& utf8Text, bool markup, const std::string& v
                   DWORD sampleRate, std::vector<short>& samples) {
     samples.clear();
     RunFiles files;
-    HRESULT result = WriteFileBytes(files.text.c_str(), utf8Text.data(), utf8Text.size());
+    HRESULT result = WriteFileBytes(files.input.c_str(), utf8Text.data(), utf8Text.size());
     if (FAILED(result)) return result;
-    const std::string textPath = UnixPath(files.text), wavePath = UnixPath(files.wave);
+    const std::string textPath = UnixPath(files.input), wavePath = UnixPath(files.wave);
     if (textPath.empty() || wavePath.empty()) return E_NOTIMPL;  // not under Wine
     return RunToWave(EspeakCommand(markup, voice, wordsPerMinute, textPath, sampleRate, wavePath), files, sampleRate,
                      samples);
@@ -105,9 +106,9 @@ HRESULT ConvertWithSox(const std::vector<short>& samples, DWORD fromRate, DWORD 
     converted.clear();
     RunFiles files;
     const std::vector<unsigned char> wave = Wave16Bytes(samples, fromRate);
-    HRESULT result = WriteFileBytes(files.text.c_str(), wave.data(), wave.size());
+    HRESULT result = WriteFileBytes(files.input.c_str(), wave.data(), wave.size());
     if (FAILED(result)) return result;
-    const std::string inputPath = UnixPath(files.text), wavePath = UnixPath(files.wave);
+    const std::string inputPath = UnixPath(files.input), wavePath = UnixPath(files.wave);
     if (inputPath.empty() || wavePath.empty()) return E_NOTIMPL;  // not under Wine
     return RunToWave(SoxCommand(ShellQuoted(inputPath), toRate, ShellQuoted(wavePath)), files, toRate, converted);
 }

@@ -77,8 +77,8 @@ bool OfferEspeakVoices() {
     std::vector<VoiceInfo> offered = EspeakVoices();
     if (offered.empty()) return false;
     for (const VoiceInfo& voice : InstalledVoices()) {
-        const bool replaced = std::any_of(offered.begin(), offered.end(), [&](const VoiceInfo& v) { return v.id == voice.id; });
-        if (!replaced) offered.push_back(voice);
+        auto sameId = [&](const VoiceInfo& espeak) { return espeak.id == voice.id; };
+        if (std::none_of(offered.begin(), offered.end(), sameId)) offered.push_back(voice);
     }
     SetInstalledVoices(std::move(offered));
     return true;

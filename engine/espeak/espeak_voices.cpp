@@ -93,7 +93,9 @@ VoiceInfo VoiceFor(const EspeakListing& voice, const std::map<std::wstring, int>
     info.id = TokensKey + TokenName(voice, baseNames);
     const std::wstring description = L"eSpeak NG " + voice.name;
     info.values = {{L"409", description}, {L"", description}};
-    if (const LANGID language = EspeakLanguageId(voice)) info.attributes.push_back({L"Language", HexLanguageId(language)});
+    if (const LANGID language = EspeakLanguageId(voice)) {
+        info.attributes.push_back({L"Language", HexLanguageId(language)});
+    }
     if (voice.gender == L"M") info.attributes.push_back({L"Gender", L"Male"});
     if (voice.gender == L"F") info.attributes.push_back({L"Gender", L"Female"});
     info.attributes.push_back({L"Age", AgeGroup(voice.age)});
