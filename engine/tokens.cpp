@@ -19,11 +19,22 @@ HRESULT CopyToTaskMemory(const std::wstring& text, LPWSTR* out) {
     return S_OK;
 }
 
+using NamedValues = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// The value of that name (null: the default value), any case, as task memory; SPERR_NOT_FOUND
+// when there is none.
+HRESULT CopyNamedValue(const NamedValues& values, LPCWSTR name, LPWSTR* value) {
+    const std::wstring wanted = name ? name : L"";
+    for (const auto& entry : values) {
+        if (_wcsicmp(entry.first.c_str(), wanted.c_str()) == 0) return CopyToTaskMemory(entry.second, value);
+    }
+    return SPERR_NOT_FOUND;
+}
+
 // A token's Attributes key: its attribute values, to be read only. Counted with the tokens.
 class AttributesKey : public CountedObject<ISpDataKey> {
 public:
-    explicit AttributesKey(std::vector<std::pair<std::wstring, std::wstring>> values)
-        : CountedObject(ObjectKind::Token), values_(std::move(values)) {}
+    explicit AttributesKey(NamedValues values) : CountedObject(ObjectKind::Token), values_(std::move(values)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         return QueryAmong(iid, object, {IID_IUnknown, __uuidof(ISpDataKey)});
@@ -32,11 +43,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetStringValue(LPCWSTR name, LPWSTR* value) override {
         if (!value) return E_POINTER;
         *value = nullptr;
-        const std::wstring wanted = name ? name : L"";
-        for (const auto& entry : values_) {
-            if (_wcsicmp(entry.first.c_str(), wanted.c_str()) == 0) return CopyToTaskMemory(entry.second, value);
-        }
-        return SPERR_NOT_FOUND;
+        return CopyNamedValue(values_, name, value);
     }
 
     HRESULT STDMETHODCALLTYPE EnumValues(ULONG index, LPWSTR* name) override {
@@ -64,7 +71,7 @@ public:
     HRESULT STDMETHODCALLTYPE EnumKeys(ULONG, LPWSTR*) override { return SPERR_NO_MORE_ITEMS; }
 
 private:
-    std::vector<std::pair<std::wstring, std::wstring>> values_;
+    NamedValues values_;
 };
 
 class Token : public CountedObject<ISpObjectToken> {
@@ -95,13 +102,7 @@ public:
         if (!value) return Logged(call, E_POINTER);
         *value = nullptr;
         if (auto injected = InjectedResult(Op::TokenGetStringValue)) return Logged(call, *injected);
-        const std::wstring wanted = name ? name : L"";
-        for (const auto& entry : voice_.values) {
-            if (_wcsicmp(entry.first.c_str(), wanted.c_str()) == 0) {
-                return Logged(call, CopyToTaskMemory(entry.second, value));
-            }
-        }
-        return Logged(call, SPERR_NOT_FOUND);
+        return Logged(call, CopyNamedValue(voice_.values, name, value));
     }
 
     // The rest of the data key and token is not used by the plug-in.
