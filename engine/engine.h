@@ -5,11 +5,13 @@
 //
 // The voice speaks with a deterministic tone voice: every UTF-16 unit of the spoken text
 // becomes FramesPerCharacter(rate) frames of ToneSample values, in the output's PCM format.
-// Where espeak-ng can be run (under Wine), an espeak-ng voice that speaks for real can be
-// offered as well (OfferEspeakVoice). The same engine is also built as txtengine_server.dll, an
+// Where espeak-ng can be run (under Wine), espeak-ng voices that speak for real can be
+// offered as well (OfferEspeakVoices). The same engine is also built as txtengine_server.dll, an
 // in-process server that `regsvr32` registers for a whole Wine prefix (engine/server/).
 // Synthesis runs on one engine thread per voice, which calls the output's Write in blocks
-// (see SetBlockSizes) and queues events after the audio they belong to was written.
+// (see SetBlockSizes) and queues events after the audio they belong to was written. In markup,
+// <voice required="..." optional="..."> and <lang langid="..."> choose another installed voice
+// for the text they enclose (voice_choice.h); the tone voice's pitch follows the chosen token.
 //
 // Events of one stream, in order, each with the stream number and its byte offset in the audio:
 //   SPEI_START_INPUT_STREAM; SPEI_VOICE_CHANGE (lParam a token); two SPEI_TTS_PRIVATE, one with
@@ -22,7 +24,8 @@
 // given: the decoded file text, or for markup the markup source, tags and entities included (as
 // SAPI's voices do), not the spoken text. Sentences are those of FindSentences (speech_text.h):
 // they end after . ! ? ; (with closing quotes or brackets) before a blank, or at a blank line, and
-// include the blanks after them; each starts at its first non-blank unit.
+// include the blanks after them; each starts at its first non-blank unit; one longer than 400
+// units is cut after a blank.
 // The tone voice's offsets are predictable: a sentence or word whose first unit is unit i of the
 // spoken text starts at byte i * FramesPerCharacter(rate) * block align, while the rate stays the
 // same (ToneSentenceEvents predicts the sentences of a file). The espeak-ng voice sends one
@@ -67,26 +70,41 @@ extern const CLSID CategoryClassId;
 struct VoiceInfo {
     std::wstring id;
     std::vector<std::pair<std::wstring, std::wstring>> values;
+    // The values of its Attributes key (Language as hexadecimal language ids, Gender, Age, Name,
+    // Vendor), which markup's <voice> and <lang> choose voices by.
+    std::vector<std::pair<std::wstring, std::wstring>> attributes;
+    // The espeak-ng voice that speaks for it, as `espeak-ng -v` takes it; empty for the tone voice.
+    std::wstring espeakVoice;
 };
 
 // The id of the voices category, the only category that exists.
 extern const wchar_t VoicesCategoryId[];
 
 // The three voices installed by default (ids ending in TxtTone1..3). TxtTone1 and TxtTone2
-// have a "409" and a default value; TxtTone3 has only a default value.
+// have a "409" and a default value; TxtTone3 has only a default value. Their attributes:
+// TxtTone1 Language 409, Female; TxtTone2 Language 407, Male; TxtTone3 Language 40C, Female.
 std::vector<VoiceInfo> DefaultVoices();
 
-// The espeak-ng voice: real speech by espeak-ng run on the Linux side of Wine (American English;
-// the rate sets the speed; markup's rate, volume, emphasis, spelling and silences are kept). It is
-// not among the default voices: it exists only where espeak-ng can be run, which a process learns
-// once from EspeakAvailable (false on Windows). Values "409" and default.
+// The espeak-ng voices: real speech by espeak-ng run on the Linux side of Wine, one voice for
+// every voice `espeak-ng --voices` lists on the machine (the rate sets the speed; markup's rate,
+// volume, emphasis, spelling and silences are kept; sox converts the sound to the output's rate).
+// They are not among the default voices: they exist only where espeak-ng and sox can be run,
+// which a process learns once, with the list, from EspeakAvailable (false on Windows). Their ids,
+// descriptions and attributes are those of EspeakVoiceInfos (espeak/espeak_voices.h).
+// EspeakVoiceId is the English (America) voice, the only one there was before; EspeakVoice() is
+// that voice (as it is listed, or as it would be where espeak-ng cannot run).
+// Speak with a voice whose espeak-ng voice espeak-ng did not list fails at once with
+// SPERR_NOT_FOUND. When espeak-ng or sox fails while speaking, the stream ends there (its
+// SPEI_END_INPUT_STREAM still comes) and GetStatus's hrLastResult holds the failure.
 extern const wchar_t EspeakVoiceId[];
 VoiceInfo EspeakVoice();
+std::vector<VoiceInfo> EspeakVoices();  // English first; empty where espeak-ng cannot run
 bool EspeakAvailable();
 
-// Puts the espeak-ng voice first among the installed voices, so a new voice speaks with it unless
-// told otherwise; false, changing nothing, where espeak-ng cannot be run. Reset undoes it.
-bool OfferEspeakVoice();
+// Puts the espeak-ng voices first among the installed voices, English first, so a new voice speaks
+// with it unless told otherwise; false, changing nothing, where espeak-ng cannot be run. Reset
+// undoes it.
+bool OfferEspeakVoices();
 
 // Replaces the installed voices; enumerators made afterwards list these.
 void SetInstalledVoices(std::vector<VoiceInfo> voices);

@@ -66,11 +66,20 @@ const wchar_t VoicesCategoryId[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Sp
 
 std::vector<VoiceInfo> DefaultVoices() {
     const std::wstring tokens = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens\\";
+    auto attributes = [](const wchar_t* language, const wchar_t* gender, const wchar_t* name) {
+        return std::vector<std::pair<std::wstring, std::wstring>>{
+            {L"Language", language}, {L"Gender", gender}, {L"Age", L"Adult"}, {L"Name", name}, {L"Vendor", L"TxtTone"}};
+    };
     return {
-        {tokens + L"TxtTone1", {{L"409", L"TxtTone Anna - English (United States)"}, {L"", L"TxtTone Anna"}}},
+        {tokens + L"TxtTone1",
+         {{L"409", L"TxtTone Anna - English (United States)"}, {L"", L"TxtTone Anna"}},
+         attributes(L"409", L"Female", L"TxtTone Anna")},
         {tokens + L"TxtTone2",
-         {{L"", L"TxtTone Bert"}, {L"409", L"TxtTone Bert - English (United States)"}, {L"407", L"TxtTone Bert - Deutsch"}}},
-        {tokens + L"TxtTone3", {{L"", L"TxtTone Chlo\u00E9"}}},
+         {{L"", L"TxtTone Bert"},
+          {L"409", L"TxtTone Bert - English (United States)"},
+          {L"407", L"TxtTone Bert - Deutsch"}},
+         attributes(L"407", L"Male", L"TxtTone Bert")},
+        {tokens + L"TxtTone3", {{L"", L"TxtTone Chlo\u00E9"}}, attributes(L"40C", L"Female", L"TxtTone Chlo\u00E9")},
     };
 }
 

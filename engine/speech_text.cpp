@@ -131,7 +131,7 @@ bool IntegerAttribute(const std::wstring& tag, const std::wstring& name, long& v
 
 bool operator==(const Prosody& a, const Prosody& b) {
     return a.rate == b.rate && a.absoluteRate == b.absoluteRate && a.volume == b.volume &&
-           a.emphasis == b.emphasis && a.spell == b.spell;
+           a.emphasis == b.emphasis && a.spell == b.spell && a.voiceId == b.voiceId;
 }
 
 // What a <rate>, <volume>, <emph> or <spell> tag does to the prosody; false for other tags.
@@ -161,6 +161,8 @@ bool ApplyProsodyTag(const std::wstring& name, const std::wstring& tag, Prosody&
 // Builds a SpeechText from markup, one tag at a time.
 class MarkupReader {
 public:
+    explicit MarkupReader(const VoiceChooser& chooseVoice) : chooseVoice_(chooseVoice) {}
+
     SpeechText Read(const std::wstring& markup) {
         for (size_t i = 0; i < markup.size();) {
             if (markup[i] != L'<') {
@@ -217,10 +219,25 @@ private:
             result_.silences.push_back({Position(), static_cast<ULONG>(value)});
         } else {
             Prosody changed = current_;
-            if (!ApplyProsodyTag(name, tag, changed)) return;
+            if (!ApplyProsodyTag(name, tag, changed) && !ApplyVoiceTag(name, tag, changed)) return;
             if (!empty) open_.push_back({name, current_});  // its end brings back what was before
             SetProsody(changed);
         }
+    }
+
+    // What a <voice> or <lang> tag does to the voice in force; false for other tags.
+    bool ApplyVoiceTag(const std::wstring& name, const std::wstring& tag, Prosody& prosody) const {
+        std::wstring required, optional;
+        if (name == L"voice") {
+            AttributeValue(tag, L"required", required);
+            AttributeValue(tag, L"optional", optional);
+        } else if (name == L"lang") {
+            if (AttributeValue(tag, L"langid", required)) required = L"Language=" + required;
+        } else {
+            return false;
+        }
+        if (chooseVoice_) prosody.voiceId = chooseVoice_(required, optional, prosody.voiceId);
+        return true;
     }
 
     void Close(const std::wstring& name) {
@@ -248,6 +265,7 @@ private:
         Prosody before;
     };
 
+    const VoiceChooser& chooseVoice_;
     SpeechText result_;
     std::wstring pendingText_;  // raw text since the last tag, from pendingStart_ of the markup on
     ULONG pendingStart_ = 0;
@@ -277,10 +295,12 @@ std::wstring DecodeEntities(const std::wstring& in) {
     return out;
 }
 
-SpeechText ParseMarkup(const std::wstring& markup) { return MarkupReader().Read(markup); }
+SpeechText ParseMarkup(const std::wstring& markup, const VoiceChooser& chooseVoice) {
+    return MarkupReader(chooseVoice).Read(markup);
+}
 
-SpeechText ParseSpeech(std::wstring input, bool isXml) {
-    if (isXml) return ParseMarkup(input);
+SpeechText ParseSpeech(std::wstring input, bool isXml, const VoiceChooser& chooseVoice) {
+    if (isXml) return ParseMarkup(input, chooseVoice);
     SpeechText plain;
     plain.text = std::move(input);
     return plain;

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@ struct Prosody {
     unsigned volume = 100;  // percent of the voice's volume
     bool emphasis = false;
     bool spell = false;  // letter by letter
+    std::wstring voiceId;  // the voice <voice> or <lang> chose; empty: the stream's own voice
 };
 
 struct ProsodyChange {
@@ -67,13 +69,20 @@ const size_t LongestSentence = 400;
 // UTF-16LE after FF FE, UTF-8 after EF BB BF, otherwise the ANSI code page.
 std::wstring DecodeTextBytes(const std::vector<unsigned char>& bytes);
 
+// Which voice a <voice required="..." optional="..."> tag asks for (a <lang langid="x"> tag asks
+// with required "Language=x"), given the id of the voice in force where it stands (empty: the
+// stream's own voice): a token id, or `current` to keep it.
+using VoiceChooser = std::function<std::wstring(const std::wstring& required, const std::wstring& optional,
+                                                const std::wstring& current)>;
+
 // Drops tags, decodes entities and collects <bookmark mark="..."/> and <silence msec="..."/>
-// positions and the prosody that <rate>, <volume>, <emph> and <spell> ask for; other tags are
-// dropped without effect, their text kept. Comments and processing instructions are skipped.
-SpeechText ParseMarkup(const std::wstring& markup);
+// positions and the prosody that <rate>, <volume>, <emph> and <spell> ask for, and, with a
+// chooser, the voices that <voice> and <lang> ask for; other tags are dropped without effect,
+// their text kept. Comments and processing instructions are skipped.
+SpeechText ParseMarkup(const std::wstring& markup, const VoiceChooser& chooseVoice = nullptr);
 
 // What a plain-text or markup input speaks.
-SpeechText ParseSpeech(std::wstring input, bool isXml);
+SpeechText ParseSpeech(std::wstring input, bool isXml, const VoiceChooser& chooseVoice = nullptr);
 
 // Decodes &lt; &gt; &amp; &quot; &apos; and numeric character references.
 std::wstring DecodeEntities(const std::wstring& text);

@@ -19,6 +19,61 @@ HRESULT CopyToTaskMemory(const std::wstring& text, LPWSTR* out) {
     return S_OK;
 }
 
+using NamedValues = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// The value of that name (null: the default value), any case, as task memory; SPERR_NOT_FOUND
+// when there is none.
+HRESULT CopyNamedValue(const NamedValues& values, LPCWSTR name, LPWSTR* value) {
+    const std::wstring wanted = name ? name : L"";
+    for (const auto& entry : values) {
+        if (_wcsicmp(entry.first.c_str(), wanted.c_str()) == 0) return CopyToTaskMemory(entry.second, value);
+    }
+    return SPERR_NOT_FOUND;
+}
+
+// A token's Attributes key: its attribute values, to be read only. Counted with the tokens.
+class AttributesKey : public CountedObject<ISpDataKey> {
+public:
+    explicit AttributesKey(NamedValues values) : CountedObject(ObjectKind::Token), values_(std::move(values)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        return QueryAmong(iid, object, {IID_IUnknown, __uuidof(ISpDataKey)});
+    }
+
+    HRESULT STDMETHODCALLTYPE GetStringValue(LPCWSTR name, LPWSTR* value) override {
+        if (!value) return E_POINTER;
+        *value = nullptr;
+        return CopyNamedValue(values_, name, value);
+    }
+
+    HRESULT STDMETHODCALLTYPE EnumValues(ULONG index, LPWSTR* name) override {
+        if (!name) return E_POINTER;
+        *name = nullptr;
+        if (index >= values_.size()) return SPERR_NO_MORE_ITEMS;
+        return CopyToTaskMemory(values_[index].first, name);
+    }
+
+    HRESULT STDMETHODCALLTYPE SetData(LPCWSTR, ULONG, const BYTE*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetData(LPCWSTR, ULONG*, BYTE*) override { return SPERR_NOT_FOUND; }
+    HRESULT STDMETHODCALLTYPE SetStringValue(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDWORD(LPCWSTR, DWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetDWORD(LPCWSTR, DWORD*) override { return SPERR_NOT_FOUND; }
+    HRESULT STDMETHODCALLTYPE OpenKey(LPCWSTR, ISpDataKey** key) override {
+        if (key) *key = nullptr;
+        return SPERR_NOT_FOUND;
+    }
+    HRESULT STDMETHODCALLTYPE CreateKey(LPCWSTR, ISpDataKey** key) override {
+        if (key) *key = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DeleteKey(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteValue(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumKeys(ULONG, LPWSTR*) override { return SPERR_NO_MORE_ITEMS; }
+
+private:
+    NamedValues values_;
+};
+
 class Token : public CountedObject<ISpObjectToken> {
 public:
     explicit Token(VoiceInfo voice) : CountedObject(ObjectKind::Token), voice_(std::move(voice)) {}
@@ -47,13 +102,7 @@ public:
         if (!value) return Logged(call, E_POINTER);
         *value = nullptr;
         if (auto injected = InjectedResult(Op::TokenGetStringValue)) return Logged(call, *injected);
-        const std::wstring wanted = name ? name : L"";
-        for (const auto& entry : voice_.values) {
-            if (_wcsicmp(entry.first.c_str(), wanted.c_str()) == 0) {
-                return Logged(call, CopyToTaskMemory(entry.second, value));
-            }
-        }
-        return Logged(call, SPERR_NOT_FOUND);
+        return Logged(call, CopyNamedValue(voice_.values, name, value));
     }
 
     // The rest of the data key and token is not used by the plug-in.
@@ -62,11 +111,22 @@ public:
     HRESULT STDMETHODCALLTYPE SetStringValue(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetDWORD(LPCWSTR, DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetDWORD(LPCWSTR, DWORD*) override { return SPERR_NOT_FOUND; }
-    HRESULT STDMETHODCALLTYPE OpenKey(LPCWSTR, ISpDataKey** key) override { return NotFoundKey(key); }
+    // Only the Attributes key exists, for voices that have attributes.
+    HRESULT STDMETHODCALLTYPE OpenKey(LPCWSTR name, ISpDataKey** key) override {
+        if (!key) return E_POINTER;
+        if (!name || _wcsicmp(name, L"Attributes") != 0 || voice_.attributes.empty()) return NotFoundKey(key);
+        *key = new AttributesKey(voice_.attributes);
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE CreateKey(LPCWSTR, ISpDataKey** key) override { return NotImplementedKey(key); }
     HRESULT STDMETHODCALLTYPE DeleteKey(LPCWSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE DeleteValue(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumKeys(ULONG, LPWSTR*) override { return SPERR_NO_MORE_ITEMS; }
+    HRESULT STDMETHODCALLTYPE EnumKeys(ULONG index, LPWSTR* name) override {
+        if (!name) return E_POINTER;
+        *name = nullptr;
+        if (index > 0 || voice_.attributes.empty()) return SPERR_NO_MORE_ITEMS;
+        return CopyToTaskMemory(L"Attributes", name);
+    }
     HRESULT STDMETHODCALLTYPE EnumValues(ULONG, LPWSTR*) override { return SPERR_NO_MORE_ITEMS; }
     HRESULT STDMETHODCALLTYPE SetId(LPCWSTR, LPCWSTR, WINBOOL) override { return SPERR_ALREADY_INITIALIZED; }
     HRESULT STDMETHODCALLTYPE GetCategory(ISpObjectTokenCategory** category) override {

@@ -38,11 +38,12 @@ void AppendCharacter(wchar_t character, unsigned frames, const std::wstring& voi
 
 class ToneSynthesizer : public Synthesizer {
 public:
-    ToneSynthesizer(const std::wstring& text, PcmFormat format, std::wstring voiceId)
-        : text_(text), format_(format), voiceId_(std::move(voiceId)) {}
+    ToneSynthesizer(const std::wstring& text, TextSpan range, PcmFormat format, std::wstring voiceId)
+        : text_(text), next_(range.position), end_(range.position + range.length), format_(format),
+          voiceId_(std::move(voiceId)) {}
 
     bool NextPiece(long rate, std::vector<unsigned char>& pcm, ULONG& textPosition, ULONG& textLength) override {
-        if (next_ >= text_.size()) return false;
+        if (next_ >= end_) return false;
         AppendCharacter(text_[next_], FramesPerCharacter(rate), voiceId_, format_, pcm);
         textPosition = static_cast<ULONG>(next_);
         textLength = 1;
@@ -52,9 +53,10 @@ public:
 
 private:
     const std::wstring& text_;
+    size_t next_;
+    size_t end_;
     PcmFormat format_;
     std::wstring voiceId_;
-    size_t next_ = 0;
 };
 
 }  // namespace
@@ -98,8 +100,9 @@ std::vector<TextEvent> ToneSentenceEvents(const std::vector<unsigned char>& file
     return events;
 }
 
-std::unique_ptr<Synthesizer> MakeToneSynthesizer(const std::wstring& text, PcmFormat format, std::wstring voiceId) {
-    return std::make_unique<ToneSynthesizer>(text, format, std::move(voiceId));
+std::unique_ptr<Synthesizer> MakeToneSynthesizer(const std::wstring& text, TextSpan range, PcmFormat format,
+                                                 std::wstring voiceId) {
+    return std::make_unique<ToneSynthesizer>(text, range, format, std::move(voiceId));
 }
 
 }  // namespace engine

@@ -6,6 +6,7 @@
 #include "engine/file_bytes.h"
 #include "engine/sapi_codes.h"
 #include "engine/tokens.h"
+#include "engine/voice_choice.h"
 #include "engine/voice_core.h"
 
 #include <cstring>
@@ -220,7 +221,9 @@ public:
         if (!text && !(flags & SPF_PURGEBEFORESPEAK)) return Logged(call, E_INVALIDARG);
         auto stream = std::make_unique<SpeechStream>();
         if (text) {
-            HRESULT result = PrepareSpeech(text, flags, stream->speech);
+            const std::wstring voiceId = VoiceId();
+            HRESULT result = PrepareSpeech(text, flags, voiceId, stream->speech);
+            if (SUCCEEDED(result)) result = CheckVoicesCanSpeak(stream->speech, voiceId);
             if (FAILED(result)) return Logged(call, result);
         }
         if (flags & SPF_PURGEBEFORESPEAK) {
@@ -317,9 +320,15 @@ public:
     HRESULT STDMETHODCALLTYPE DisplayUI(HWND, LPCWSTR, LPCWSTR, void*, ULONG) override { return E_NOTIMPL; }
 
 private:
+    std::wstring VoiceId() {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        return core_->voiceId;
+    }
+
     // The text of a Speak call: the string itself, or the file it names. Markup when the
-    // flags say so, or, without either markup flag, when the text starts with a tag.
-    static HRESULT PrepareSpeech(LPCWSTR text, DWORD flags, SpeechText& speech) {
+    // flags say so, or, without either markup flag, when the text starts with a tag; its <voice>
+    // and <lang> tags choose among the installed voices, starting from the voice's own.
+    static HRESULT PrepareSpeech(LPCWSTR text, DWORD flags, const std::wstring& voiceId, SpeechText& speech) {
         std::wstring input = text;
         if (flags & SPF_IS_FILENAME) {
             std::vector<unsigned char> bytes;
@@ -328,7 +337,11 @@ private:
             input = DecodeTextBytes(bytes);
         }
         bool isXml = (flags & SPF_IS_XML) || (!(flags & SPF_IS_NOT_XML) && LooksLikeMarkup(input));
-        speech = ParseSpeech(std::move(input), isXml);
+        const std::vector<VoiceInfo> voices = isXml ? InstalledVoices() : std::vector<VoiceInfo>();
+        auto chooseVoice = [&](const std::wstring& required, const std::wstring& optional, const std::wstring& current) {
+            return ChooseVoice(voices, required, optional, current.empty() ? voiceId : current);
+        };
+        speech = ParseSpeech(std::move(input), isXml, chooseVoice);
         return S_OK;
     }
 

@@ -11,7 +11,7 @@
 // leaves the sound alone, or one that repeats every frame (the sound plays at half speed).
 // --non-interactive prints the text of every message box and dismisses it. One line per file;
 // exit code 0 only when every file ended. Where espeak-ng can be run, the engine stand-in's
-// espeak-ng voice is offered first, so it speaks unless plugin.ini's VoiceID names another voice.
+// espeak-ng voices are offered first, English first, so it speaks unless plugin.ini's VoiceID names another.
 #include <windows.h>
 
 #include <cstdio>

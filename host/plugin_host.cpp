@@ -87,7 +87,7 @@ bool PluginHost::Load() {
             return error_ = message, false;
         }
         engineRegistered_ = true;
-        if (options_.offerEspeakVoice) engine::OfferEspeakVoice();
+        if (options_.offerEspeakVoice) engine::OfferEspeakVoices();
         engine::SetRecordDeliveredPcm(options_.recordEngineOutput);
 #else
         return error_ = "this host was built without the speech engine", false;

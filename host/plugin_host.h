@@ -28,8 +28,8 @@ struct HostOptions {
     std::string iniContents;
     // Register the speech engine stand-in's classes on this thread before the plug-in starts.
     bool registerEngine = true;
-    // With registerEngine: also offer the engine's espeak-ng voice, first (so it is the voice that
-    // speaks unless plugin.ini names another), where espeak-ng can be run.
+    // With registerEngine: also offer the engine's espeak-ng voices, first, English first (so it is
+    // the voice that speaks unless plugin.ini names another), where espeak-ng can be run.
     bool offerEspeakVoice = false;
     // With registerEngine: the engine stand-in keeps a copy of all the sound it delivers (for
     // tests). Off for long runs.

@@ -1,8 +1,13 @@
 ; Installer of the in_txt input plug-in: puts in_txt.dll into the player's Plugins folder and writes an
-; uninstaller beside it, with an entry in Add/Remove Programs.
+; uninstaller beside it, with an entry in Add/Remove Programs. Under Wine, which has no speech engine
+; of its own, it also offers the speech engine stand-in (txtengine_server.dll, with the eSpeak NG
+; voices) as a component, checked by default: copied beside the plug-in and registered in the prefix
+; with regsvr32. On Windows that component is not offered.
 ;
-; Build: makensis -DPLUGIN_DLL=<path of in_txt.dll> [-DOUTFILE=<setup.exe>] in_txt.nsi
-; Run:   in_txt-setup.exe [/S] [/D=<player folder>]
+; Build: makensis -DPLUGIN_DLL=<path of in_txt.dll> [-DENGINE_DLL=<path of txtengine_server.dll>]
+;                 [-DOUTFILE=<setup.exe>] in_txt.nsi
+; Run:   in_txt-setup.exe [/S] [/NOENGINE] [/D=<player folder>]
+;        /NOENGINE leaves the speech engine out (under Wine; elsewhere it is never installed).
 ;        The player folder is the one that holds winamp.exe and Plugins. Without /D= it is taken from the
 ;        player's own registry entries. A silent run (/S) fails with exit code 2 when that folder holds no
 ;        player, rather than putting the plug-in where nothing loads it.
@@ -30,6 +35,7 @@ SetCompressor /SOLID lzma
 !define PLAYER_UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Winamp"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\in_txt"
 !define UNINSTALLER "uninstall_in_txt.exe"
+!define ENGINE_FILE "txtengine_server.dll"
 
 ; Exit code of a run that installed or removed nothing: the same code NSIS uses when the user aborts.
 !define EXIT_NOTHING_DONE 2
@@ -54,6 +60,12 @@ VIAddVersionKey "LegalCopyright" "${PUBLISHER}"
 !define MUI_ABORTWARNING
 !define MUI_WELCOMEPAGE_TEXT "This will install the ${DISPLAY_NAME} into Winamp.$\r$\n$\r$\nIt lets Winamp play text files (*.TXT) and speech markup files (*.XML) through a SAPI 5 voice.$\r$\n$\r$\nClose Winamp before continuing.$\r$\n$\r$\n$_CLICK"
 !insertmacro MUI_PAGE_WELCOME
+
+!ifdef ENGINE_DLL
+  ; Only the engine is optional, and only under Wine: elsewhere there is nothing to choose.
+  !define MUI_PAGE_CUSTOMFUNCTION_PRE SkipComponentsOutsideWine
+  !insertmacro MUI_PAGE_COMPONENTS
+!endif
 
 !define MUI_PAGE_HEADER_TEXT "Choose the Winamp Folder"
 !define MUI_PAGE_HEADER_SUBTEXT "Choose the Winamp installation to add the plug-in to."
@@ -152,6 +164,9 @@ Function .onInit
   ${If} $INSTDIR == ""
     Call FindPlayerFolder
   ${EndIf}
+!ifdef ENGINE_DLL
+  Call OfferEngineUnderWine
+!endif
   ; The directory page asks in an interactive run; a silent run has nobody to ask.
   ${If} ${Silent}
   ${AndIfNot} ${FileExists} "$INSTDIR\${PLAYER_EXE}"
@@ -187,6 +202,62 @@ Section "-Plug-in"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
 SectionEnd
+
+!ifdef ENGINE_DLL
+; ---- The speech engine, under Wine -------------------------------------------------------------------
+
+Section "Speech engine for Wine (eSpeak NG voices)" SEC_ENGINE
+  SetOutPath "$INSTDIR\Plugins"
+  SetOverwrite on
+  File "/oname=${ENGINE_FILE}" "${ENGINE_DLL}"
+  ExecWait '"$SYSDIR\regsvr32.exe" /s "$INSTDIR\Plugins\${ENGINE_FILE}"' $0
+  ${If} $0 <> 0
+    DetailPrint "regsvr32 could not register ${ENGINE_FILE} (exit code $0)."
+    MessageBox MB_OK|MB_ICONEXCLAMATION \
+      "The speech engine could not be registered (regsvr32 exit code $0). The plug-in is installed; register the engine with:$\r$\n$\r$\nwine regsvr32 $\"$INSTDIR\Plugins\${ENGINE_FILE}$\"" \
+      /SD IDOK
+    SetErrorLevel 1
+  ${EndIf}
+SectionEnd
+
+; Whether this runs under Wine: Wine's ntdll exports wine_get_version, Windows' does not. Elsewhere the
+; engine is neither chosen nor shown, since it would replace the system's own speech.
+Function IsUnderWine
+  Push $0
+  Push $1
+  System::Call 'kernel32::GetModuleHandle(t "ntdll.dll") p .r0'
+  System::Call 'kernel32::GetProcAddress(p r0, m "wine_get_version") p .r1'
+  ${If} $1 P<> 0
+    StrCpy $0 1
+  ${Else}
+    StrCpy $0 0
+  ${EndIf}
+  Pop $1
+  Exch $0
+FunctionEnd
+
+Function OfferEngineUnderWine
+  Call IsUnderWine
+  Pop $0
+  ${GetParameters} $1
+  ClearErrors
+  ${GetOptions} $1 "/NOENGINE" $2
+  ${If} $0 == 0
+    SectionSetFlags ${SEC_ENGINE} 0
+    SectionSetText ${SEC_ENGINE} ""
+  ${ElseIfNot} ${Errors}
+    SectionSetFlags ${SEC_ENGINE} 0
+  ${EndIf}
+FunctionEnd
+
+Function SkipComponentsOutsideWine
+  Call IsUnderWine
+  Pop $0
+  ${If} $0 == 0
+    Abort
+  ${EndIf}
+FunctionEnd
+!endif
 
 ; ---- Uninstall ---------------------------------------------------------------------------------------
 ; The uninstaller lives in the Plugins folder, so there $INSTDIR is that folder. plugin.ini and the
@@ -237,6 +308,15 @@ Section "Uninstall"
     MessageBox MB_OK|MB_ICONSTOP "$INSTDIR\in_txt.dll is in use. Close Winamp and run the uninstaller again." /SD IDOK
     SetErrorLevel ${EXIT_NOTHING_DONE}
     Abort
+  ${EndIf}
+  ; The engine, if it was installed here: its classes go back to what they were (Wine's own), then
+  ; the file goes (at the next start of Windows if a program still holds it).
+  ${If} ${FileExists} "$INSTDIR\${ENGINE_FILE}"
+    ExecWait '"$SYSDIR\regsvr32.exe" /s /u "$INSTDIR\${ENGINE_FILE}"' $0
+    ${If} $0 <> 0
+      DetailPrint "regsvr32 /u ${ENGINE_FILE} ended with exit code $0."
+    ${EndIf}
+    Delete /REBOOTOK "$INSTDIR\${ENGINE_FILE}"
   ${EndIf}
   Delete "$INSTDIR\${UNINSTALLER}"
   Call un.RemoveEntryOfThisFolder

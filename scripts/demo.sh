@@ -14,14 +14,15 @@ mkdir -p "$player/Plugins"
 wav="$out_dir/demo.wav"
 rm -f "$out_dir"/demo*.wav
 
-# A player folder of the demo's own, with settings that choose the espeak-ng voice (48000 Hz,
+# A player folder of the demo's own, with settings that choose the English espeak-ng voice (48000 Hz,
 # 16 bit, mono: the plug-in's defaults).
 cp "$build/bin/txtplay.exe" "$player/"
 cp "$build/bin/Plugins/in_txt.dll" "$player/Plugins/"
 printf '[in_txt]\r\nVoiceID=HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens\\TxtEspeakEnglish\r\n' \
   >"$player/Plugins/plugin.ini"
 
-command -v espeak-ng >/dev/null || echo "espeak-ng is not installed: the tone voice speaks instead (make deps)"
+command -v espeak-ng >/dev/null && command -v sox >/dev/null ||
+  echo "espeak-ng or sox is not installed: the tone voice speaks instead (make deps)"
 
 samples=()
 for f in "$top"/samples/*; do samples+=("$(winepath -w "$f")"); done

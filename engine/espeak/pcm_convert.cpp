@@ -49,33 +49,6 @@ bool FindWaveChunks(const std::vector<unsigned char>& bytes, WaveLayout& layout)
 
 }  // namespace
 
-ULONGLONG ResampledFrameCount(ULONGLONG sourceFrames, DWORD fromRate, DWORD toRate) {
-    return (sourceFrames * toRate + fromRate - 1) / fromRate;
-}
-
-std::vector<short> ResampleLinear(const std::vector<short>& piece, DWORD fromRate, DWORD toRate,
-                                  ResamplePosition& position) {
-    const ULONGLONG base = position.sourceFrames;
-    const ULONGLONG end = base + piece.size();
-    const ULONGLONG first = ResampledFrameCount(base, fromRate, toRate);
-    const ULONGLONG last = ResampledFrameCount(end, fromRate, toRate);
-    // Source sample i of the whole sequence, as far as this piece knows it. Every frame made here
-    // lies within the piece; only its right neighbour may lie beyond it.
-    auto sample = [&](ULONGLONG i) -> long { return piece[static_cast<size_t>(i < end ? i - base : end - 1 - base)]; };
-    std::vector<short> out;
-    out.reserve(static_cast<size_t>(last - first));
-    for (ULONGLONG k = first; k < last; ++k) {
-        // Output frame k stands at source position k * from / to = index + remainder / to.
-        const ULONGLONG scaled = k * fromRate;
-        const ULONGLONG index = scaled / toRate;
-        const long long remainder = static_cast<long long>(scaled % toRate);
-        const long long a = sample(index), b = sample(index + 1);
-        out.push_back(static_cast<short>(a + (b - a) * remainder / static_cast<long long>(toRate)));
-    }
-    position.sourceFrames = end;
-    return out;
-}
-
 std::vector<unsigned char> PackPcm(const std::vector<short>& samples, const PcmFormat& format) {
     std::vector<unsigned char> pcm;
     pcm.reserve(samples.size() * format.BlockAlign());
@@ -106,6 +79,35 @@ bool ReadWave16(const std::vector<unsigned char>& bytes, DWORD& sampleRate, std:
     }
     sampleRate = layout.rate;
     return true;
+}
+
+std::vector<unsigned char> Wave16Bytes(const std::vector<short>& samples, DWORD sampleRate) {
+    std::vector<unsigned char> bytes;
+    auto put16 = [&](unsigned value) {
+        bytes.push_back(static_cast<unsigned char>(value & 0xFF));
+        bytes.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
+    };
+    auto put32 = [&](unsigned long value) {
+        put16(value & 0xFFFF);
+        put16((value >> 16) & 0xFFFF);
+    };
+    auto tag = [&](const char* name) { bytes.insert(bytes.end(), name, name + 4); };
+    const unsigned long dataBytes = static_cast<unsigned long>(samples.size() * 2);
+    tag("RIFF");
+    put32(36 + dataBytes);
+    tag("WAVE");
+    tag("fmt ");
+    put32(16);
+    put16(WAVE_FORMAT_PCM);
+    put16(1);
+    put32(sampleRate);
+    put32(sampleRate * 2);
+    put16(2);
+    put16(16);
+    tag("data");
+    put32(dataBytes);
+    for (short sample : samples) put16(static_cast<unsigned short>(sample));
+    return bytes;
 }
 
 }  // namespace engine

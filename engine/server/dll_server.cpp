@@ -1,13 +1,14 @@
 // txtengine_server.dll: the speech engine stand-in as an in-process COM server, so that any
 // program in a Wine prefix where it is registered (regsvr32 txtengine_server.dll) gets its voice,
 // notify translator and token category from CoCreateInstance, not only programs that register
-// the classes themselves. The espeak-ng voice comes first where it can run, so it is the voice
-// that speaks unless another is chosen.
+// the classes themselves. The espeak-ng voices come first where they can run, English first, so it
+// is the voice that speaks unless another is chosen.
 #include "engine/engine.h"
 #include "engine/server/server_registration.h"
 
 #include <windows.h>
 
+#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -41,7 +42,7 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID classId, REFIID iid, void**
     static std::once_flag voicesChosen;
     std::call_once(voicesChosen, [] {
         engine::SetRecordDeliveredPcm(false);  // a player runs for hours
-        engine::OfferEspeakVoice();
+        engine::OfferEspeakVoices();
     });
     return engine::GetClassObject(classId, iid, object);
 }
@@ -49,7 +50,16 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID classId, REFIID iid, void**
 // Engine threads and the engine's state live as long as the process: never unload.
 extern "C" HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
 
+// regsvr32 shows the failing result in its own box (unless /s); the reason goes to stderr and to a
+// debugger, so a script that registers the DLL sees why.
 extern "C" HRESULT WINAPI DllRegisterServer() {
+    const HRESULT allowed = engine::RegistrationAllowed(engine::RunningUnderWine());
+    if (FAILED(allowed)) {
+        std::fprintf(stderr, "%s\n", engine::RegistrationRefusal);
+        std::fflush(stderr);
+        OutputDebugStringA(engine::RegistrationRefusal);
+        return allowed;
+    }
     const std::wstring path = ThisModulePath();
     if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
     return engine::RegisterInprocServer(path);

@@ -108,6 +108,17 @@ const CLSID* const ServedClasses[] = {&VoiceClassId, &TranslatorClassId, &Catego
 
 }  // namespace
 
+const char RegistrationRefusal[] =
+    "txtengine_server.dll is not registered: it would replace the speech classes of SAPI for every program, "
+    "which it does only under Wine, where there is no speech engine. On Windows the system's own speech stays.";
+
+bool RunningUnderWine() {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+HRESULT RegistrationAllowed(bool underWine) { return underWine ? S_OK : HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED); }
+
 HRESULT RegisterInprocServer(const std::wstring& dllPath) {
     for (const CLSID* classId : ServedClasses) {
         HRESULT result = RegisterServerForClass(*classId, dllPath);

@@ -9,6 +9,15 @@
 
 namespace engine {
 
+// Whether this process runs under Wine: Wine's ntdll exports wine_get_version, Windows' does not.
+bool RunningUnderWine();
+
+// Whether the classes may be registered: only under Wine, which has no speech engine of its own.
+// On Windows registering would replace the system's speech for every program. S_OK, or
+// HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) with RegistrationRefusal() saying why.
+HRESULT RegistrationAllowed(bool underWine);
+extern const char RegistrationRefusal[];
+
 // Points the three classes' InprocServer32 default value at `dllPath`, ThreadingModel "Both".
 // What was there before is kept beside it so that UnregisterInprocServer can put it back;
 // registering again keeps the first saved values.

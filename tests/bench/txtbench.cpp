@@ -6,12 +6,16 @@
 // --markdown also writes the table as Markdown with the date and the machine's description (which
 // the caller supplies with --machine: the CPU is not easily read from inside Wine). --trials sets
 // the trials of each latency figure (default 100). --only runs one section: write, stop, eof, play,
-// quit, cycles or window. A message box from the plug-in ends the run: a figure measured past an error would
+// quit, cycles, window (the Text info window with long texts) or espeak (the espeak-ng voices, where
+// espeak-ng runs: first sound, one sentence through espeak-ng and sox, Play and the Voice page with
+// every voice installed). A message box from the plug-in ends the run: a figure measured past an error would
 // mean nothing.
 //
 // The host runs lean: its call log keeps nothing and the engine keeps no copy of the sound, so the
 // figures are about the plug-in's path and not about the stand-ins' bookkeeping.
 #include <windows.h>
+#include <commctrl.h>
+#include <prsht.h>
 #include <richedit.h>
 #include <sapi.h>
 
@@ -23,9 +27,11 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/espeak/espeak_runner.h"
 #include "host/call_log.h"
 #include "host/files.h"
 #include "host/message_box_watcher.h"
@@ -33,6 +39,7 @@
 #include "host/player_entries.h"
 #include "host/plugin_host.h"
 #include "infowindow/text_decoding.h"
+#include "resources/resource.h"
 #include "tests/bench/allocation_counter.h"
 #include "tests/bench/measures.h"
 #include "tests/plugin/text_info_probe.h"
@@ -75,11 +82,13 @@ constexpr int FRAME_BYTES = 4;
 constexpr int RATE = 48000;
 constexpr int CHUNK_BYTES = 576 * FRAME_BYTES;
 
-std::unique_ptr<host::PluginHost> StartPlayer(host::DrainMode drain, const std::string& ini = STEREO_48K) {
+std::unique_ptr<host::PluginHost> StartPlayer(host::DrainMode drain, const std::string& ini = STEREO_48K,
+                                              bool espeakVoices = false) {
     engine::Reset();
     host::SetDspMode(host::DspMode::Off);
     host::SetCallLogging(false);
     host::HostOptions options;
+    options.offerEspeakVoice = espeakVoices;
     options.output.drain = drain;
     options.showMainWindow = false;
     options.recordEngineOutput = false;
@@ -539,6 +548,164 @@ void MeasureCycles(const Texts& texts) {
            "no growth", handles.at1000 <= handles.at10);
 }
 
+// ---- The espeak-ng voices ------------------------------------------------------------------------
+
+// Prose of ordinary sentences, many of them: espeak-ng speaks it one sentence at a time.
+std::string LongProse() {
+    const char* paragraph =
+        "The river ran slowly past the old mill, and the miller watched it from his window every morning. "
+        "Nobody in the village could remember when the wheel had last turned. "
+        "Children said that a heron lived under the bridge and guarded a box of silver coins. "
+        "The miller only smiled when he heard the story, and went on with his work.\r\n\r\n";
+    std::string text;
+    for (int i = 0; i < 12; ++i) text += paragraph;
+    return text;
+}
+
+std::string IniWithVoice(const std::wstring& voiceId) {
+    return std::string(STEREO_48K) + "VoiceID=" + Narrow(voiceId) + "\r\n";
+}
+
+// From Play to the first sound the output is given, speaking long prose with the English voice:
+// espeak-ng and sox run for the first sentence only.
+void MeasureFirstSound(const std::string& prose, int trials) {
+    auto player = StartPlayer(host::DrainMode::Instant, IniWithVoice(engine::EspeakVoiceId), true);
+    std::vector<double> samples;
+    for (int trial = 0; trial < trials; ++trial) {
+        const double start = bench::NowMs();
+        if (player->Play(prose) != 0) Fail("Play failed with the espeak-ng voice");
+        while (host::OutputSnapshot().written == 0) {
+            if (bench::NowMs() - start > 10000) Fail("no sound from the espeak-ng voice in 10 s");
+            Sleep(1);
+        }
+        samples.push_back(bench::NowMs() - start);
+        if (engine::CurrentVoiceId() != engine::EspeakVoiceId) Fail("the English espeak-ng voice did not speak");
+        player->Stop();
+    }
+    const double p50 = bench::Percentile(samples, 0.5), worst = bench::Percentile(samples, 1.0);
+    AddRow("espeak-ng first sound after Play, long prose (p50 / max)", Format("%.1f / %.1f ms", p50, worst),
+           "max <= 100 ms", worst <= 100);
+}
+
+// One ordinary sentence through espeak-ng and sox, as the voice runs them for each sentence.
+void MeasureSentence(int trials) {
+    const std::string sentence = "Nobody in the village could remember when the wheel had last turned.";
+    for (DWORD rate : {22050u, 48000u, 8000u}) {
+        std::vector<double> samples;
+        for (int trial = 0; trial < trials; ++trial) {
+            std::vector<short> pcm;
+            samples.push_back(TimeMs([&] {
+                if (FAILED(engine::RunEspeak(sentence, false, "gmw/en-US", 175, rate, pcm)) || pcm.empty())
+                    Fail("espeak-ng and sox did not speak the sentence");
+            }));
+        }
+        AddRow(Format("One sentence through espeak-ng and sox at %.0f Hz (p50 / max)", rate),
+               Format("%.1f / %.1f ms", bench::Percentile(samples, 0.5), bench::Percentile(samples, 1.0)), "-", -1);
+    }
+}
+
+// Play walking every installed voice to the stored one, the last espeak-ng voice listed, for a
+// one-sentence file as in the Play figure with three voices (a long text costs the plug-in more to
+// show in its Text info window, whatever the voices).
+void MeasurePlayWithEveryVoice(const std::string& sentence, int trials) {
+    const std::vector<engine::VoiceInfo> voices = engine::EspeakVoices();
+    const std::wstring last = voices.back().id;
+    auto player = StartPlayer(host::DrainMode::Instant, IniWithVoice(last), true);
+    std::vector<double> samples;
+    for (int trial = 0; trial < trials; ++trial) {
+        int result = -1;
+        samples.push_back(TimeMs([&] { result = player->Play(sentence); }));
+        if (result != 0 || engine::CurrentVoiceId() != last) Fail("Play did not speak with the last espeak-ng voice");
+        player->Stop();
+    }
+    const double worst = bench::Percentile(samples, 1.0);
+    AddRow(Format("Play blocks the player, %.0f voices installed (p50 / max)", voices.size() + 3.0),
+           Format("%.2f / %.2f ms", bench::Percentile(samples, 0.5), worst), "max <= 20 ms", worst <= 20);
+}
+
+// The Voice page's list of voices, among the sheet's windows.
+BOOL CALLBACK FindVoiceList(HWND window, LPARAM found) {
+    if (GetDlgCtrlID(window) != IDC_VOICE_LIST) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+// The properties sheet of this process, once it shows. Its caption is read without a message to
+// the player's thread, which runs the sheet.
+BOOL CALLBACK FindOwnSheet(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    wchar_t caption[64] = {};
+    InternalGetWindowText(window, caption, 64);
+    if (process != GetCurrentProcessId() || lstrcmpA(name, "#32770") != 0 ||
+        lstrcmpW(caption, L"Text Speech Plugin Properties") != 0 || !IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+HWND ShownSheet() {
+    HWND sheet = nullptr;
+    EnumWindows(FindOwnSheet, reinterpret_cast<LPARAM>(&sheet));
+    return sheet;
+}
+
+// From the player's call of Config to the Voice page listing every voice; the sheet is then
+// cancelled from a thread of its own while Config runs its modal loop.
+void MeasureVoicePage(int trials) {
+    auto player = StartPlayer(host::DrainMode::Instant, IniWithVoice(engine::EspeakVoiceId), true);
+    const LRESULT voices = static_cast<LRESULT>(engine::EspeakVoices().size() + 3);
+    std::vector<double> samples;
+    for (int trial = 0; trial < trials; ++trial) {
+        const double start = bench::NowMs();
+        double listed = -1;
+        std::thread watcher([&] {
+            HWND sheet = nullptr, list = nullptr;
+            while (bench::NowMs() - start < 10000) {  // generous: only a hang takes this long
+                if (!sheet) sheet = ShownSheet();
+                if (sheet && !list) EnumChildWindows(sheet, FindVoiceList, reinterpret_cast<LPARAM>(&list));
+                if (list && SendMessageA(list, LB_GETCOUNT, 0, 0) == voices) {
+                    listed = bench::NowMs() - start;
+                    break;
+                }
+                Sleep(1);
+            }
+            while (!sheet && bench::NowMs() - start < 20000) {
+                Sleep(10);
+                sheet = ShownSheet();
+            }
+            if (sheet) PostMessageA(sheet, PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        });
+        player->Module()->Config(player->MainWindow());
+        watcher.join();
+        if (listed < 0) Fail("the Voice page did not list every voice");
+        samples.push_back(listed);
+    }
+    const double worst = bench::Percentile(samples, 1.0);
+    AddRow(Format("Voice page lists all %.0f voices after Config (p50 / max)", static_cast<double>(voices)),
+           Format("%.0f / %.0f ms", bench::Percentile(samples, 0.5), worst), "max < 1000 ms", worst < 1000);
+}
+
+void MeasureEspeakVoices(int trials) {
+    if (!engine::EspeakAvailable()) {
+        std::printf("The espeak-ng voices: espeak-ng or sox cannot be run here; skipped\n");
+        return;
+    }
+    std::printf("The espeak-ng voices (%d trials each)\n", trials);
+    std::fflush(stdout);
+    const std::string folder = host::CreateUniqueTempFolder("txtbench_prose_");
+    const std::string prose = folder + "\\prose.txt", sentence = folder + "\\sentence.txt";
+    if (folder.empty() || !host::WriteWholeFile(prose, LongProse()) || !host::WriteWholeFile(sentence, "Speak up."))
+        Fail("cannot write the texts into " + folder);
+    MeasureFirstSound(prose, trials);
+    MeasureSentence(trials);
+    MeasurePlayWithEveryVoice(sentence, trials);
+    MeasureVoicePage(trials / 4 + 1);
+    host::RemoveFolderTree(folder);
+}
+
 // ---- Output ------------------------------------------------------------------------------------
 
 void PrintTable() {
@@ -600,6 +767,7 @@ int main(int argc, char** argv) {
     if (wanted("quit")) MeasureQuit(texts, trials / 10 + 1);
     if (wanted("cycles")) MeasureCycles(texts);
     if (wanted("window")) MeasureLongTexts(texts);
+    if (wanted("espeak")) MeasureEspeakVoices(trials / 5 + 1);
     host::RemoveFolderTree(texts.folder);
 
     PrintTable();

@@ -3,19 +3,31 @@
 # in the Wine prefix's drive C, and checks files and registry afterwards. Runs inside scripts/with-wine.sh,
 # which provides WINEPREFIX, the display and one wineserver.
 #
-# Usage: installer_test.sh CASE SETUP_EXE PLUGIN_DLL RUN_COMMAND_LINE_EXE
+# Usage: installer_test.sh CASE SETUP_EXE PLUGIN_DLL RUN_COMMAND_LINE_EXE ENGINE_DLL
 #   CASE: install_and_uninstall | player_folder_from_registry | shared_uninstall_entry |
-#         folder_without_player | plugin_in_use
+#         folder_without_player | plugin_in_use | speech_engine_under_wine
+# speech_engine_under_wine registers the speech engine for a whole prefix, so it runs in a prefix of
+# its own (the engine server test's), never in the one the other tests share.
 set -uo pipefail
 
-if [ $# -ne 4 ] || [ -z "${WINEPREFIX:-}" ]; then
-  echo "usage: installer_test.sh CASE SETUP_EXE PLUGIN_DLL RUN_COMMAND_LINE_EXE (inside scripts/with-wine.sh)" >&2
+if [ $# -ne 5 ] || [ -z "${WINEPREFIX:-}" ]; then
+  echo "usage: installer_test.sh CASE SETUP_EXE PLUGIN_DLL RUN_COMMAND_LINE_EXE ENGINE_DLL (inside scripts/with-wine.sh)" >&2
   exit 2
 fi
 case_name=$1
 setup=$2
 plugin_dll=$3
 runner=$4
+engine_dll=$5
+
+if [ "$case_name" = speech_engine_under_wine ] && [ -z "${INSTALLER_TEST_ENGINE_PREFIX:-}" ]; then
+  build=$(cd "$(dirname "$setup")/.." && pwd)
+  prefix="$build/server-wineprefix"
+  # A prefix left registered by an interrupted run is no longer Wine's own: start afresh.
+  if [ -f "$prefix/system.reg" ] && grep -qi 'txtengine_server' "$prefix/system.reg"; then rm -rf "$prefix"; fi
+  export WINEPREFIX="$prefix" INSTALLER_TEST_ENGINE_PREFIX=1
+  exec bash "$(dirname "$0")/../../scripts/with-wine.sh" "$build" bash "$0" "$@"
+fi
 
 UNINSTALL_KEY='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\in_txt'
 PLAYER_KEY='HKCU\Software\Winamp'
@@ -67,8 +79,12 @@ run_windows() {
   wine "$runner" "$@" </dev/null >>"$log" 2>&1
 }
 
+# The cases install without the speech engine, which would point the prefix's speech classes at it
+# while other tests share the prefix; only the engine's own case, in a prefix of its own, takes it.
+setup_options="/S /NOENGINE"
+
 install_silently() {  # [PLAYER_FOLDER]
-  local command_line="\"$(win_path "$setup")\" /S"
+  local command_line="\"$(win_path "$setup")\" $setup_options"
   [ $# -gt 0 ] && command_line+=" /D=$(win_path "$1")"
   run_windows "$command_line"
 }
@@ -84,6 +100,9 @@ uninstall_in_place() {  # PLAYER_FOLDER [--hold DLL]
 
 reg_value() {  # KEY NAME: the data of one value, empty when missing
   wine reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^    $2    REG_[A-Z_]*    //p"
+}
+reg_default() {  # KEY: its default value's data, empty when missing
+  wine reg query "$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/^    (Default)    REG_[A-Z_]*    //p'
 }
 key_exists() { wine reg query "$1" >/dev/null 2>&1; }
 no_key() { ! key_exists "$1"; }
@@ -232,7 +251,7 @@ case_shared_uninstall_entry() {
   # recognised as that folder's when its uninstaller, spelled as usual, runs.
   local two_typed
   two_typed=$(win_path "$two")
-  run_windows "\"$(win_path "$setup")\" /S /D=${two_typed^^}"
+  run_windows "\"$(win_path "$setup")\" $setup_options /D=${two_typed^^}"
   check "the plug-in is in both folders" installed_in "$one"
   check "and in the second" installed_in "$two"
   local two_location="${two_typed^^}\\Plugins"
@@ -284,7 +303,7 @@ case_plugin_in_use() {
   local loaded
   loaded=$(win_path "$one/Plugins/in_txt.dll")
 
-  run_windows --hold "$loaded" "\"$(win_path "$setup")\" /S /D=$(win_path "$one")"
+  run_windows --hold "$loaded" "\"$(win_path "$setup")\" $setup_options /D=$(win_path "$one")"
   check "installing over a loaded plug-in fails" equals "$?" "$EXIT_NOTHING_DONE"
   check "the loaded plug-in stays in place" installed_in "$one"
 
@@ -298,13 +317,55 @@ case_plugin_in_use() {
   check "and removes the plug-in and the entry" plugin_and_entry_removed "$one"
 }
 
+# Under Wine the speech engine comes with the plug-in (a silent install takes every component): it is
+# copied beside the plug-in and SAPI's classes point at it; the uninstaller puts Wine's own back.
+case_speech_engine_under_wine() {
+  local one="$root/Player One"
+  local classes='HKLM\Software\Classes\CLSID'
+  local voice="$classes\\{96749377-3391-11D2-9EE3-00C04F797396}\\InprocServer32"
+  local category="$classes\\{A910187F-0C7A-45AC-92CC-59EDAFB77B53}\\InprocServer32"
+  local translator_class="$classes\\{E2AE5372-5D40-11D2-960E-00C04F8EE628}"
+  local translator="$translator_class\\InprocServer32"
+  local engine_in_plugins
+  make_player "$one"
+  engine_in_plugins="$(win_path "$one/Plugins")\\txtengine_server.dll"
+  local voice_before category_before
+  voice_before=$(wine reg query "$voice" 2>&1 | tr -d '\r')
+  category_before=$(wine reg query "$category" 2>&1 | tr -d '\r')
+  check "the fresh prefix has Wine's own voice class" grep -qi 'sapi.dll' <<<"$voice_before"
+
+  setup_options="/S /NOENGINE"
+  install_silently "$one"
+  check "with /NOENGINE the install exits with 0" equals "$?" 0
+  check "with /NOENGINE no engine is copied" absent "$one/Plugins/txtengine_server.dll"
+  check "with /NOENGINE the voice class stays Wine's" equals "$(wine reg query "$voice" 2>&1 | tr -d '\r')" "$voice_before"
+
+  setup_options="/S"
+  install_silently "$one"
+  check "silent install under Wine exits with 0" equals "$?" 0
+  check "the plug-in is installed" installed_in "$one"
+  check "the speech engine is copied beside the plug-in" same_file "$engine_dll" "$one/Plugins/txtengine_server.dll"
+  check "the voice class points at the engine" equals "$(reg_default "$voice")" "$engine_in_plugins"
+  check "the token category class points at the engine" equals "$(reg_default "$category")" "$engine_in_plugins"
+  check "the notify translator class points at the engine" equals "$(reg_default "$translator")" "$engine_in_plugins"
+
+  uninstall_in_place "$one"
+  check "the silent uninstall exits with 0" equals "$?" 0
+  check "the uninstaller removes the engine" absent "$one/Plugins/txtengine_server.dll"
+  check "the voice class is Wine's own again" equals "$(wine reg query "$voice" 2>&1 | tr -d '\r')" "$voice_before"
+  check "the token category class is Wine's own again" \
+    equals "$(wine reg query "$category" 2>&1 | tr -d '\r')" "$category_before"
+  check "the translator class Wine lacks is gone again" no_key "$translator_class"
+  check "plugin.ini, other plug-ins and the player survive" player_files_untouched "$one"
+}
+
 # ---- main --------------------------------------------------------------------------------------------
 
 if ! declare -F "case_$case_name" >/dev/null; then
   echo "unknown case: $case_name" >&2
   exit 2
 fi
-for file in "$setup" "$plugin_dll" "$runner"; do
+for file in "$setup" "$plugin_dll" "$runner" "$engine_dll"; do
   [ -f "$file" ] || { echo "missing: $file" >&2; exit 2; }
 done
 

@@ -186,6 +186,30 @@ TEST_F(EngineSpeechTest, WithSentenceEventsTurnedOffOnlyWordsAreSentUntilAReset)
     ClearEvents(events);
 }
 
+// <voice> and <lang> switch the tone voice (its pitch follows the token) for the text they enclose;
+// a tag no voice answers keeps the voice in force, and no tag is spoken.
+TEST_F(EngineSpeechTest, VoiceAndLangMarkupSpeakTheirTextWithTheVoiceTheyChoose) {
+    const std::vector<engine::VoiceInfo> tones = engine::DefaultVoices();  // Anna 409, Bert 407, Chloe 40C
+    RecordingStream output(16000, 16, 1);
+    WiredVoice wired;
+    ASSERT_EQ(tones[0].id, engine::CurrentVoiceId());
+    ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
+    SpeakFile(wired.voice.Get(),
+              "<speak>ab<voice required=\"Language=407\">cd<lang langid=\"40C\">ef</lang>gh</voice>ij"
+              "<voice required=\"Language=419\">kl</voice><voice required=\"Gender=Male\" optional=\"x\"/>mn</speak>",
+              13);
+    const WAVEFORMATEX format = output.Format();
+    std::vector<unsigned char> expected;
+    for (const auto& part : std::vector<std::pair<const wchar_t*, int>>{
+             {L"ab", 0}, {L"cd", 1}, {L"ef", 2}, {L"gh", 1}, {L"ij", 0}, {L"kl", 0}, {L"mn", 1}}) {
+        const std::vector<unsigned char> pcm = engine::RenderTone(part.first, 0, tones[part.second].id, format);
+        expected.insert(expected.end(), pcm.begin(), pcm.end());
+    }
+    EXPECT_TRUE(expected == output.Bytes()) << output.Bytes().size() << " bytes spoken, " << expected.size() << " expected";
+    std::vector<SPEVENT> events = DrainEvents(wired.voice.Get());
+    ClearEvents(events);
+}
+
 TEST_F(EngineSpeechTest, OnlyTheQueuedInterestIsQueuedAndMasksWithoutFlagCheckBitsAreRefused) {
     RecordingStream output(11025, 8, 1);
     WiredVoice wired;

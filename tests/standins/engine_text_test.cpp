@@ -6,6 +6,7 @@
 
 #include "engine/engine.h"
 #include "engine/speech_text.h"
+#include "engine/voice_choice.h"
 #include "tests/test_support.h"
 
 namespace {
@@ -106,6 +107,58 @@ TEST(EngineSentences, LongTextIsCutAfterBlanksWithoutSplittingWords) {
     // A single word longer than a chunk is cut where the chunk is full.
     EXPECT_EQ(std::vector<std::wstring>({L"abcd", L"efgh", L"ij"}), SentenceTexts(L"abcdefghij", 4));
     EXPECT_TRUE(engine::SplitIntoSentences(L"", 400).empty());
+}
+
+
+// ---- Choosing a voice as <voice> and <lang> markup asks --------------------------------------
+
+struct ChoiceCase {
+    const wchar_t* required;
+    const wchar_t* optional;
+    int current;   // index among the tone voices Anna (409, female), Bert (407, male), Chloe (40C, female)
+    int expected;
+};
+
+TEST(EngineVoiceChoice, RequiredConditionsAllHoldTheMostOptionalOnesWinAndTiesKeepTheCurrentVoice) {
+    const std::vector<engine::VoiceInfo> voices = engine::DefaultVoices();
+    const ChoiceCase cases[] = {
+        {L"Language=407", L"", 0, 1},
+        {L"language = 0407", L"", 0, 1},               // names and blanks as written, hex as a number
+        {L"Gender=Female", L"", 1, 0},                 // the current voice does not qualify: the first that does
+        {L"Gender=Female", L"", 2, 2},                 // a tie keeps the current voice
+        {L"Gender=Female", L"Language=40C", 0, 2},     // the most optional matches win
+        {L"", L"Gender=Male;Age=Adult", 0, 1},
+        {L"Gender=Female;Language!=409", L"", 0, 2},
+        {L"Name=txttone bert", L"", 2, 1},
+        {L"Language=419", L"", 2, 2},                  // no voice qualifies: the current one stays
+        {L"Accent=Scottish;Gender=Male", L"", 0, 1},   // unknown attributes are no condition
+        {L"Accent=Scottish", L"Vendor=Other", 2, 2},
+    };
+    for (const ChoiceCase& test : cases) {
+        SCOPED_TRACE(Narrow(std::wstring(test.required) + L" / " + test.optional));
+        EXPECT_EQ(voices[test.expected].id, engine::ChooseVoice(voices, test.required, test.optional, voices[test.current].id));
+    }
+}
+
+TEST(EngineVoiceChoice, MarkupKeepsTheChosenVoiceUntilItsTagEnds) {
+    const std::wstring markup = L"a<voice required=\"Gender=Male\">b<lang langid=\"40C\">c</lang>d</voice>e"
+                                L"<voice optional=\"Gender=Male\"/>f";
+    std::vector<std::wstring> asked;
+    const engine::SpeechText speech = engine::ParseMarkup(
+        markup, [&](const std::wstring& required, const std::wstring& optional, const std::wstring& current) {
+            asked.push_back(required + L"|" + optional + L"|" + current);
+            return L"voice " + std::to_wstring(asked.size());
+        });
+    EXPECT_EQ(L"abcdef", speech.text);
+    EXPECT_EQ(std::vector<std::wstring>({L"Gender=Male||", L"Language=40C||voice 1", L"|Gender=Male|"}), asked);
+    auto voiceAt = [&](ULONG position) {
+        std::wstring voice;
+        for (const auto& change : speech.prosody)
+            if (change.position <= position) voice = change.prosody.voiceId;
+        return voice;
+    };
+    const std::wstring expected[] = {L"", L"voice 1", L"voice 2", L"voice 1", L"", L"voice 3"};
+    for (ULONG i = 0; i < 6; ++i) EXPECT_EQ(expected[i], voiceAt(i)) << i;
 }
 
 }  // namespace

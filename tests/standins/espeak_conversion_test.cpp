@@ -1,95 +1,106 @@
-// Converting espeak-ng's 16-bit mono sound to the output's format: the resampler's length and
-// values, piecewise conversion matching whole conversion, 8/16-bit and mono/stereo packing, and
-// reading espeak-ng's wave files.
+// Converting espeak-ng's 16-bit mono sound to the output's format: sox's rate conversion keeps
+// what fits the new rate and leaves no aliases or images; 8/16-bit and mono/stereo packing; wave
+// files read as espeak-ng and sox write them.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
-#include <numeric>
+#include <string>
 
+#include "engine/espeak/espeak_runner.h"
 #include "engine/espeak/pcm_convert.h"
+#include "engine/espeak/unix_spawn.h"
 
 namespace {
 
-const DWORD AllRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+// ---- Rate conversion by sox, as the espeak-ng voices use it ------------------------------------
 
-std::vector<short> Ramp(size_t count, short step) {
-    std::vector<short> samples(count);
-    for (size_t i = 0; i < count; ++i) samples[i] = static_cast<short>(i * step);
+class SoxRateConversion : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!engine::UnixSpawnAvailable()) GTEST_SKIP() << "sox runs only under Wine";
+    }
+};
+
+const DWORD EspeakRate = 22050;
+const double ToneAmplitude = 16000;
+
+std::vector<short> Tone(double frequency, size_t frames) {
+    std::vector<short> samples(frames);
+    for (size_t i = 0; i < frames; ++i)
+        samples[i] = static_cast<short>(std::lround(ToneAmplitude * std::sin(2 * M_PI * frequency * i / EspeakRate)));
     return samples;
 }
 
-std::vector<short> Resample(const std::vector<short>& samples, DWORD from, DWORD to) {
-    engine::ResamplePosition position;
-    return engine::ResampleLinear(samples, from, to, position);
+// The RMS level of the middle of a sound (its first and last 0.1 s, where filters settle, left out).
+double Rms(const std::vector<short>& samples, DWORD rate) {
+    const size_t edge = rate / 10;
+    double sum = 0;
+    size_t count = 0;
+    for (size_t i = edge; i + edge < samples.size(); ++i, ++count) sum += static_cast<double>(samples[i]) * samples[i];
+    return count ? std::sqrt(sum / count) : 0;
 }
 
-TEST(EspeakConversion, OneSecondOfSoundLastsOneSecondAtEveryRate) {
-    const std::vector<short> second(22050, 1000);
-    for (DWORD rate : AllRates) {
-        EXPECT_EQ(rate, Resample(second, 22050, rate).size()) << rate << " Hz";
-        EXPECT_EQ(rate, engine::ResampledFrameCount(22050, 22050, rate)) << rate << " Hz";
+// The amplitude of one frequency in the middle of a sound (Hann window).
+double AmplitudeAt(const std::vector<short>& samples, DWORD rate, double frequency) {
+    const size_t edge = rate / 10, count = samples.size() - 2 * edge;
+    double re = 0, im = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const double window = 0.5 - 0.5 * std::cos(2 * M_PI * i / (count - 1));
+        const double phase = 2 * M_PI * frequency * i / rate;
+        re += samples[edge + i] * window * std::cos(phase);
+        im -= samples[edge + i] * window * std::sin(phase);
     }
+    return std::sqrt(re * re + im * im) / (count * 0.25);
 }
 
-TEST(EspeakConversion, OddLengthsGiveTheFramesWithinThemAndNeverDrift) {
-    // 1001 frames at 22050 Hz are 45.4 ms: 363.17 frames at 8000 Hz, 2179.05 at 48000 Hz; the
-    // last frame starts within the sound.
-    EXPECT_EQ(364u, Resample(std::vector<short>(1001), 22050, 8000).size());
-    EXPECT_EQ(2180u, Resample(std::vector<short>(1001), 22050, 48000).size());
-    // Many odd pieces in a row come out as long as their sum converted at once: no drift.
-    for (DWORD rate : AllRates) {
-        engine::ResamplePosition position;
-        size_t produced = 0, consumed = 0;
-        for (size_t piece = 1; piece < 200; piece += 7) {
-            produced += engine::ResampleLinear(std::vector<short>(piece), 22050, rate, position).size();
-            consumed += piece;
-        }
-        EXPECT_EQ(Resample(std::vector<short>(consumed), 22050, rate).size(), produced) << rate << " Hz";
-        EXPECT_LT(std::abs(static_cast<double>(produced) / rate - static_cast<double>(consumed) / 22050), 1.0 / rate);
-    }
+double Decibels(double ratio) { return ratio > 0 ? 20 * std::log10(ratio) : -400; }
+
+std::vector<short> Converted(const std::vector<short>& samples, DWORD rate) {
+    std::vector<short> converted;
+    EXPECT_EQ(S_OK, engine::ConvertWithSox(samples, EspeakRate, rate, converted));
+    return converted;
 }
 
-TEST(EspeakConversion, InterpolatesLinearlyBetweenNeighbours) {
-    // The same rate keeps every sample.
-    const std::vector<short> samples = {5, -7, 32767, -32768, 0, 12};
-    EXPECT_EQ(samples, Resample(samples, 22050, 22050));
-    // Twice the rate: every second frame lies halfway between two samples; the last one has no
-    // right neighbour and repeats the last sample.
-    EXPECT_EQ(std::vector<short>({0, 50, 100, 150, 200, 250, 300, 300}), Resample(Ramp(4, 100), 1000, 2000));
-    // Half the rate: the samples at the new frames.
-    EXPECT_EQ(std::vector<short>({0, 20, 40}), Resample(Ramp(6, 10), 2000, 1000));
-    // A ramp stays a ramp at an uneven ratio (within rounding).
-    const std::vector<short> up = Resample(Ramp(2205, 10), 22050, 48000);
-    for (size_t k = 0; k + 3 < up.size(); ++k) {
-        ASSERT_NEAR(k * 22050.0 / 48000 * 10, up[k], 1.0) << "frame " << k;
-    }
-}
+// A 1 kHz tone keeps its level; what cannot exist at the new rate is gone: a tone above its
+// Nyquist frequency when the rate goes down (it would alias below), and the image of a high tone
+// mirrored at espeak-ng's Nyquist frequency when the rate goes up.
+struct RateCase {
+    DWORD rate;
+    double tone;   // a tone above the new Nyquist frequency, or (going up) one in the passband
+    double image;  // where going up would leave its image; 0 going down
+};
 
-TEST(EspeakConversion, PiecesConvertAsTheWholeUpToTheFramesBetweenPieces) {
-    std::vector<short> whole(3000);
-    for (size_t i = 0; i < whole.size(); ++i) whole[i] = static_cast<short>((i * 7919) % 20000 - 10000);
-    for (DWORD rate : AllRates) {
-        engine::ResamplePosition position;
-        std::vector<short> joined;
-        std::vector<bool> pieceStarts(whole.size() + 1, false);
-        for (size_t start = 0; start < whole.size();) {
-            size_t length = std::min<size_t>(whole.size() - start, 1 + (start * 13) % 517);
-            pieceStarts[start] = true;
-            std::vector<short> piece(whole.begin() + start, whole.begin() + start + length);
-            std::vector<short> out = engine::ResampleLinear(piece, 22050, rate, position);
-            joined.insert(joined.end(), out.begin(), out.end());
-            start += length;
-        }
-        const std::vector<short> expected = Resample(whole, 22050, rate);
-        ASSERT_EQ(expected.size(), joined.size()) << rate << " Hz";
-        for (size_t k = 0; k < joined.size(); ++k) {
-            // Frame k lies at source index + remainder / rate.
-            const ULONGLONG index = k * 22050ull / rate, remainder = k * 22050ull % rate;
-            const bool betweenPieces = remainder != 0 && pieceStarts[index + 1];
-            ASSERT_EQ(betweenPieces ? whole[index] : expected[k], joined[k]) << rate << " Hz, frame " << k;
+TEST_F(SoxRateConversion, KeepsAOneKilohertzToneAndLeavesNoAliasesOrImages) {
+    const RateCase cases[] = {
+        {8000, 5000, 0},      {11025, 6000, 0},     {12000, 7000, 0},     {16000, 9000, 0},
+        {24000, 9000, 13050}, {32000, 9000, 13050}, {44100, 9000, 13050}, {48000, 9000, 13050},
+    };
+    const std::vector<short> kilohertz = Tone(1000, 2 * EspeakRate);
+    for (const RateCase& test : cases) {
+        SCOPED_TRACE(std::to_string(test.rate) + " Hz");
+        const std::vector<short> out = Converted(kilohertz, test.rate);
+        EXPECT_NEAR(2.0 * test.rate, out.size(), 1.0);  // two seconds still
+        EXPECT_NEAR(0.0, Decibels(Rms(out, test.rate) / Rms(kilohertz, EspeakRate)), 0.1);
+
+        const std::vector<short> high = Tone(test.tone, 2 * EspeakRate);
+        const std::vector<short> highOut = Converted(high, test.rate);
+        if (test.image == 0) {
+            EXPECT_LE(Decibels(Rms(highOut, test.rate) / Rms(high, EspeakRate)), -60.0);
+        } else {
+            EXPECT_LE(Decibels(AmplitudeAt(highOut, test.rate, test.image) / ToneAmplitude), -60.0);
+            EXPECT_NEAR(0.0, Decibels(AmplitudeAt(highOut, test.rate, test.tone) / ToneAmplitude), 0.5);  // the tone passes
         }
     }
 }
+
+TEST_F(SoxRateConversion, AtEspeaksOwnRateEverySampleStays) {
+    std::vector<short> noise(5000);
+    for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<short>((i * 7919) % 65536 - 32768);
+    EXPECT_EQ(noise, Converted(noise, EspeakRate));
+}
+
+// ---- Packing and wave files -----------------------------------------------------------------------
 
 TEST(EspeakConversion, PacksSixteenBitSignedLittleEndianAndEightBitUnsigned) {
     const std::vector<short> samples = {0, 0x1234, -2, 32767, -32768};

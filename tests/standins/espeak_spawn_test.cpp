@@ -1,13 +1,16 @@
 // Linux commands from Windows code under Wine: exit statuses, Unix paths of Windows files, and
-// words quoted for the shell arriving intact.
+// words quoted for the shell arriving intact; and telling Wine from Windows, which decides whether
+// the engine's server may replace SAPI's classes.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <cstring>
 #include <thread>
 
 #include "engine/espeak/unix_spawn.h"
 #include "engine/file_bytes.h"
+#include "engine/server/server_registration.h"
 #include "tests/standins/engine_test_support.h"
 
 namespace {
@@ -52,6 +55,19 @@ TEST_F(UnixSpawn, RunsFromAWindowsThreadAndFromWorkerThreadsAtOnce) {
     EXPECT_EQ(4, statuses[0]);
     EXPECT_EQ(5, statuses[1]);
     EXPECT_EQ(6, statuses[2]);
+}
+
+// regsvr32 txtengine_server.dll points SAPI's classes at the stand-in for the whole system: only
+// under Wine, never on Windows, where it would replace the speech of every program.
+TEST(ServerRegistration, OnlyUnderWineMaySapisClassesBeReplaced) {
+    const struct {
+        bool underWine;
+        HRESULT result;
+    } cases[] = {{true, S_OK}, {false, HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED)}};
+    for (const auto& test : cases) EXPECT_EQ(test.result, engine::RegistrationAllowed(test.underWine)) << test.underWine;
+    EXPECT_NE(nullptr, std::strstr(engine::RegistrationRefusal, "only under Wine"));
+    // This process knows Wine by the same mark that lets it run Linux programs.
+    EXPECT_EQ(engine::UnixSpawnAvailable(), engine::RunningUnderWine());
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <set>
 
 #include "engine/espeak/espeak_text.h"
 #include "engine/espeak/pcm_convert.h"
 #include "engine/file_bytes.h"
+#include "engine/tokens.h"
 #include "tests/standins/engine_test_support.h"
 #include "tests/standins/espeak_test_support.h"
 
@@ -40,7 +42,7 @@ protected:
     void SetUp() override {
         ASSERT_EQ(S_OK, apartment_.registered);
         REQUIRE_ESPEAK();
-        ASSERT_TRUE(engine::OfferEspeakVoice());
+        ASSERT_TRUE(engine::OfferEspeakVoices());
     }
 
     // Speaks `text` (a .txt file, or markup in a .xml file) with a new voice into an output of
@@ -77,39 +79,151 @@ protected:
     std::vector<SPEVENT> events_;
 };
 
-TEST_F(EspeakVoiceTest, IsListedFirstWithItsDescriptionsOnlyOnceOffered) {
-    auto listedIds = [] {
-        std::vector<std::wstring> ids;
-        ScopedComPtr<ISpObjectTokenCategory> category;
-        ScopedComPtr<IEnumSpObjectTokens> tokens;
-        EXPECT_EQ(S_OK, CoCreateInstance(CategoryClass, nullptr, 7, __uuidof(ISpObjectTokenCategory),
-                                         category.ReceiveVoid()));
-        EXPECT_EQ(S_OK, category->SetId(engine::VoicesCategoryId, FALSE));
-        EXPECT_EQ(S_OK, category->EnumTokens(nullptr, nullptr, tokens.Receive()));
-        ScopedComPtr<ISpObjectToken> token;
-        while (tokens->Next(1, token.Receive(), nullptr) == S_OK) {
-            ScopedTaskMem<wchar_t> id;
-            EXPECT_EQ(S_OK, token->GetId(id.Receive()));
-            ids.push_back(id.Get());
-            if (ids.back() != engine::EspeakVoiceId) continue;
-            ScopedTaskMem<wchar_t> english, fallback;
-            EXPECT_EQ(S_OK, token->GetStringValue(L"409", english.Receive()));
-            EXPECT_STREQ(L"eSpeak NG English (United States)", english.Get());
-            EXPECT_EQ(S_OK, token->GetStringValue(nullptr, fallback.Receive()));
-            EXPECT_STREQ(L"eSpeak NG English", fallback.Get());
+// A listed token as the Voice page and markup see it.
+struct ListedToken {
+    std::wstring id, description, english, language, name, vendor;
+};
+
+std::wstring TokenValue(ISpDataKey* key, const wchar_t* name) {
+    ScopedTaskMem<wchar_t> value;
+    return SUCCEEDED(key->GetStringValue(name, value.Receive())) && value.Get() ? value.Get() : L"";
+}
+
+std::vector<ListedToken> ListedTokens() {
+    std::vector<ListedToken> listed;
+    ScopedComPtr<ISpObjectTokenCategory> category;
+    ScopedComPtr<IEnumSpObjectTokens> tokens;
+    EXPECT_EQ(S_OK, CoCreateInstance(CategoryClass, nullptr, 7, __uuidof(ISpObjectTokenCategory), category.ReceiveVoid()));
+    EXPECT_EQ(S_OK, category->SetId(engine::VoicesCategoryId, FALSE));
+    EXPECT_EQ(S_OK, category->EnumTokens(nullptr, nullptr, tokens.Receive()));
+    ScopedComPtr<ISpObjectToken> token;
+    while (tokens->Next(1, token.Receive(), nullptr) == S_OK) {
+        ListedToken entry;
+        ScopedTaskMem<wchar_t> id;
+        EXPECT_EQ(S_OK, token->GetId(id.Receive()));
+        entry.id = id.Get();
+        entry.description = TokenValue(token.Get(), nullptr);
+        entry.english = TokenValue(token.Get(), L"409");
+        ScopedComPtr<ISpDataKey> attributes;
+        if (SUCCEEDED(token->OpenKey(L"Attributes", attributes.Receive()))) {
+            entry.language = TokenValue(attributes.Get(), L"Language");
+            entry.name = TokenValue(attributes.Get(), L"Name");
+            entry.vendor = TokenValue(attributes.Get(), L"Vendor");
         }
-        return ids;
-    };
-    std::vector<std::wstring> offered = listedIds();
-    ASSERT_EQ(4u, offered.size());
-    EXPECT_EQ(engine::EspeakVoiceId, offered[0]);
-    // Offering again does not list it twice; a reset leaves the three tone voices.
-    ASSERT_TRUE(engine::OfferEspeakVoice());
-    EXPECT_EQ(offered, listedIds());
+        listed.push_back(entry);
+    }
+    return listed;
+}
+
+std::wstring FromUtf8(const std::vector<unsigned char>& bytes) {
+    std::wstring text(bytes.size(), L'\0');
+    const int units = MultiByteToWideChar(CP_UTF8, 0, reinterpret_cast<const char*>(bytes.data()),
+                                          static_cast<int>(bytes.size()), &text[0], static_cast<int>(text.size()));
+    text.resize(units > 0 ? units : 0);
+    return text;
+}
+
+// What espeak-ng itself lists here, read on the Linux side: "eSpeak NG <name>" per voice, in its
+// order but with English (America) first.
+std::vector<std::wstring> EspeakListedDescriptions() {
+    TempFile list(std::string(), L".txt");
+    const std::string command =
+        "espeak-ng --voices </dev/null | awk 'NR > 1 { gsub(/_/, \" \", $4); print ($2 == \"en-us\" ? 0 : NR) \" \" $4 }'"
+        " | sort -n -s -k1,1 | cut -d ' ' -f 2- >" + engine::ShellQuoted(engine::UnixPath(list.Path()));
+    EXPECT_EQ(0, engine::RunUnixShell(command));
+    std::vector<unsigned char> bytes;
+    EXPECT_EQ(S_OK, engine::ReadFileBytes(list.Path().c_str(), bytes));
+    std::vector<std::wstring> descriptions;
+    std::wstring text = FromUtf8(bytes);
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find(L'\n', start);
+        if (end == std::wstring::npos) end = text.size();
+        if (end > start) descriptions.push_back(L"eSpeak NG " + text.substr(start, end - start));
+        start = end + 1;
+    }
+    return descriptions;
+}
+
+TEST_F(EspeakVoiceTest, TheTokensAreTheVoicesEspeakListsEnglishFirstThenTheToneVoices) {
+    const std::vector<std::wstring> expected = EspeakListedDescriptions();
+    ASSERT_GT(expected.size(), 100u) << "espeak-ng lists about 130 voices";
+    const std::vector<ListedToken> listed = ListedTokens();
+    ASSERT_EQ(expected.size() + 3, listed.size());
+    for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(expected[i], listed[i].description) << i;
+    for (size_t i = 0; i < 3; ++i) EXPECT_EQ(engine::DefaultVoices()[i].id, listed[expected.size() + i].id);
+
+    EXPECT_EQ(engine::EspeakVoiceId, listed[0].id);  // the id stored settings already hold
+    std::map<std::wstring, ListedToken> byName;
+    std::set<std::wstring> ids;
+    for (const ListedToken& token : listed) {
+        ids.insert(token.id);
+        if (token.vendor != L"eSpeak NG") continue;
+        EXPECT_EQ(token.description, token.name);
+        EXPECT_EQ(token.description, token.english);
+        byName[token.name] = token;
+    }
+    EXPECT_EQ(listed.size(), ids.size()) << "token ids are not unique";
+    // Languages from Windows' locale table; none for a language Windows does not know.
+    EXPECT_EQ(L"419", byName[L"eSpeak NG Russian"].language);
+    EXPECT_EQ(L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens\\TxtEspeak-ru", byName[L"eSpeak NG Russian"].id);
+    EXPECT_EQ(L"408", byName[L"eSpeak NG Greek"].language);
+    EXPECT_EQ(L"409", byName[L"eSpeak NG English (America)"].language);
+    EXPECT_EQ(L"809", byName[L"eSpeak NG English (Received Pronunciation)"].language);
+    EXPECT_EQ(L"804", byName[L"eSpeak NG Chinese (Mandarin, latin as English)"].language);  // by its other language zh
+    ASSERT_EQ(1u, byName.count(L"eSpeak NG Quenya"));
+    EXPECT_EQ(L"", byName[L"eSpeak NG Quenya"].language);
+    // Offering again lists none twice; a reset leaves the three tone voices.
+    ASSERT_TRUE(engine::OfferEspeakVoices());
+    EXPECT_EQ(listed.size(), ListedTokens().size());
     engine::Reset();
-    std::vector<std::wstring> tones = listedIds();
-    EXPECT_EQ(3u, tones.size());
-    EXPECT_EQ(tones.end(), std::find(tones.begin(), tones.end(), engine::EspeakVoiceId));
+    EXPECT_EQ(3u, ListedTokens().size());
+}
+
+TEST_F(EspeakVoiceTest, AVoiceEspeakDoesNotHaveFailsItsSpeakInsteadOfSpeakingSilence) {
+    engine::VoiceInfo gone = engine::EspeakVoice();
+    gone.id += L"Gone";
+    gone.espeakVoice = L"zle/no-such-voice";
+    engine::SetInstalledVoices({gone});
+    RecordingStream output(22050, 16, 1);
+    WiredVoice wired;
+    ASSERT_EQ(gone.id, engine::CurrentVoiceId());
+    ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
+    TempFile file{std::string(Sentence)};
+    ULONG number = 7;
+    EXPECT_EQ(static_cast<HRESULT>(0x8004503A), wired.voice->Speak(file.Path().c_str(), 21, &number));
+    EXPECT_EQ(0u, number);
+    EXPECT_EQ(S_OK, wired.voice->WaitUntilDone(0));
+    EXPECT_TRUE(output.Bytes().empty());
+}
+
+// Markup that asks for Russian speaks its text exactly as the Russian voice speaks it; the
+// English voice reads the same letters quite differently.
+TEST_F(EspeakVoiceTest, AVoiceTagAskingForRussianSpeaksWithTheRussianVoice) {
+    engine::VoiceInfo russian;
+    for (const engine::VoiceInfo& voice : engine::EspeakVoices())
+        if (voice.espeakVoice == L"zle/ru") russian = voice;
+    ASSERT_FALSE(russian.id.empty());
+    // "Good morning, how are you?" in UTF-8.
+    const std::string text = "\xD0\x94\xD0\xBE\xD0\xB1\xD1\x80\xD0\xBE\xD0\xB5 \xD1\x83\xD1\x82\xD1\x80\xD0\xBE, "
+                             "\xD0\xBA\xD0\xB0\xD0\xBA \xD0\xB4\xD0\xB5\xD0\xBB\xD0\xB0?";
+    const std::vector<unsigned char> switched = Speak(
+        "\xEF\xBB\xBF<speak><voice required=\"Language=419\">" + text + "</voice></speak>", 22050, 16, 1, 0, true);
+    const std::vector<unsigned char> english = Speak("\xEF\xBB\xBF<speak>" + text + "</speak>", 22050, 16, 1, 0, true);
+
+    RecordingStream output(22050, 16, 1);
+    WiredVoice wired;
+    ScopedComPtr<ISpObjectToken> token(engine::NewToken(russian));
+    ASSERT_EQ(S_OK, wired.voice->SetVoice(token.Get()));
+    ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
+    TempFile file("\xEF\xBB\xBF<speak>" + text + "</speak>", L".xml");
+    ASSERT_EQ(S_OK, wired.voice->Speak(file.Path().c_str(), 13, nullptr));
+    ASSERT_EQ(S_OK, wired.voice->WaitUntilDone(Patience));
+    std::vector<SPEVENT> events = DrainEvents(wired.voice.Get());
+    ClearEvents(events);
+
+    ASSERT_GT(switched.size(), 22050u);
+    EXPECT_TRUE(output.Bytes() == switched) << switched.size() << " bytes switched, " << output.Bytes().size() << " Russian";
+    EXPECT_FALSE(english == switched);
 }
 
 TEST_F(EspeakVoiceTest, AtEspeaksOwnRateTheSoundIsEspeaksUnchanged) {
@@ -217,9 +331,10 @@ TEST_F(EspeakVoiceTest, ARateChangeWhileSpeakingAppliesToTheSentencesStillToCome
 
 TEST_F(EspeakVoiceTest, MarkupTagsAreNotReadOutAndSilencesAndVolumeAreHeard) {
     const double plain = SecondsSpoken("Hello there, my friend.");
-    // Tags that change nothing audible, known and unknown: the same speech, not longer.
+    // Tags that change nothing audible, known and unknown: the same speech, not longer. (The
+    // voice asked for is the English one that speaks already.)
     const double tagged = SecondsSpoken(
-        "<?xml version=\"1.0\"?><speak><voice required=\"Gender=Female\"><rate speed=\"0\"><volume level=\"100\">"
+        "<?xml version=\"1.0\"?><speak><voice required=\"Language=409\"><rate speed=\"0\"><volume level=\"100\">"
         "Hello <bookmark mark=\"m1\"/>there, <partofsp part=\"noun\">my</partofsp> <unknown>friend</unknown>."
         "</volume></rate></voice></speak>",
         0, true);
