@@ -112,10 +112,23 @@ long ControlLength(HWND control) {
     return static_cast<long>(SendMessageA(control, EM_GETTEXTLENGTHEX, reinterpret_cast<WPARAM>(&length), 0));
 }
 
+// A span out of view is scrolled to a quarter of the way down, with what came before it above: the
+// reader sees the sentence and where it came from, and the next ones below.
 void SelectAndShow(HWND control, long position, long length) {
     CHARRANGE span = {position, position + length};
     SendMessageA(control, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&span));
-    SendMessageA(control, EM_SCROLLCARET, 0, 0);
+    RECT view;
+    SendMessageA(control, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&view));
+    POINTL start = {0, 0}, end = {0, 0};
+    SendMessageA(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&start), position);
+    SendMessageA(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&end), position + length);
+    const long height = view.bottom - view.top;
+    if (start.y >= view.top && end.y < view.bottom - height / 8) return;
+    POINT scroll = {0, 0};
+    SendMessageA(control, EM_GETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
+    scroll.y += start.y - view.top - height / 4;
+    if (scroll.y < 0) scroll.y = 0;
+    SendMessageA(control, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
 }
 
 void PrepareTextControl(HWND control, void (*onReaderMoved)()) {

@@ -10,6 +10,7 @@
 #include "engine/speech_text.h"
 #include "host/output_module.h"
 #include "plugin_fixture.h"
+#include "sheet_driver.h"
 #include "text_info_probe.h"
 
 namespace {
@@ -157,6 +158,31 @@ TEST_F(ReadingAlong, MarkupPositionsAndVoicesWithoutSentences) {
     ASSERT_EQ(0, host_->Play(MakeFile("words.txt", plain)));
     ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(words[1]));
     ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(words[3]));
+}
+
+// The window shown while a file plays: the sentence heard is selected where the reader sees it, far
+// down the text. The picture goes to <build>/artifacts/reading-along.png (the README's).
+TEST_F(ReadingAlong, HeardSentenceIsKeptInViewAndPictured) {
+    std::string story;
+    for (int paragraph = 1; paragraph <= 12; ++paragraph)
+        story += "Paragraph " + std::to_string(paragraph) +
+                 " of the lighthouse keeper's evening. He climbed the steps and wound the clock.\r\n";
+    const std::vector<Heard> sentences = SentencesOf(story, false);
+    ASSERT_EQ(24u, sentences.size());
+    const std::string path = MakeFile("story.txt", story);
+    SetWindowPos(window_, nullptr, 0, 0, 460, 240, SWP_NOMOVE | SWP_NOZORDER);
+    host_->Module()->InfoBox(const_cast<char*>(path.c_str()), host_->MainWindow());
+    ASSERT_EQ(0, host_->Play(path));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[16]));
+    host_->Pause();
+
+    POINTL start = {0, 0};
+    SendMessageA(Text(), EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&start), sentences[16].span.start);
+    RECT client;
+    GetClientRect(Text(), &client);
+    EXPECT_TRUE(start.y >= 0 && start.y < client.bottom) << "the heard sentence is in view: " << start.y;
+    host_->PumpMessages(100);  // painted before the picture
+    sheet::SaveScreenshot("reading-along", window_);
 }
 
 // A book of four million characters: the start shows at once, and the whole of it in the end.

@@ -220,9 +220,14 @@ std::string TabText(HWND tabs, int index) {
     return text;
 }
 
+// Where espeak-ng runs, its voices are installed too, so the pictures show the voices a user has.
 class SettingsSheetLayout : public SheetTest {
 protected:
-    void SetUp() override { LoadPlugin(SheetOptions()); }
+    void SetUp() override {
+        host::HostOptions options = SheetOptions();
+        options.offerEspeakVoice = true;
+        LoadPlugin(options);
+    }
 };
 
 TEST_F(SettingsSheetLayout, PageTemplatesInTheLibrary) {

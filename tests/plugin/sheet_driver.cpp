@@ -215,6 +215,11 @@ bool SaveScreenshot(const std::string& name, HWND window) {
     if (!spawn || file.empty()) return false;
     std::string crop;
     RECT area;
+    if (window) {
+        // Painted through, children included, and given a moment to reach the display: a picture, not a check.
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+        Sleep(200);
+    }
     if (window && GetWindowRect(window, &area)) {
         // Wine's desktop window stands at the display's origin, so desktop and display coordinates agree.
         const int margin = 8;
