@@ -19,11 +19,11 @@ namespace {
 constexpr int MARGIN = 3;
 
 // A file larger than this is read on a thread of its own, so Play never waits for it.
-constexpr uint64_t READ_HERE_BYTES = 1u << 20;
+constexpr uint64_t READ_HERE_BYTES = 256u << 10;
 // The text goes into the control in pieces: the first at once, the others from the window's message
 // loop, as many as fit a tick's budget, so the player's thread is never held for long.
 constexpr size_t FIRST_PIECE_UNITS = 2048;
-constexpr size_t PIECE_UNITS = 2048;
+constexpr size_t PIECE_UNITS = 4096;
 constexpr double FILL_BUDGET_MS = 15;
 // Emptying a control costs far more than destroying it once it holds more than this: it is replaced.
 constexpr long EMPTY_IN_PLACE_CHARACTERS = 4096;
@@ -46,9 +46,15 @@ InfoText Shown;
 size_t FilledUnits = 0;
 bool PiecesAsUtf16 = true;
 bool NoteAdded = false;
-// The load the window waits for; what a reading thread brings for an earlier one is dropped.
+// The load the window waits for; what a reading thread brings for an earlier one is dropped. While only
+// the start of a long file is in (ShowingStart), nothing more of it goes into the control.
 WPARAM LoadTicket = 0;
 bool TextPending = false;
+bool ShowingStart = false;
+// Filling takes the next tick at once, unless something waits for the player's thread; it leaves
+// the player's timers and painting their turn at least this often.
+constexpr double FILL_YIELD_MS = 200;
+double LastFillYield = 0;
 // Replaced controls, destroyed from the message loop rather than inside Play.
 std::vector<HWND> Retired;
 
@@ -124,18 +130,24 @@ void OnRetireTick() {
     Retired.clear();
 }
 
-// The next tick comes at once when nothing waits for the player's thread (no input, painting, timer or
-// message), else on the timer, after them.
+// The next tick comes at once while no input or message waits for the player's thread, else on the
+// timer, which comes after them; and on the timer at least every FILL_YIELD_MS, after the player's own
+// timers and painting.
 void ScheduleFillTick() {
-    if (HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0)
+    const bool waiting = HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE | QS_SENDMESSAGE | QS_HOTKEY)) != 0;
+    if (!waiting && NowMs() - LastFillYield < FILL_YIELD_MS) {
         PostMessageA(InfoWindow, WM_INFO_FILL, 0, 0);
-    else
-        SetTimer(InfoWindow, FILL_TIMER, 0, nullptr);
+        return;
+    }
+    LastFillYield = NowMs();
+    SetTimer(InfoWindow, FILL_TIMER, 0, nullptr);
 }
 
 // Gives the control the next pieces of the text, within the tick's budget; then, once the text is in,
 // the note of what was not shown.
 void OnFillTick() {
+    KillTimer(InfoWindow, FILL_TIMER);
+    if (ShowingStart) return;  // the whole text comes next
     const double start = NowMs();
     {
         PieceAppender appender(RichEdit, PiecesAsUtf16);
@@ -152,7 +164,6 @@ void OnFillTick() {
         }
     }
     ShowPendingSpan();
-    KillTimer(InfoWindow, FILL_TIMER);
     if (FilledUnits < Shown.units || (Shown.hiddenUnits > 0 && !NoteAdded))
         ScheduleFillTick();
     else
@@ -183,11 +194,26 @@ void ShowNewText(InfoText text) {
         RetireReplacedControls();
 }
 
+// The start of a long file shows first; the whole text that follows goes on from what is shown, which
+// is its start too.
 INT_PTR OnTextRead(WPARAM ticket, LPARAM text) {
     std::unique_ptr<InfoText> read(reinterpret_cast<InfoText*>(text));
     if (ticket != LoadTicket) return TRUE;  // an earlier load's
+    if (read && !read->whole) {
+        ShowNewText(std::move(*read));
+        ShowingStart = true;
+        return TRUE;
+    }
     TextPending = false;
-    if (read) ShowNewText(std::move(*read));  // a file that could not be read leaves the text shown
+    const bool started = ShowingStart;
+    ShowingStart = false;
+    if (read && started) {
+        Shown = std::move(*read);
+        OnFillTick();
+    } else if (read) {
+        ShowNewText(std::move(*read));
+    }
+    // A file that could not be read leaves the text shown.
     ShowPendingSpan();
     return TRUE;
 }
@@ -329,6 +355,7 @@ void LoadInfoText(const char* file) {
     EndFollowing();  // the text changes; Play follows the speech again once it speaks
     ++LoadTicket;
     TextPending = false;
+    ShowingStart = false;
     if (!InfoWindow) return;
     uint64_t size = 0;
     if (!TextFileSize(file, &size)) return;  // the text shown stays

@@ -64,11 +64,21 @@ struct ReaderJob {
     WPARAM ticket;
 };
 
+// The text handed over, or null; dropped when the window is gone.
+void Post(const ReaderJob& job, std::unique_ptr<InfoText> text) {
+    if (PostMessageA(job.window, job.message, job.ticket, reinterpret_cast<LPARAM>(text.get()))) text.release();
+}
+
+// The start of the text first, read and decoded in an instant, so the window shows something while
+// the whole is decoded.
 DWORD WINAPI ReadInfoTextThread(LPVOID parameter) {
     std::unique_ptr<ReaderJob> job(static_cast<ReaderJob*>(parameter));
+    std::unique_ptr<InfoText> start(new InfoText);
+    if (ReadInfoText(job->fileName.c_str(), start.get(), INFO_TEXT_START_BYTES) && !start->whole)
+        Post(*job, std::move(start));
     std::unique_ptr<InfoText> text(new InfoText);
     if (!ReadInfoText(job->fileName.c_str(), text.get())) text.reset();
-    if (PostMessageA(job->window, job->message, job->ticket, reinterpret_cast<LPARAM>(text.get()))) text.release();
+    Post(*job, std::move(text));
     return 0;
 }
 
@@ -93,12 +103,14 @@ bool TextFileSize(const char* fileName, uint64_t* size) {
     return file.IsValid() && FileSize(file.Get(), size);
 }
 
-bool ReadInfoText(const char* fileName, InfoText* text) {
+bool ReadInfoText(const char* fileName, InfoText* text, uint64_t atMostBytes) {
     *text = InfoText();
     ScopedHandle file(OpenForReading(fileName));
     if (!file.IsValid()) return false;
     TextSource source = {0, file.Get(), ReadFromFile, RewindFile};
     if (!FileSize(file.Get(), &source.size)) return false;
+    text->whole = source.size <= atMostBytes;
+    if (!text->whole) source.size = atMostBytes;
 
     const TextMemory memory = {AllocateBytes, ReleaseBytes, AnsiToUtf16};
     DecodedText decoded;
