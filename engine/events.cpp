@@ -1,5 +1,7 @@
 #include "engine/events.h"
 
+#include "base/speech_event.h"
+
 #include "engine/com_object.h"
 #include "engine/tokens.h"
 
@@ -68,20 +70,6 @@ SPEVENT PrivateObjectEvent(ULONG streamNumber, ULONGLONG audioOffset) {
     return event;
 }
 
-void ReleaseEventPayload(SPEVENT& event) {
-    switch (event.elParamType) {
-    case SPET_LPARAM_IS_TOKEN:
-    case SPET_LPARAM_IS_OBJECT:
-        if (event.lParam) reinterpret_cast<IUnknown*>(event.lParam)->Release();
-        break;
-    case SPET_LPARAM_IS_POINTER:
-    case SPET_LPARAM_IS_STRING:
-        CoTaskMemFree(reinterpret_cast<void*>(event.lParam));
-        break;
-    default:
-        break;
-    }
-    std::memset(&event, 0, sizeof event);
-}
+void ReleaseEventPayload(SPEVENT& event) { ClearSpeechEvent(event); }
 
 }  // namespace engine

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/module_objects.h"
+#include "base/speech_event.h"
 #include "infowindow/text_info_window.h"
 #include "playback/playback_state.h"
 
@@ -16,21 +17,7 @@ ScopedHandle EventThread;
 
 SpeechEventHolder::SpeechEventHolder() { std::memset(&event_, 0, sizeof event_); }
 
-void SpeechEventHolder::Clear() {
-    switch (event_.elParamType) {
-    case SPET_LPARAM_IS_TOKEN:
-    case SPET_LPARAM_IS_OBJECT:
-        if (event_.lParam) reinterpret_cast<IUnknown*>(event_.lParam)->Release();
-        break;
-    case SPET_LPARAM_IS_POINTER:
-    case SPET_LPARAM_IS_STRING:
-        CoTaskMemFree(reinterpret_cast<void*>(event_.lParam));
-        break;
-    default:
-        break;
-    }
-    std::memset(&event_, 0, sizeof event_);
-}
+void SpeechEventHolder::Clear() { ClearSpeechEvent(event_); }
 
 namespace {
 
