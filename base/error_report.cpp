@@ -13,10 +13,14 @@ namespace {
 
 const char ERROR_CAPTION[] = "Text Speech Error";
 
-// Reused by every report; all reports come from the player's main thread.
-char MessageBuffer[128];
+// The player's window owns the box only when this thread runs it: a box owned by another thread's
+// window would wait for that thread to answer, and a host may call from any thread.
+HWND BoxOwner() {
+    HWND player = PluginModule.hMainWindow;
+    return player && GetWindowThreadProcessId(player, nullptr) == GetCurrentThreadId() ? player : nullptr;
+}
 
-void ShowBox(const char* text) { MessageBoxA(PluginModule.hMainWindow, text, ERROR_CAPTION, MB_OK | MB_ICONERROR); }
+void ShowBox(const char* text) { MessageBoxA(BoxOwner(), text, ERROR_CAPTION, MB_OK | MB_ICONERROR); }
 
 }  // namespace
 
@@ -43,9 +47,10 @@ void CopyToClipboard(const char* text) {
 }
 
 void ReportHResult(HRESULT result, ErrorSite site) {
-    FormatHResultMessage(MessageBuffer, result, site);
-    CopyToClipboard(MessageBuffer);
-    ShowBox(MessageBuffer);
+    char message[128];
+    FormatHResultMessage(message, result, site);
+    CopyToClipboard(message);
+    ShowBox(message);
 }
 
 bool Succeeded(HRESULT result, ErrorSite site) {

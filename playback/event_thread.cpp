@@ -47,7 +47,9 @@ Drain OnEndOfInputStream(ULONG stream) {
     output->CanWrite();
     while (output->IsPlaying() && EndsCurrentFile(PlaybackState, stream))
         if (QuitArrivesWithin(DRAIN_POLL_MS)) return Drain::Quit;
-    if (EndsCurrentFile(PlaybackState, stream)) PostMessageA(PluginModule.hMainWindow, WM_WA_MPEG_EOF, 0, 0);
+    // Without a main window the message would go to this thread's own queue, which nobody reads.
+    HWND player = PluginModule.hMainWindow;
+    if (player && EndsCurrentFile(PlaybackState, stream)) PostMessageA(player, WM_WA_MPEG_EOF, 0, 0);
     return Drain::Done;
 }
 
@@ -74,6 +76,15 @@ Drain DrainVoiceEvents() {
     }
 }
 
+// Memory running out while events are passed on costs what was being passed on, never the player.
+Drain DrainVoiceEventsSafely() {
+    try {
+        return DrainVoiceEvents();
+    } catch (...) {
+        return Drain::Done;
+    }
+}
+
 }  // namespace
 
 DWORD WINAPI SpeechEventThread(LPVOID) {
@@ -81,7 +92,7 @@ DWORD WINAPI SpeechEventThread(LPVOID) {
     for (;;) {
         DWORD result = WaitForMultipleObjects(2, events, FALSE, INFINITE);
         if (result == WAIT_OBJECT_0 + VOICE_NOTIFY_EVENT) {
-            if (DrainVoiceEvents() == Drain::Quit) return 0;
+            if (DrainVoiceEventsSafely() == Drain::Quit) return 0;
         } else if (result == WAIT_OBJECT_0 + QUIT_EVENT) {
             return 0;
         } else {

@@ -36,9 +36,22 @@ void HandOnChunk(const BYTE* chunk, int length, const WAVEFORMATEX* format) {
     host.outMod->Write(reinterpret_cast<char*>(const_cast<BYTE*>(chunk)), length);
 }
 
+// Counts a Write from its first instruction to its return, so shut-down can tell when none is left.
+class WriteInside {
+public:
+    explicit WriteInside(std::atomic<int>& count) : count_(count) { ++count_; }
+    ~WriteInside() { --count_; }
+    WriteInside(const WriteInside&) = delete;
+    WriteInside& operator=(const WriteInside&) = delete;
+
+private:
+    std::atomic<int>& count_;
+};
+
 }  // namespace
 
-SpeechOutputStreamObject::SpeechOutputStreamObject() : current_(&NoFormat) {}
+SpeechOutputStreamObject::SpeechOutputStreamObject()
+    : current_(&NoFormat), wake_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
 SpeechOutputStreamObject::~SpeechOutputStreamObject() {
     for (Format& format : formats_) CoTaskMemFree(format.wave);
@@ -63,13 +76,29 @@ int SpeechOutputStreamObject::Configure(int streamFormatIndex) {
     return PluginModule.outMod->Open(wave->nSamplesPerSec, wave->nChannels, wave->wBitsPerSample, -1, -1);
 }
 
+void SpeechOutputStreamObject::Close() {
+    closed_ = true;
+    WakeWaitingWrite();
+}
+
+bool SpeechOutputStreamObject::WaitUntilNoWrite(DWORD timeoutMs) const {
+    const DWORD start = GetTickCount();
+    while (writesInside_ > 0) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(1);
+    }
+    return true;
+}
+
 HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::QueryInterface(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
     for (const IID* supported : SupportedInterfaces) {
         if (std::memcmp(&iid, supported, sizeof(IID)) == 0) {
             *object = this;
             return S_OK;
         }
     }
+    *object = nullptr;
     return E_NOINTERFACE;
 }
 
@@ -88,11 +117,13 @@ HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Read(void* buffer, ULONG siz
 
 // Passes the voice's PCM on in chunks, waiting for room in the output. This is the only brake on
 // synthesis: the engine's thread stays here while the output has no room. A stop under way ends the
-// wait (the rest of the block is purged speech), so the engine's purge can complete.
+// wait (the rest of the block is purged speech), so the engine's purge can complete; after shut-down
+// nothing is handed on at all.
 HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Write(const void* data, ULONG size, ULONG* written) {
+    WriteInside inside(writesInside_);  // counted before closed_ is read: Close sees this Write or it sees closed_
     if (written) *written = size;
     const WAVEFORMATEX* format = current_.load()->wave;
-    if (!format) return S_OK;  // not configured: nothing can take the data
+    if (!format || closed_) return S_OK;  // nothing can take the data
 
     const In_Module& host = PluginModule;
     int chunkSize = ChunkBytes(FrameSizeOf(format), host.dsp_isactive() != 0);
@@ -101,10 +132,11 @@ HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Write(const void* data, ULON
     do {
         int length = NextChunkLength(chunkSize, size, offset);
         if (host.outMod->CanWrite() < length) {
-            if (PlaybackState.StopRequested) break;
-            Sleep(OUTPUT_WAIT_MS);
+            if (PlaybackState.StopRequested || closed_) break;
+            WaitForSingleObject(wake_.Get(), OUTPUT_WAIT_MS);
             continue;
         }
+        if (closed_) break;
         HandOnChunk(bytes + offset, length, format);
         offset += length;
     } while (offset < size);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+#include "base/scoped.h"
 #include "playback/chunk_arithmetic.h"
 
 constexpr DWORD OUTPUT_WAIT_MS = 20;
@@ -21,6 +22,17 @@ public:
     int Configure(int streamFormatIndex);
 
     const WAVEFORMATEX* WaveFormat() const { return current_.load()->wave; }
+
+    // A Write that waits for room looks again at once (a stop under way ends the wait).
+    void WakeWaitingWrite() { SetEvent(wake_.Get()); }
+    // Play: a Write waits for room again.
+    void ResetWake() { ResetEvent(wake_.Get()); }
+    // Shut-down: every Write from now on returns at once and hands nothing on, a waiting one too.
+    void Close();
+    // Waits up to timeoutMs for the Writes under way to leave; true when none is left inside Write.
+    bool WaitUntilNoWrite(DWORD timeoutMs) const;
+    // Start-up: Write hands the voice's PCM on again.
+    void Reopen() { closed_ = false; }
 
     // IUnknown: the object is static and counts no references.
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
@@ -62,6 +74,10 @@ private:
     static constexpr int FORMAT_INDEX_COUNT = 69;
     Format formats_[FORMAT_INDEX_COUNT];
     std::atomic<const Format*> current_;
+    // Set while a Write should stop waiting for room; Write waits on it between looks at the room.
+    ScopedHandle wake_;
+    std::atomic<bool> closed_{false};
+    std::atomic<int> writesInside_{0};
 };
 
 // The one stream, for the module's life. Defined in plugin/module_objects.cpp, with the other

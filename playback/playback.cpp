@@ -48,6 +48,12 @@ bool UseConfiguredVoice(ISpVoice* voice) {
     return !token || Succeeded(voice->SetVoice(token.Get()), SITE_SET_VOICE);
 }
 
+// From now on the end of no stream ends a file, and a Write that waits for room lets go of purged speech.
+void BeginStop() {
+    RequestStop(PlaybackState);
+    SpeechOutputStream.WakeWaitingWrite();
+}
+
 void CloseOutput() {
     PluginModule.outMod->Close();
     PluginModule.SAVSADeInit();
@@ -58,7 +64,7 @@ void CloseOutput() {
 // go) and the output it opened. The end of the purged stream ends nothing. Results are not looked at:
 // the failure that left the file behind was reported when it happened.
 void AbandonFile(ISpVoice* voice) {
-    RequestStop(PlaybackState);
+    BeginStop();
     StopFollowingSpeech();
     voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
     CloseOutput();
@@ -130,9 +136,24 @@ int __cdecl Play(char* file) {
     // A failed Stop, or a failed Play the player did not stop, left the output open.
     if (PlaybackState.OutputOpen) AbandonFile(Voice.Get());
     PlaybackState.Paused = false;
+    SpeechOutputStream.ResetWake();  // while the stop is still under way, so no Write spins on the wake
     BeginNextFile(PlaybackState);
     return StartSpeaking(Voice.Get(), file, widePath);
 }
+
+void OpenPlayback() { SpeechOutputStream.Reopen(); }
+
+void ClosePlayback() {
+    BeginStop();
+    SpeechOutputStream.Close();
+}
+
+void SilenceVoice() {
+    ISpVoice* voice = Voice.Get();
+    if (voice && PlaybackState.OutputOpen) voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+}
+
+bool WaitForLastWrite() { return SpeechOutputStream.WaitUntilNoWrite(LAST_WRITE_WAIT_MS); }
 
 void __cdecl Pause() {
     PlaybackState.Paused = true;
@@ -149,7 +170,7 @@ int __cdecl IsPaused() { return PlaybackState.Paused ? 1 : 0; }
 void __cdecl Stop() {
     ISpVoice* voice = Voice.Get();
     if (!voice) return;
-    RequestStop(PlaybackState);
+    BeginStop();
     StopFollowingSpeech();  // the selection stays on what was heard last
     if (!Succeeded(voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr), SITE_PURGE)) return;
     if (!Succeeded(voice->WaitUntilDone(0), SITE_WAIT_UNTIL_DONE)) return;

@@ -13,3 +13,18 @@ bool IsMarkupPath(const char* path);
 
 // Bit rate in kbit/s as the player shows it: rate × bits × channels / 1000.
 int BitRateKbps(int rate, int bits, int channels);
+
+// Start-up: the output stream hands the voice's sound on.
+void OpenPlayback();
+// Shut-down, first: no stream ends a file any more, and the output stream lets go of every Write at
+// once, a waiting one too, and hands nothing more on, so no wait of the engine's thread outlasts Quit.
+void ClosePlayback();
+// Shut-down, before the voice goes: a file not stopped is dropped from the voice, so a voice whose last
+// release waits for its own thread is not kept waiting for the rest of a book. Its result is not
+// looked at: the voice goes next either way.
+void SilenceVoice();
+// Shut-down, last: waits (at most LAST_WRITE_WAIT_MS) until no thread is inside the stream's Write,
+// so the library can be unloaded once Quit returns. False when one is still there (an output module
+// that does not return).
+bool WaitForLastWrite();
+constexpr unsigned LAST_WRITE_WAIT_MS = 100;

@@ -9,6 +9,7 @@
 #include "base/scoped.h"
 #include "infowindow/text_info_window.h"
 #include "playback/event_thread.h"
+#include "playback/playback.h"
 #include "playback/playback_state.h"
 #include "settings/hotkey_hook.h"
 #include "settings/settings_store.h"
@@ -40,19 +41,27 @@ bool CreateVoice() {
 }  // namespace
 
 void __cdecl Init() {
+    OpenPlayback();
     StartSpeechEventThread();
     CreateTextInfoWindow(PluginModule.hDllInstance, PluginModule.hMainWindow);
     if (!CreateVoice() || !ConnectVoiceNotifications(Voice.Get())) return;
     LoadSettings(PluginModule.hDllInstance);
-    InstallHotKeyHook(PluginModule.hDllInstance);
+    // The hot key is pressed in the player's window: a host without one (a program that only plays
+    // through the plug-in) gets no hook on its thread.
+    if (PluginModule.hMainWindow) InstallHotKeyHook(PluginModule.hDllInstance);
     PlaybackState.Initialized = true;
 }
 
+// Every wait of plug-in code ends first (the engine's thread inside Write, the event thread, the window's
+// readers), so Quit never waits on the output or the player; after it no thread runs plug-in code.
 void __cdecl Quit() {
     RemoveHotKeyHook();
+    ClosePlayback();
     EndSpeechEventThread();
     DestroyTextInfoWindow();
+    SilenceVoice();
     Voice.Release();  // the pointer is null before the voice goes
+    WaitForLastWrite();
     FreeTextBuffer();
     UnloadRichEdit();
     SaveSettings();

@@ -1,5 +1,7 @@
 // Pausing, stopping and the end of purged speech, through the real DLL.
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "tests/plugin/plugin_fixture.h"
 
@@ -126,6 +128,60 @@ TEST_F(PlaybackControl, EndOfPurgedSpeechNeverEndsTheNextFile) {
     ASSERT_NO_FATAL_FAILURE(ExpectSpokenWholeAtTheEnd(second, stream));
     host_->PumpMessages(1000);
     EXPECT_EQ(1, host_->EndOfFileCount());
+}
+
+// Programs other than the player load input plug-ins: they may pass no main window, and call Play and
+// Stop from a thread of their own while the thread that called Init is busy elsewhere.
+class OtherHosts : public PluginTest {};
+
+TEST_F(OtherHosts, WithoutAMainWindowAFilePlaysPausesAndStops) {
+    ASSERT_NO_FATAL_FAILURE(LoadPlugin());
+    host_->Module()->hMainWindow = nullptr;
+    host_->Init();
+    const std::string text = "Spoken for a host that has no window.";
+    ASSERT_EQ(0, host_->Module()->Play(const_cast<char*>(MakeFile("a.txt", text).c_str())));
+    const ULONG stream = engine::LastStreamNumber();
+    ASSERT_TRUE(host_->PumpUntil([&] { return OutputBytes().size() >= engine::DeliveredPcm(stream).size() &&
+                                              engine::WaitUntilIdle(0); }, 10000));
+    ASSERT_NO_FATAL_FAILURE(ExpectSpokenWholeAtTheEnd(text, stream));
+    host_->PumpMessages(300);  // nothing follows the speech: there is no player's window to show it for
+    EXPECT_EQ(0u, host::CountCalls(host::Call::GetOutputTime));
+
+    ASSERT_EQ(0, host_->Module()->Play(const_cast<char*>(MakeFile("b.txt", LongText(20)).c_str())));
+    host_->Module()->Pause();
+    EXPECT_EQ(1, host_->Module()->IsPaused());
+    host_->Module()->UnPause();
+    host_->Module()->Stop();
+    EXPECT_EQ(2u, host::CountCalls(host::Call::Close));
+    host_->Module()->Quit();
+    host_->Unload();
+}
+
+// Play, Stop and Play again (a cross-fade) from a thread of the host's while the thread that called Init
+// pumps no messages: none of them waits for that thread.
+TEST_F(OtherHosts, PlayAndStopFromAnotherThreadNeverWaitForTheInitThread) {
+    LoadAndInit();
+    In_Module* module = host_->Module();
+    const std::string first = MakeFile("first.txt", LongText(200));
+    const std::string second = MakeFile("second.txt", LongText(3));
+    int results[2] = {-2, -2};
+    std::atomic<bool> done{false};
+    std::thread host([&] {
+        results[0] = module->Play(const_cast<char*>(first.c_str()));
+        module->Stop();
+        results[1] = module->Play(const_cast<char*>(second.c_str()));
+        done = true;
+    });
+    // This thread is busy elsewhere: it waits without pumping messages.
+    const DWORD deadline = GetTickCount() + 10000;
+    while (!done && GetTickCount() < deadline) Sleep(5);
+    const bool returned = done;
+    if (!returned) host_->PumpUntil([&] { return done.load(); }, 30000);  // let a call that waits go
+    host.join();
+    EXPECT_TRUE(returned) << "a call waited for the Init thread";
+    EXPECT_EQ(0, results[0]);
+    EXPECT_EQ(0, results[1]);
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
 }
 
 }  // namespace

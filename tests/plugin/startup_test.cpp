@@ -124,6 +124,47 @@ TEST_F(StartUp, QuitWhileTheOutputDrainsEndsTheEventThreadAtOnce) {
     EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Voice).live);
 }
 
+// A voice whose output has no room waits inside the plug-in's Write. The player closes without Stop
+// (closed while paused, or a device that stopped playing) and unloads the library at once: Quit lets
+// go of the wait, and nothing of the library runs or calls the output after it.
+TEST_F(StartUp, QuitWithoutStopWhileTheVoiceWaitsForRoomThenUnload) {
+    struct Case {
+        const char* state;
+        host::DrainMode drain;
+        bool paused;
+    };
+    for (const Case& c : {Case{"paused and full", host::DrainMode::Clock, true},
+                          Case{"a device that never plays", host::DrainMode::Stalled, false}}) {
+        SCOPED_TRACE(c.state);
+        host::HostOptions options = DefaultOptions();
+        options.output.drain = c.drain;
+        ASSERT_NO_FATAL_FAILURE(LoadAndInit(options));
+        std::string text;
+        for (int i = 0; i < 60; ++i) text += "This sentence keeps the voice busy for a while. ";
+        ASSERT_EQ(0, host_->Play(MakeFile("long.txt", text)));
+        if (c.paused) host_->Module()->Pause();
+        const size_t polls = host::CountCalls(host::Call::CanWrite);
+        // The voice is held: the device is full and Write keeps asking for room.
+        ASSERT_TRUE(host_->PumpUntil(
+            [&] {
+                const host::OutputState output = host::OutputSnapshot();
+                return output.written - output.played > output.capacity - 576 * 2 &&
+                       host::CountCalls(host::Call::CanWrite) > polls + 3;
+            },
+            10000));
+
+        auto start = Clock::now();
+        host_->Module()->Quit();
+        EXPECT_LT(MsSince(start), 2000) << "Quit waited for the output";
+        host_->Unload();
+        const size_t calls = host::LoggedCalls().size();
+        Sleep(300);  // nothing may happen now
+        EXPECT_EQ(calls, host::LoggedCalls().size()) << "the output was called after Quit";
+        EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Voice).live);
+        ClosePlayer();
+    }
+}
+
 // The player unloading and loading the plug-in again in one process.
 class StartUpTwice : public PluginTest {};
 

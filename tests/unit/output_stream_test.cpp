@@ -139,9 +139,11 @@ TEST_F(OutputStream, QueryInterfaceAnswersTheFourInterfacesWithoutCounting) {
         EXPECT_EQ(S_OK, stream_.QueryInterface(*iid, &object));
         EXPECT_EQ(static_cast<void*>(&stream_), object);
     }
-    void* untouched = reinterpret_cast<void*>(0x77);
-    EXPECT_EQ(E_NOINTERFACE, stream_.QueryInterface(IID_IDispatch, &untouched));
-    EXPECT_EQ(reinterpret_cast<void*>(0x77), untouched);
+    // COM asks for a null pointer with every refusal: a caller may release whatever it finds there.
+    void* refused = reinterpret_cast<void*>(0x77);
+    EXPECT_EQ(E_NOINTERFACE, stream_.QueryInterface(IID_IDispatch, &refused));
+    EXPECT_EQ(nullptr, refused);
+    EXPECT_EQ(E_POINTER, stream_.QueryInterface(IID_IUnknown, nullptr));
     for (int i = 0; i < 5; ++i) EXPECT_EQ(0u, stream_.Release());
     EXPECT_EQ(0u, stream_.AddRef());
 }
