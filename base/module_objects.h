@@ -1,5 +1,5 @@
-// The objects every subsystem shares, which live as long as the loaded module. They are defined at
-// the top, where their order of construction is decided; here they are only declared.
+// The objects every subsystem shares, which live as long as the loaded module, defined here in the
+// ground (base/module_objects.cpp). The output stream is playback's own (playback/output_stream.h).
 #pragma once
 
 #include <windows.h>
@@ -8,10 +8,10 @@
 #include "base/scoped.h"
 #include "base/winamp.h"
 
-// The player's record of this plug-in: its callbacks, and the host fields the player fills (main
-// window, module handle, output module, visualisation and DSP entries). Defined in plugin/module.cpp.
+// The player's record of this plug-in. The player fills its host fields (main window, module handle,
+// output module, visualisation and DSP entries); the plug-in's own fields (description, file types,
+// callbacks) are written when the library's export hands the record out.
 extern In_Module PluginModule;
 
 // The one voice: created by Init, released by Quit (a voice still held at unload is released then).
-// Defined in plugin/module_objects.cpp.
 extern ScopedComPtr<ISpVoice> Voice;

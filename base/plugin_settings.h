@@ -18,5 +18,5 @@ struct Settings {
     uint16_t HotKey = 0;
 };
 
-// Defined in plugin/module_objects.cpp, with the other module-lifetime objects.
+// Defined in base/module_objects.cpp, with the other module-lifetime objects.
 extern Settings PluginSettings;

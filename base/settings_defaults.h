@@ -7,6 +7,8 @@
 // The output format is stored as three modes, each a row of a table: nine sample rates (8000 to
 // 48000 Hz), 8 or 16 bits, mono or stereo.
 constexpr int SAMPLE_RATE_MODES = 9;
+// Hz, indexed by SampleRateMode.
+inline constexpr int SampleRates[SAMPLE_RATE_MODES] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 constexpr int BITS_MODES = 2;
 constexpr int CHANNEL_MODES = 2;
 constexpr int DEFAULT_SAMPLE_RATE_MODE = 8;  // 48000 Hz

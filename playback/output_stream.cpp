@@ -50,6 +50,8 @@ private:
 
 }  // namespace
 
+SpeechOutputStreamObject SpeechOutputStream;
+
 SpeechOutputStreamObject::SpeechOutputStreamObject()
     : current_(&NoFormat), wake_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 

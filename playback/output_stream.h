@@ -80,6 +80,5 @@ private:
     std::atomic<int> writesInside_{0};
 };
 
-// The one stream, for the module's life. Defined in plugin/module_objects.cpp, with the other
-// module-lifetime objects.
+// The one stream, for the module's life.
 extern SpeechOutputStreamObject SpeechOutputStream;

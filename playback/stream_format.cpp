@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-const int SampleRates[SAMPLE_RATE_MODES] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
-
 namespace {
 
 const GUID FormatIdWaveFormatEx = {0xC31ADBAE, 0x527F, 0x4FF5, {0xA2, 0x30, 0xF6, 0x2B, 0xB6, 0x1F, 0xF7, 0x0C}};

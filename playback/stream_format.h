@@ -1,12 +1,11 @@
-// Speech stream formats: the nine output sample rates and the wave format of every stream-format index.
+// Speech stream formats: the wave format of every stream-format index (the nine sample rates are the
+// settings' table, in base/settings_defaults.h).
 #pragma once
 
 #include <windows.h>
 #include <mmreg.h>
 
 #include "base/settings_defaults.h"
-
-extern const int SampleRates[SAMPLE_RATE_MODES];  // Hz, indexed by SampleRateMode
 
 // Stream-format index of the stored output modes: 4 + 4 * rate + 2 * bits + channels (PCM, 4..39).
 int StreamFormatIndexOf(int sampleRateMode, int bitsPerSampleMode, int numChannelsMode);

@@ -3,4 +3,4 @@
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
 
-extern "C" __declspec(dllexport) In_Module* __cdecl winampGetInModule2() { return &PluginModule; }
+extern "C" __declspec(dllexport) In_Module* __cdecl winampGetInModule2() { return HandOutModuleRecord(); }

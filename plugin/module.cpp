@@ -18,38 +18,35 @@ constexpr int UNKNOWN_LENGTH = -1000;
 const char ABOUT_TEXT[] = "Tavrin Text Speech plug-in v1.01\nSpeaks text and speech markup files through a SAPI 5 voice";
 }
 
-In_Module PluginModule = {
-    IN_MODULE_VERSION,
-    const_cast<char*>(PLUGIN_DESCRIPTION),
-    nullptr,  // hMainWindow
-    nullptr,  // hDllInstance
-    const_cast<char*>(FILE_EXTENSIONS),
-    0,  // is_seekable
-    1,  // UsesOutputPlug
-    ShowSettingsSheet,
-    About,
-    Init,
-    Quit,
-    GetFileInfo,
-    InfoBox,
-    IsOurFile,
-    Play,
-    Pause,
-    UnPause,
-    IsPaused,
-    Stop,
-    GetLength,
-    GetOutputTime,
-    SetOutputTime,
-    SetVolume,
-    SetPan,
-    nullptr, nullptr, nullptr, nullptr, nullptr,  // SAVSAInit, SAVSADeInit, SAAddPCMData, SAGetMode, SAAdd
-    nullptr, nullptr, nullptr, nullptr,           // VSAAddPCMData, VSAGetMode, VSAAdd, VSASetInfo
-    nullptr, nullptr,                             // dsp_isactive, dsp_dosamples
-    EQSet,
-    nullptr,  // SetInfo
-    nullptr,  // outMod
-};
+// The plug-in's own fields of the record; the player's fields stay as the player set them, so handing
+// the record out again changes nothing the player filled in.
+In_Module* HandOutModuleRecord() {
+    In_Module& record = PluginModule;
+    record.version = IN_MODULE_VERSION;
+    record.description = const_cast<char*>(PLUGIN_DESCRIPTION);
+    record.FileExtensions = const_cast<char*>(FILE_EXTENSIONS);
+    record.is_seekable = 0;
+    record.UsesOutputPlug = 1;
+    record.Config = ShowSettingsSheet;
+    record.About = About;
+    record.Init = Init;
+    record.Quit = Quit;
+    record.GetFileInfo = GetFileInfo;
+    record.InfoBox = InfoBox;
+    record.IsOurFile = IsOurFile;
+    record.Play = Play;
+    record.Pause = Pause;
+    record.UnPause = UnPause;
+    record.IsPaused = IsPaused;
+    record.Stop = Stop;
+    record.GetLength = GetLength;
+    record.GetOutputTime = GetOutputTime;
+    record.SetOutputTime = SetOutputTime;
+    record.SetVolume = SetVolume;
+    record.SetPan = SetPan;
+    record.EQSet = EQSet;
+    return &record;
+}
 
 void __cdecl About(HWND parent) {
     MessageBoxA(parent, ABOUT_TEXT, "About plugin", MB_OK | MB_ICONINFORMATION);

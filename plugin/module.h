@@ -7,6 +7,10 @@ extern const char PLUGIN_DESCRIPTION[];
 extern const char FILE_EXTENSIONS[];
 constexpr int FILE_EXTENSIONS_SIZE = 75;  // both pairs and the closing empty string
 
+// The record the library's export hands to the player: the plug-in's description, file types and
+// callbacks written into the one record (PluginModule) whose other fields the player fills.
+In_Module* HandOutModuleRecord();
+
 void __cdecl About(HWND parent);
 void __cdecl GetFileInfo(char* file, char* title, int* length_in_ms);
 int __cdecl IsOurFile(char* file);

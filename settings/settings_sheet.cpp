@@ -8,7 +8,6 @@
 
 #include "base/module_objects.h"
 #include "base/plugin_settings.h"
-#include "playback/stream_format.h"
 #include "resources/resource.h"
 #include "voices/voice_list.h"
 
