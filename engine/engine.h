@@ -94,8 +94,11 @@ std::vector<VoiceInfo> DefaultVoices();
 // EspeakVoiceId is the English (America) voice, the only one there was before; EspeakVoice() is
 // that voice (as it is listed, or as it would be where espeak-ng cannot run).
 // Speak with a voice whose espeak-ng voice espeak-ng did not list fails at once with
-// SPERR_NOT_FOUND. When espeak-ng or sox fails while speaking, the stream ends there (its
-// SPEI_END_INPUT_STREAM still comes) and GetStatus's hrLastResult holds the failure.
+// SPERR_NOT_FOUND. When espeak-ng or sox fails on a piece (a sentence), also when espeak-ng dies
+// after part of its sound, the piece is tried once more; when that fails too, the stream ends there
+// (its SPEI_END_INPUT_STREAM still comes), GetStatus's hrLastResult holds E_FAIL and one line on
+// stderr says what failed. <silence> is played by the voice itself, as zero samples in the output's
+// format, so one of any length plays whole.
 extern const wchar_t EspeakVoiceId[];
 VoiceInfo EspeakVoice();
 std::vector<VoiceInfo> EspeakVoices();  // English first; empty where espeak-ng cannot run
@@ -169,6 +172,18 @@ void SetLatePurgedEndEvents(bool late);
 // When off, voices send word boundaries but no sentence boundaries, as some real voices do. On by
 // default and after Reset.
 void SetSentenceEvents(bool on);
+
+// When set, a voice's last Release waits for its engine thread to end, however long that takes, as
+// a real engine's may: a Release while that thread is inside the output's Write returns only once
+// Write has returned. (By default it waits at most the purge watchdog's time, then lets the thread
+// go.) A test turns it on after Reset and before the voice's last Release; off after Reset. A
+// Release on the engine thread itself cannot wait for it and lets it go.
+void SetReleaseWaitsForEngineThread(bool wait);
+
+// A Windows folder in which the Linux programs the espeak-ng voices run (espeak-ng, sox) are looked
+// for first, as if it stood first in their PATH, so a test can put its own in their place; empty
+// (the default, and after Reset): PATH alone.
+void SetUnixProgramFolder(const std::wstring& windowsFolder);
 
 // ---- Observation -----------------------------------------------------------------------
 

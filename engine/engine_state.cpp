@@ -33,6 +33,8 @@ struct State {
     bool purgeTimedOut = false;
     bool lateEndEvents = false;
     bool sentenceEvents = true;
+    bool releaseWaitsForEngineThread = false;
+    std::wstring unixProgramFolder;
 
     RefCounts counts[KindCount];
     std::vector<std::wstring> log;
@@ -132,6 +134,16 @@ void SetLatePurgedEndEvents(bool late) {
 void SetSentenceEvents(bool on) {
     std::lock_guard<std::mutex> lock(StateLock);
     TheState().sentenceEvents = on;
+}
+
+void SetReleaseWaitsForEngineThread(bool wait) {
+    std::lock_guard<std::mutex> lock(StateLock);
+    TheState().releaseWaitsForEngineThread = wait;
+}
+
+void SetUnixProgramFolder(const std::wstring& windowsFolder) {
+    std::lock_guard<std::mutex> lock(StateLock);
+    TheState().unixProgramFolder = windowsFolder;
 }
 
 RefCounts Counts(ObjectKind kind) {
@@ -300,6 +312,16 @@ bool LatePurgedEndEventsWanted() {
 bool SentenceEventsWanted() {
     std::lock_guard<std::mutex> lock(StateLock);
     return TheState().sentenceEvents;
+}
+
+bool ReleaseWaitsForEngineThread() {
+    std::lock_guard<std::mutex> lock(StateLock);
+    return TheState().releaseWaitsForEngineThread;
+}
+
+std::wstring UnixProgramFolder() {
+    std::lock_guard<std::mutex> lock(StateLock);
+    return TheState().unixProgramFolder;
 }
 
 void SetRecordDeliveredPcm(bool on) {

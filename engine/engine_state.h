@@ -33,6 +33,8 @@ DWORD PurgeWatchdogMilliseconds();
 void NotePurgeTimeout();
 bool LatePurgedEndEventsWanted();
 bool SentenceEventsWanted();
+bool ReleaseWaitsForEngineThread();
+std::wstring UnixProgramFolder();  // Windows path; empty: PATH alone
 
 void RecordWrite(ULONG streamNumber, const unsigned char* data, ULONG bytes);
 void NoteStreamNumber(ULONG streamNumber);

@@ -322,6 +322,19 @@ void EngineThread(std::shared_ptr<VoiceCore> core) {
     core->changed.notify_all();
 }
 
+// Waits, with the core's lock held, until the engine thread that was told to quit has ended: at most
+// the purge watchdog's time, or, where a real engine's Release is imitated, for as long as it takes
+// (saying so once the watchdog's time has passed). False when it has not ended.
+bool WaitForEngineThreadEnd(VoiceCore& core, Lock& lock) {
+    if (core.thread.get_id() == std::this_thread::get_id()) return false;  // released from a Write or Notify
+    auto ended = [&] { return core.threadEnded; };
+    if (core.changed.wait_for(lock, std::chrono::milliseconds(PurgeWatchdogMilliseconds()), ended)) return true;
+    if (!ReleaseWaitsForEngineThread()) return false;
+    std::fprintf(stderr, "speech engine stand-in: a released voice waits for its engine thread to leave Write\n");
+    core.changed.wait(lock, ended);
+    return true;
+}
+
 }  // namespace
 
 std::shared_ptr<VoiceCore> StartVoiceCore(const std::wstring& voiceId) {
@@ -351,8 +364,7 @@ void StopVoiceCore(const std::shared_ptr<VoiceCore>& core) {
         *output.Receive() = core->output.Detach();
         *voiceToken.Receive() = core->voiceToken.Detach();
         core->changed.notify_all();
-        ended = core->changed.wait_for(lock, std::chrono::milliseconds(PurgeWatchdogMilliseconds()),
-                                       [&] { return core->threadEnded; });
+        ended = WaitForEngineThreadEnd(*core, lock);
     }
     if (ended) {
         core->thread.join();

@@ -56,35 +56,18 @@ std::wstring SpokenRun(const std::wstring& text, const Prosody& prosody, long vo
     return open + Escaped(text) + close;
 }
 
-// Whether a silence at `position` is spoken with this chunk: those inside it, and those at the
-// very end of the text with the last chunk.
-bool SilenceInChunk(const SpeechText& speech, TextSpan chunk, ULONG position) {
-    const ULONG end = chunk.position + chunk.length;
-    return position >= chunk.position && (position < end || (position == end && end == speech.text.size()));
-}
-
 std::wstring MarkupInput(const SpeechText& speech, TextSpan chunk, long voiceRate) {
     const ULONG end = chunk.position + chunk.length;
     std::vector<ULONG> cuts = {chunk.position, end};
     for (const ProsodyChange& change : speech.prosody) {
         if (change.position > chunk.position && change.position < end) cuts.push_back(change.position);
     }
-    for (const Silence& silence : speech.silences) {
-        if (SilenceInChunk(speech, chunk, silence.position)) cuts.push_back(silence.position);
-    }
     std::sort(cuts.begin(), cuts.end());
     cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
 
     std::wstring ssml = L"<speak>";
-    for (size_t i = 0; i < cuts.size(); ++i) {
-        for (const Silence& silence : speech.silences) {
-            if (silence.position == cuts[i] && SilenceInChunk(speech, chunk, silence.position)) {
-                ssml += L"<break time=\"" + std::to_wstring(silence.milliseconds) + L"ms\"/>";
-            }
-        }
-        if (i + 1 < cuts.size()) {
-            ssml += SpokenRun(speech.text.substr(cuts[i], cuts[i + 1] - cuts[i]), ProsodyAt(speech, cuts[i]), voiceRate);
-        }
+    for (size_t i = 0; i + 1 < cuts.size(); ++i) {
+        ssml += SpokenRun(speech.text.substr(cuts[i], cuts[i + 1] - cuts[i]), ProsodyAt(speech, cuts[i]), voiceRate);
     }
     return ssml + L"</speak>";
 }
@@ -95,10 +78,26 @@ bool ChunkHasSpeech(const SpeechText& speech, TextSpan chunk) {
     for (ULONG i = chunk.position; i < chunk.position + chunk.length; ++i) {
         if (!IsBlank(speech.text[i])) return true;
     }
-    for (const Silence& silence : speech.silences) {
-        if (SilenceInChunk(speech, chunk, silence.position)) return true;
-    }
     return false;
+}
+
+TextSpan EspeakChunkAt(const SpeechText& speech, ULONG start, ULONG end) {
+    TextSpan chunk = SentenceAt(speech.text, start);
+    ULONG chunkEnd = std::min(chunk.position + chunk.length, end);
+    for (const Silence& silence : speech.silences) {
+        if (silence.position > start && silence.position < chunkEnd) chunkEnd = silence.position;
+    }
+    chunk.length = chunkEnd - chunk.position;
+    return chunk;
+}
+
+bool SilenceInRange(const SpeechText& speech, TextSpan range, ULONG position) {
+    const ULONG end = range.position + range.length;
+    return position >= range.position && (position < end || (position == end && end == speech.text.size()));
+}
+
+ULONGLONG SilenceFrames(ULONGLONG milliseconds, DWORD samplesPerSec) {
+    return (milliseconds * samplesPerSec + 500) / 1000;
 }
 
 long EspeakWordsPerMinute(long rate) {

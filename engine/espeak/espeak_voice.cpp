@@ -14,21 +14,37 @@
 namespace engine {
 namespace {
 
+// Silence is written in pieces of at most this long, so that one of any length costs little
+// memory and a pause or a purge stops it as it stops speech.
+const DWORD SilencePieceMilliseconds = 100;
+
 class EspeakSynthesizer : public Synthesizer {
 public:
     EspeakSynthesizer(const SpeechText& speech, TextSpan range, PcmFormat format, std::string voice)
-        : speech_(speech), next_(range.position), end_(range.position + range.length), format_(format),
-          voice_(std::move(voice)) {}
+        : speech_(speech), range_(range), next_(range.position), end_(range.position + range.length),
+          format_(format), voice_(std::move(voice)) {}
 
     bool NextPiece(long rate, std::vector<unsigned char>& pcm, ULONG& textPosition, ULONG& textLength) override {
-        if (FAILED(failure_) || next_ >= end_) return false;
-        TextSpan chunk = SentenceAt(speech_.text, next_);
-        if (chunk.position + chunk.length > end_) chunk.length = static_cast<ULONG>(end_ - chunk.position);
+        if (FAILED(failure_)) return false;
+        if (silenceFramesLeft_ == 0) silenceFramesLeft_ = SilenceFrames(TakeSilencesAt(next_), format_.samplesPerSec);
+        if (silenceFramesLeft_ > 0) {
+            AppendSilence(pcm);
+            textPosition = next_;
+            textLength = 0;
+            return true;
+        }
+        if (next_ >= end_) return false;
+        const TextSpan chunk = EspeakChunkAt(speech_, next_, end_);
         next_ = chunk.position + chunk.length;
         textPosition = chunk.position;
         textLength = chunk.length;
-        if (!ChunkHasSpeech(speech_, chunk)) return true;
+        return !ChunkHasSpeech(speech_, chunk) || Speak(chunk, rate, pcm);
+    }
 
+    HRESULT Failure() const override { return failure_; }
+
+private:
+    bool Speak(TextSpan chunk, long rate, std::vector<unsigned char>& pcm) {
         std::vector<short> samples;
         failure_ = RunEspeak(Utf8(EspeakInput(speech_, chunk, rate)), speech_.markup, voice_,
                              EspeakWordsPerMinute(rate), format_.samplesPerSec, samples);
@@ -38,14 +54,35 @@ public:
         return true;
     }
 
-    HRESULT Failure() const override { return failure_; }
+    // Milliseconds of the silences of this voice's range that stand at `position` and are not
+    // played yet; chunks end where a silence stands, so none is passed over.
+    ULONGLONG TakeSilencesAt(ULONG position) {
+        ULONGLONG milliseconds = 0;
+        const std::vector<Silence>& silences = speech_.silences;
+        for (; nextSilence_ < silences.size() && silences[nextSilence_].position <= position; ++nextSilence_) {
+            if (SilenceInRange(speech_, range_, silences[nextSilence_].position)) {
+                milliseconds += silences[nextSilence_].milliseconds;
+            }
+        }
+        return milliseconds;
+    }
 
-private:
+    void AppendSilence(std::vector<unsigned char>& pcm) {
+        const ULONGLONG piece = SilenceFrames(SilencePieceMilliseconds, format_.samplesPerSec);
+        const size_t frames = static_cast<size_t>(std::min(silenceFramesLeft_, std::max<ULONGLONG>(piece, 1)));
+        const unsigned char zero = format_.bitsPerSample == 8 ? 128 : 0;
+        pcm.insert(pcm.end(), frames * format_.BlockAlign(), zero);
+        silenceFramesLeft_ -= frames;
+    }
+
     const SpeechText& speech_;
-    size_t next_;  // where the next sentence starts
-    size_t end_;
+    TextSpan range_;
+    ULONG next_;  // where the next chunk starts
+    ULONG end_;
     PcmFormat format_;
     std::string voice_;
+    size_t nextSilence_ = 0;  // the first silence not yet played or passed
+    ULONGLONG silenceFramesLeft_ = 0;
     HRESULT failure_ = S_OK;
 };
 

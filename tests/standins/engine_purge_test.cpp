@@ -135,5 +135,24 @@ TEST_F(EnginePurgeTest, APurgedStreamsEndCanBeMadeToArriveDuringTheNextStream) {
     ClearEvents(events);
 }
 
+// As a real engine's may, the voice's last Release can be made to wait for its engine thread, here
+// held inside Write, well past the watchdog's time after which it would otherwise let it go.
+TEST_F(EnginePurgeTest, WhenAskedTheLastReleaseWaitsForTheEngineThreadToLeaveWrite) {
+    engine::SetPurgeWatchdog(100);
+    engine::SetReleaseWaitsForEngineThread(true);
+    output_.HoldWrites();
+    StartSpeaking("held up");
+    ASSERT_TRUE(output_.WaitForWrites(1, Patience));
+
+    ScopedHandle released(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::thread releaser([&] { wired_.voice.Release(); SetEvent(released.Get()); });
+    EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(released.Get(), 1000)) << "Release came back with Write still held";
+    output_.ReleaseWrites();
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(released.Get(), Patience));
+    releaser.join();
+    EXPECT_EQ(1, output_.WritesFinished());
+    EXPECT_EQ(0, output_.references_) << "the engine thread still held the output when Release came back";
+}
+
 }  // namespace
 }  // namespace enginetest

@@ -73,6 +73,7 @@ std::vector<unsigned char> RecordingStream::Bytes() {
 }
 
 HRESULT RecordingStream::QueryInterface(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
     if (IsEqualIID(iid, __uuidof(ISpStreamFormat)) || IsEqualIID(iid, IID_IStream) ||
         IsEqualIID(iid, IID_ISequentialStream) || IsEqualIID(iid, IID_IUnknown)) {
         *object = static_cast<ISpStreamFormat*>(this);

@@ -174,5 +174,25 @@ TEST_F(EngineTokensTest, TheTranslatorSetsItsEventAndClosesItOnlyWhenAskedTo) {
     CloseHandle(kept);
 }
 
+// COM's rule: a QueryInterface that fails leaves null in its out pointer, whatever was there before.
+TEST_F(EngineTokensTest, EveryObjectAsksForAnInterfaceItLacksGetsNoInterfaceAndNull) {
+    Enumeration voices;
+    ASSERT_NO_FATAL_FAILURE(Enumerate(voices));
+    ScopedComPtr<ISpObjectToken> token;
+    ScopedComPtr<ISpDataKey> key;
+    ScopedComPtr<IUnknown> factory;
+    ASSERT_EQ(S_OK, voices.tokens->Next(1, token.Receive(), nullptr));
+    ASSERT_EQ(S_OK, token->OpenKey(L"Attributes", key.Receive()));
+    ASSERT_EQ(S_OK, engine::GetClassObject(engine::VoiceClassId, IID_IClassFactory, factory.ReceiveVoid()));
+    WiredVoice wired;
+    const std::vector<IUnknown*> objects = {voices.category.Get(), voices.tokens.Get(), token.Get(), key.Get(),
+                                            factory.Get(), wired.voice.Get(), wired.translator.Get()};
+    for (size_t i = 0; i < objects.size(); ++i) {
+        void* answer = &answer;  // anything but null
+        EXPECT_EQ(E_NOINTERFACE, objects[i]->QueryInterface(IID_IPersist, &answer)) << "object " << i;
+        EXPECT_EQ(nullptr, answer) << "object " << i;
+    }
+}
+
 }  // namespace
 }  // namespace enginetest

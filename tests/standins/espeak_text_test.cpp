@@ -1,6 +1,6 @@
 // What the espeak-ng voice gives espeak-ng: SAPI markup read into text, silences and prosody;
-// that prosody written as SSML with no other tag left to be read out; the text cut into chunks;
-// the speed for each rate.
+// that prosody written as SSML with no other tag left to be read out; the text cut into chunks at
+// sentences and silences; the speed for each rate.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -122,7 +122,7 @@ TEST(EspeakMarkupWriting, EveryTagBecomesSsmlOrGoesAndNoTagIsLeftAsText) {
     SpeechText speech = engine::ParseMarkup(markup);
     std::wstring ssml = WholeInput(speech, 0);
     EXPECT_EQ(speech.text, SpokenSsmlText(ssml)) << Narrow(ssml);
-    EXPECT_NE(std::wstring::npos, ssml.find(L"<break time=\"300ms\"/>")) << Narrow(ssml);
+    EXPECT_EQ(std::wstring::npos, ssml.find(L"break")) << "silences are the voice's own: " << Narrow(ssml);
     EXPECT_NE(std::wstring::npos, ssml.find(L"volume=\"60\">Quiet &amp; &lt;calm&gt;</prosody>")) << Narrow(ssml);
     EXPECT_NE(std::wstring::npos, ssml.find(L"<emphasis>stressed</emphasis>")) << Narrow(ssml);
     EXPECT_NE(std::wstring::npos, ssml.find(L"<say-as interpret-as=\"characters\">ABC</say-as>")) << Narrow(ssml);
@@ -141,21 +141,25 @@ TEST(EspeakMarkupWriting, RatesAreRelativeToTheVoicesSpeedAndAbsoluteRatesReplac
     EXPECT_EQ(L"<speak>a <prosody rate=\"39%\">b</prosody> c</speak>", atFive);
 }
 
-TEST(EspeakMarkupWriting, EachChunkStandsAloneWithTheProsodyInForceAndItsOwnSilences) {
-    SpeechText speech =
-        engine::ParseMarkup(L"<volume level=\"50\">First one. <silence msec=\"100\"/>Second one.</volume> "
-                            L"Third.<silence msec=\"700\"/>");
-    std::vector<TextSpan> chunks = engine::SplitIntoSentences(speech.text);
-    ASSERT_EQ(3u, chunks.size());
-    std::wstring first = engine::EspeakInput(speech, chunks[0], 0);
-    std::wstring second = engine::EspeakInput(speech, chunks[1], 0);
-    std::wstring third = engine::EspeakInput(speech, chunks[2], 0);
-    EXPECT_EQ(L"<speak><prosody volume=\"50\">First one. </prosody></speak>", first);
-    // The silence stands after the first chunk's blank, so it opens the second.
-    EXPECT_EQ(L"<speak><break time=\"100ms\"/><prosody volume=\"50\">Second one.</prosody> </speak>", second);
-    // A silence at the very end of the text goes with the last chunk.
-    EXPECT_EQ(L"<speak>Third.<break time=\"700ms\"/></speak>", third);
-    for (const std::wstring& input : {first, second, third}) SpokenSsmlText(input);
+TEST(EspeakMarkupWriting, ChunksAreSentencesCutAtSilencesAndStandAloneWithTheProsodyInForce) {
+    SpeechText speech = engine::ParseMarkup(L"<volume level=\"50\">First one. Sec<silence msec=\"100\"/>ond one.</volume> "
+                                            L"Third.<silence msec=\"700\"/>");
+    const ULONG size = static_cast<ULONG>(speech.text.size());
+    std::vector<std::wstring> inputs;
+    for (ULONG next = 0; next < size;) {
+        const TextSpan chunk = engine::EspeakChunkAt(speech, next, size);
+        inputs.push_back(engine::EspeakInput(speech, chunk, 0));
+        next = chunk.position + chunk.length;
+    }
+    const std::vector<std::wstring> expected = {L"<speak><prosody volume=\"50\">First one. </prosody></speak>",
+                                                L"<speak><prosody volume=\"50\">Sec</prosody></speak>",
+                                                L"<speak><prosody volume=\"50\">ond one.</prosody> </speak>",
+                                                L"<speak>Third.</speak>"};
+    EXPECT_EQ(expected, inputs);
+    // The voice of the range a silence stands in plays it; the one at the very end goes with the last.
+    EXPECT_FALSE(engine::SilenceInRange(speech, TextSpan{0, 14}, 14));
+    EXPECT_TRUE(engine::SilenceInRange(speech, TextSpan{14, size - 14}, 14));
+    EXPECT_TRUE(engine::SilenceInRange(speech, TextSpan{14, size - 14}, size));
 }
 
 TEST(EspeakMarkupWriting, PlainTextIsPassedOnAsItIs) {
@@ -164,11 +168,11 @@ TEST(EspeakMarkupWriting, PlainTextIsPassedOnAsItIs) {
     EXPECT_EQ(L"if a < b & c > d <emph>", WholeInput(speech, 3));
 }
 
-TEST(EspeakMarkupWriting, ChunksWithNothingToSayAreSkippedUnlessTheyHoldASilence) {
+TEST(EspeakMarkupWriting, ChunksWithNothingToSayAreSkippedTheirSilencesPlayedByTheVoice) {
     SpeechText plain = engine::ParseSpeech(L" \r\n\t ", false);
     EXPECT_FALSE(engine::ChunkHasSpeech(plain, TextSpan{0, 5}));
     SpeechText silent = engine::ParseMarkup(L" <silence msec=\"500\"/> ");
-    EXPECT_TRUE(engine::ChunkHasSpeech(silent, TextSpan{0, 2}));
+    EXPECT_FALSE(engine::ChunkHasSpeech(silent, TextSpan{0, 2}));
     SpeechText word = engine::ParseSpeech(L"  x", false);
     EXPECT_TRUE(engine::ChunkHasSpeech(word, TextSpan{0, 3}));
 }

@@ -12,8 +12,10 @@
 #include "engine/espeak/pcm_convert.h"
 #include "engine/file_bytes.h"
 #include "engine/tokens.h"
+#include "host/files.h"
 #include "tests/standins/engine_test_support.h"
 #include "tests/standins/espeak_test_support.h"
+#include "tests/test_support.h"
 
 namespace enginetest {
 namespace {
@@ -57,8 +59,11 @@ protected:
         TempFile file(text, markup ? L".xml" : L".txt");
         EXPECT_EQ(S_OK, wired.voice->Speak(file.Path().c_str(), markup ? 13 : 21, nullptr));
         EXPECT_EQ(S_OK, wired.voice->WaitUntilDone(Patience));
+        SPVOICESTATUS status = {};
+        EXPECT_EQ(S_OK, wired.voice->GetStatus(&status, nullptr));
+        lastResult_ = status.hrLastResult;
         ClearEvents(events_);
-    events_ = DrainEvents(wired.voice.Get());
+        events_ = DrainEvents(wired.voice.Get());
         return output.Bytes();
     }
 
@@ -77,7 +82,19 @@ protected:
 
     EngineApartment apartment_;
     std::vector<SPEVENT> events_;
+    HRESULT lastResult_ = E_PENDING;  // the last Speak's hrLastResult
 };
+
+// An espeak-ng of the test's own, first in the voice's PATH, that counts its runs in the file `runs`;
+// the first `failingRuns` give part of the real one's sound and exit with 3, as an espeak-ng dying mid-piece.
+void PutDyingEspeakFirst(const std::string& folder, int failingRuns) {
+    const std::string runs = engine::ShellQuoted(engine::UnixPath(Wide(folder + "\\runs")));
+    ASSERT_TRUE(host::WriteWholeFile(folder + "\\espeak-ng", "#!/bin/sh\necho >>" + runs + "\nPATH=${PATH#*:}\n[ $(wc -l <" +
+                                     runs + ") -gt " + std::to_string(failingRuns) + " ] && exec espeak-ng \"$@\"\n" +
+                                     "espeak-ng \"$@\" | head -c 3000; exit 3\n"));
+    ASSERT_EQ(0, engine::RunUnixShell("chmod +x " + engine::ShellQuoted(engine::UnixPath(Wide(folder + "\\espeak-ng")))));
+    engine::SetUnixProgramFolder(Wide(folder));
+}
 
 // A listed token as the Voice page and markup see it.
 struct ListedToken {
@@ -373,6 +390,36 @@ TEST_F(EspeakVoiceTest, APurgeStopsItBetweenChunks) {
     EXPECT_LT(output.Bytes().size() / 2 / 22050.0, whole / 2);
     EXPECT_EQ(SPEI_END_INPUT_STREAM, events_.back().eEventId);
     EXPECT_FALSE(engine::PurgeTimedOut());
+}
+
+// A piece whose espeak-ng dies after part of its sound (sox still ending well) is tried once more;
+// when that fails too, the stream ends with the failure in the voice's status, never as complete.
+TEST_F(EspeakVoiceTest, APieceWhoseEspeakDiesIsTriedOnceMoreThenTheStreamEndsFailed) {
+    const std::vector<unsigned char> whole = Speak(Sentence);
+    ASSERT_FALSE(whole.empty());
+    struct Case { int failingRuns; HRESULT result; std::vector<unsigned char> sound; };
+    for (const Case& c : {Case{1, S_OK, whole}, Case{2, E_FAIL, {}}}) {
+        const std::string folder = host::CreateUniqueTempFolder("dying_espeak_");
+        ASSERT_NO_FATAL_FAILURE(PutDyingEspeakFirst(folder, c.failingRuns));
+        EXPECT_EQ(c.sound, Speak(Sentence)) << c.failingRuns << " failing runs";
+        EXPECT_EQ("\n\n", host::ReadWholeFile(folder + "\\runs")) << "two runs, with " << c.failingRuns << " failing";
+        EXPECT_EQ(c.result, lastResult_) << c.failingRuns << " failing runs";
+        EXPECT_EQ(SPEI_END_INPUT_STREAM, events_.empty() ? SPEI_UNDEFINED : events_.back().eEventId);
+        host::RemoveFolderTree(folder);
+    }
+}
+
+// Silences are zero samples of the output's format, written as fast as the output takes them: 400 s
+// of 48 kHz stereo is more than sox's 64 MB; one between two sentences stands between their sounds.
+TEST_F(EspeakVoiceTest, ASilenceOfAnyLengthPlaysWholeAsZeroSamples) {
+    const size_t hello = Speak("<speak>Hello.</speak>", 48000, 16, 2, 0, true).size();
+    ASSERT_GT(hello, 0u);
+    EXPECT_EQ(2 * hello + 2 * 48000 * 4,
+              Speak("<speak>Hello.<silence msec=\"2000\"/>Hello.</speak>", 48000, 16, 2, 0, true).size());
+    engine::SetRecordDeliveredPcm(false);
+    const std::vector<unsigned char> silence = Speak("<speak><silence msec=\"400000\"/></speak>", 48000, 16, 2, 0, true);
+    EXPECT_EQ(400u * 48000 * 4, silence.size());
+    EXPECT_EQ(silence.end(), std::find_if(silence.begin(), silence.end(), [](unsigned char b) { return b != 0; }));
 }
 
 }  // namespace
