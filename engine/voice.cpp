@@ -10,6 +10,7 @@
 #include "engine/voice_core.h"
 
 #include <cstring>
+#include <new>
 #include <cwchar>
 
 namespace engine {
@@ -222,7 +223,7 @@ public:
         auto stream = std::make_unique<SpeechStream>();
         if (text) {
             const std::wstring voiceId = VoiceId();
-            HRESULT result = PrepareSpeech(text, flags, voiceId, stream->speech);
+            HRESULT result = PrepareSpeechOrRunOut(text, flags, voiceId, stream->speech);
             if (SUCCEEDED(result)) result = CheckVoicesCanSpeak(stream->speech, voiceId);
             if (FAILED(result)) return Logged(call, result);
         }
@@ -343,6 +344,17 @@ private:
         };
         speech = ParseSpeech(std::move(input), isXml, chooseVoice);
         return S_OK;
+    }
+
+    // A text too large for the memory left fails the call, as a real voice's E_OUTOFMEMORY does,
+    // instead of ending the caller's process.
+    static HRESULT PrepareSpeechOrRunOut(LPCWSTR text, DWORD flags, const std::wstring& voiceId, SpeechText& speech) {
+        try {
+            return PrepareSpeech(text, flags, voiceId, speech);
+        } catch (const std::bad_alloc&) {
+            speech = SpeechText();
+            return E_OUTOFMEMORY;
+        }
     }
 
     std::shared_ptr<VoiceCore> core_;
