@@ -544,6 +544,8 @@ void DestroyTextInfoWindow() {
     Window = nullptr;
     StopWantingBoundaries(*w);
     StopReaders(*w);
+    // From another thread the window cannot be destroyed: it is at least cut off from the state that goes.
+    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
     for (HWND control : w->retired) DestroyWindow(control);
     DestroyWindow(w->dialog);
     delete w;

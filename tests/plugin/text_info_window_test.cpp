@@ -238,6 +238,23 @@ TEST_F(PluginTextInfo, NameTooLongToKeepIsForgottenNotCut) {
     EXPECT_EQ(L"longest changed", ShownText());
 }
 
+// Another thread calls while the window's thread pumps nothing: every call returns at once, and the
+// window does the work once its thread pumps again.
+TEST_F(PluginTextInfo, CallsFromAnotherThreadNeverWaitForTheWindow) {
+    const std::string path = MakeFile("elsewhere.txt", "Loaded from another thread.");
+    std::atomic<bool> returned{false};
+    std::thread caller([&] {
+        host_->Module()->InfoBox(const_cast<char*>(path.c_str()), nullptr);
+        returned = true;
+    });
+    const DWORD start = GetTickCount();
+    while (!returned && GetTickCount() - start < 10000) Sleep(5);  // no pumping here
+    caller.join();
+    EXPECT_TRUE(returned) << "InfoBox waited for the window's thread";
+    EXPECT_TRUE(host_->PumpUntil([&] { return IsWindowVisible(window_) && ShownText() == L"Loaded from another thread."; },
+                                 10000));
+}
+
 // A named pipe nobody writes to: a file whose reads wait. Two instances, for the look at the file and
 // the read of it.
 struct SlowFile {
