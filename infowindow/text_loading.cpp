@@ -291,11 +291,17 @@ ReadEnd ReadShownText(HANDLE file, const std::atomic<bool>& cancelled, void (*on
     return ReadEnd::Whole;
 }
 
+// Memory that runs out fails the read: this runs on the caller's thread.
 ReadEnd ReadShownText(const char* fileName, InfoText* text) {
     ScopedHandle file(OpenForReading(fileName));
     if (!file.IsValid()) return ReadEnd::Failed;
     const std::atomic<bool> never{false};
-    return ReadShownText(file.Get(), never, nullptr, nullptr, text);
+    try {
+        return ReadShownText(file.Get(), never, nullptr, nullptr, text);
+    } catch (const std::bad_alloc&) {
+        *text = InfoText();
+        return ReadEnd::Failed;
+    }
 }
 
 InfoTextReader* InfoTextReader::Start(const char* fileName, HWND window, UINT message, WPARAM ticket) {

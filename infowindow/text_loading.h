@@ -43,7 +43,7 @@ enum class ReadEnd { Whole, Failed, Cancelled };
 // two pieces.
 ReadEnd ReadShownText(HANDLE file, const std::atomic<bool>& cancelled, void (*onStart)(void* context, InfoText start),
                       void* context, InfoText* text);
-// The same for a file named; Failed when it cannot be opened.
+// The same for a file named, on the calling thread; Failed when it cannot be opened or memory runs out.
 ReadEnd ReadShownText(const char* fileName, InfoText* text);
 
 // The size of the file in bytes; false when it cannot be opened or sized. A file that is not on a disk
