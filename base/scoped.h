@@ -130,6 +130,12 @@ public:
         Free();
         p_ = p;
     }
+    // Gives up the block without freeing it (HeapReAlloc moved it).
+    void* Detach() {
+        void* p = p_;
+        p_ = nullptr;
+        return p;
+    }
 
 private:
     void* p_ = nullptr;

@@ -37,23 +37,42 @@ bool SpeechFollower::HeardAt(long outputMs, TextSpan* span) {
     return true;
 }
 
-std::vector<uint32_t> FindCrLfPairs(const char16_t* text, size_t units) {
-    std::vector<uint32_t> pairs;
-    for (size_t i = 0; i + 1 < units; ++i)
-        if (text[i] == u'\r' && text[i + 1] == u'\n') pairs.push_back(static_cast<uint32_t>(i++));
-    return pairs;
+size_t LineEndUnits(const char16_t* text, size_t at, size_t units) {
+    if (text[at] == u'\n') return 1;
+    if (text[at] != u'\r') return 0;
+    if (at + 2 < units && text[at + 1] == u'\r' && text[at + 2] == u'\n') return 3;
+    if (at + 1 < units && text[at + 1] == u'\n') return 2;
+    return 1;
 }
 
-// A position inside a pair (on its LF) lies on the pair's one character.
-uint32_t ControlPosition(const std::vector<uint32_t>& crLfPairs, uint32_t textPosition) {
-    const auto before = std::lower_bound(crLfPairs.begin(), crLfPairs.end(), textPosition);
-    return textPosition - static_cast<uint32_t>(before - crLfPairs.begin());
+std::vector<uint32_t> FindFoldedUnits(const char16_t* text, size_t units) {
+    std::vector<uint32_t> folded;
+    for (size_t i = 0; i < units;) {
+        const size_t length = LineEndUnits(text, i, units);
+        for (size_t unit = 1; unit < length; ++unit) folded.push_back(static_cast<uint32_t>(i + unit));
+        i += length ? length : 1;
+    }
+    return folded;
 }
 
-TextSpan ControlSpan(const std::vector<uint32_t>& crLfPairs, TextSpan textSpan) {
-    const uint32_t start = ControlPosition(crLfPairs, textSpan.position);
-    const uint32_t end = ControlPosition(crLfPairs, textSpan.position + textSpan.length);
+uint32_t ControlPosition(const std::vector<uint32_t>& folded, uint32_t textPosition) {
+    const auto upTo = std::upper_bound(folded.begin(), folded.end(), textPosition);
+    return textPosition - static_cast<uint32_t>(upTo - folded.begin());
+}
+
+TextSpan ControlSpan(const std::vector<uint32_t>& folded, TextSpan textSpan) {
+    const uint32_t start = ControlPosition(folded, textSpan.position);
+    const uint32_t end = ControlPosition(folded, textSpan.position + textSpan.length);
     return {start, end - start};
+}
+
+// A line end is read from the left, so only one that starts one or two units before `at` can reach
+// past it.
+bool SplitsCharacter(const char16_t* text, size_t at, size_t units) {
+    if (at == 0 || at >= units) return false;
+    if (text[at - 1] >= 0xD800 && text[at - 1] <= 0xDBFF) return true;
+    if (LineEndUnits(text, at - 1, units) > 1) return true;
+    return at >= 2 && LineEndUnits(text, at - 2, units) == 3;
 }
 
 size_t NextSliceEnd(const char16_t* text, size_t start, size_t units, size_t sliceUnits) {
@@ -62,7 +81,6 @@ size_t NextSliceEnd(const char16_t* text, size_t start, size_t units, size_t sli
     for (size_t at = end; at > start + sliceUnits / 2; --at) {
         if (text[at - 1] == u'\n') return at;
     }
-    if (text[end - 1] == u'\r' && text[end] == u'\n') --end;
-    if (text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF) --end;
-    return end > start ? end : start + 1;
+    while (end > start + 1 && SplitsCharacter(text, end, units)) --end;
+    return end;
 }

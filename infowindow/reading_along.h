@@ -46,14 +46,23 @@ private:
     TextSpan current_ = {0, 0};
 };
 
-// The positions of the CR LF pairs of a text, in order: a Rich Edit control keeps each pair as one
-// character, so a position in the text lies that many characters earlier in the control.
-std::vector<uint32_t> FindCrLfPairs(const char16_t* text, size_t units);
-uint32_t ControlPosition(const std::vector<uint32_t>& crLfPairs, uint32_t textPosition);
-TextSpan ControlSpan(const std::vector<uint32_t>& crLfPairs, TextSpan textSpan);
+// A Rich Edit control keeps every line end as one character: CR LF, CR CR LF (a text converted to CR LF
+// twice), a lone CR and a lone LF. Read from the left, "\r\r\n" is one line end, "\r\n" another, and
+// any other CR or LF one more. The units the control folds away are the LF of a CR LF and the CR LF
+// that ends a CR CR LF: their positions in the text, in order. A position in the text lies that many
+// folded units earlier in the control, and a position inside a line end lies on its one character.
+std::vector<uint32_t> FindFoldedUnits(const char16_t* text, size_t units);
+uint32_t ControlPosition(const std::vector<uint32_t>& folded, uint32_t textPosition);
+TextSpan ControlSpan(const std::vector<uint32_t>& folded, TextSpan textSpan);
+
+// Units of the line end that starts at `at`: 3, 2, 1, or 0 when none starts there.
+size_t LineEndUnits(const char16_t* text, size_t at, size_t units);
+// True when text could not be cut before `at` without splitting a line end or a surrogate pair: given
+// in two pieces, the control would hold another text than given whole.
+bool SplitsCharacter(const char16_t* text, size_t at, size_t units);
 
 // Where the piece of a text that starts at `start` ends when the text is given to the control at most
 // `sliceUnits` units at a time: after the last line break in the piece's second half if it has one,
-// and never between a CR and its LF or inside a surrogate pair. Always past `start` while units are
+// and never inside a line end or a surrogate pair. Always past `start` while units are
 // left.
 size_t NextSliceEnd(const char16_t* text, size_t start, size_t units, size_t sliceUnits);

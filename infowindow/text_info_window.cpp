@@ -2,7 +2,9 @@
 
 #include <richedit.h>
 
+#include <algorithm>
 #include <atomic>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -10,63 +12,113 @@
 #include <vector>
 
 #include "base/error_report.h"
-#include "base/module_objects.h"
 #include "infowindow/text_control.h"
 #include "resources/resource.h"
 
 namespace {
+
+// Which thread runs what:
+//  - the window's thread (the one that called Init): the dialog procedure, and with it every change of
+//    the controls, the fill, the follow timer and the reading of short files;
+//  - any thread that calls in (Play, Stop and InfoBox come from the player's thread, or from any thread
+//    of another host): on the window's thread a call works at once; from another it leaves its request
+//    in the window's request slot (a newer one of a kind replaces the older) and wakes the window with
+//    one post, and never sends to the window or waits for it;
+//  - the speech event thread: QueueSpokenBoundary, into a bounded queue the follow timer empties;
+//  - a reader thread for each long file: reads and decodes it in chunks and hands its texts over in
+//    its InfoTextReader, which the window takes when woken.
 
 constexpr int MARGIN = 3;
 
 // A file larger than this is read on a thread of its own, so Play never waits for it.
 constexpr uint64_t READ_HERE_BYTES = 256u << 10;
 // The text goes into the control in pieces: the first at once, the others from the window's message
-// loop, as many as fit a tick's budget, so the player's thread is never held for long.
+// loop, as many as fit a step's budget, so the player's thread is never held for long.
 constexpr size_t FIRST_PIECE_UNITS = 2048;
 constexpr size_t PIECE_UNITS = 4096;
 constexpr double FILL_BUDGET_MS = 15;
+// Filling takes the next step at once, unless something waits for the player's thread; it leaves the
+// player's timers and painting their turn at least this often.
+constexpr double FILL_YIELD_MS = 200;
 // Emptying a control costs far more than destroying it once it holds more than this: it is replaced.
 constexpr long EMPTY_IN_PLACE_CHARACTERS = 4096;
 // How often the window compares what the output has played with the voice's boundaries.
 constexpr UINT FOLLOW_TICK_MS = 40;
+// Boundaries kept for a window whose thread does not take them: the oldest go first.
+constexpr size_t MAX_QUEUED_BOUNDARIES = 4096;
+// How long Quit waits, in all, for reader threads to stop.
+constexpr DWORD READERS_STOP_MS = 100;
 
-constexpr UINT WM_INFO_TEXT_READ = WM_APP + 1;  // from a reading thread: wParam its ticket, lParam the InfoText
-constexpr UINT WM_INFO_FILL = WM_APP + 2;       // the next fill tick, when nothing else waits
-enum InfoTimer : UINT_PTR { FILL_TIMER = 1, FOLLOW_TIMER = 2, RETIRE_TIMER = 3 };
+constexpr UINT WM_INFO_TEXT_READ = WM_APP + 1;  // a reader brought a text: wParam its ticket
+constexpr UINT WM_INFO_FILL = WM_APP + 2;       // the next fill step, when nothing else waits
+constexpr UINT WM_INFO_REQUESTS = WM_APP + 3;   // another thread left requests
+constexpr UINT WM_INFO_RETIRE = WM_APP + 4;     // a replaced control to destroy
+enum InfoTimer : UINT_PTR { FILL_TIMER = 1, FOLLOW_TIMER = 2 };
+
+// Where the window's text stands. NoText -> Filling (a short file, or a long one's whole text that came
+// before its start was shown) or StartShown (a long file's start); StartShown -> Filling (the whole
+// text follows) or ReadFailed (the rest could not be read: a closing line says so); Filling ->
+// WholeIn. A new load starts again from wherever the state is; a failed load before anything showed
+// leaves the state and the text as they were.
+enum class LoadState { NoText, StartShown, Filling, WholeIn, ReadFailed };
+
+// What other threads ask of the window, kept until its thread takes it.
+struct Requests {
+    enum class Follow { Keep, Start, Stop };
+    bool load = false;
+    std::string file;
+    Follow follow = Follow::Keep;
+    ULONG stream = 0;
+    DWORD bytesPerSecond = 0;
+    OutputClock clock = nullptr;
+    bool show = false;
+    bool wakePosted = false;
+};
+
+// The window's whole state, attached to the dialog; only the window's thread touches it, but for
+// what `lock` guards and `boundariesWanted`.
+struct TextInfoWindow {
+    HWND dialog = nullptr;
+    HWND closeButton = nullptr;
+    HWND richEdit = nullptr;
+    SIZE closeButtonSize = {0, 0};
+    bool hasOwner = false;  // a player's window to follow the speech for
+    DWORD thread = 0;
+
+    // The text, and how much of it the control holds.
+    LoadState state = LoadState::NoText;
+    InfoText shown;
+    size_t filledUnits = 0;
+    bool piecesAsUtf16 = true;
+    bool closingAdded = false;  // the note of what is not shown, or of what could not be read
+    bool fillScheduled = false;
+    double lastFillYield = 0;
+    bool wrapOff = false;  // word wrap off while a long paragraph goes in
+    // The load under way (its ticket travels with the reader's posts), and every reader not yet ended.
+    WPARAM ticket = 0;
+    ReaderRef reader;
+    std::vector<ReaderRef> readers;
+    std::vector<HWND> retired;  // replaced controls, destroyed one a message
+
+    // Reading along.
+    SpeechFollower follower;
+    OutputClock clock = nullptr;
+    bool following = false;
+    bool spanPending = false;
+    TextSpan pendingSpan = {0, 0};  // in the text's positions
+
+    // Shared with other threads.
+    std::mutex lock;
+    Requests requests;
+    std::deque<SpokenBoundary> boundaries;
+    std::atomic<bool> boundariesWanted{false};
+};
 
 ModuleLibrary RichEditLibrary;
-HWND InfoWindow = nullptr;
-HWND CloseButton = nullptr;
-HWND RichEdit = nullptr;
-SIZE CloseButtonSize = {0, 0};
+TextInfoWindow* Window = nullptr;  // from Init to Quit
+// The name the last load was for, kept with or without a window; any thread.
+std::mutex NameLock;
 char LoadedFileName[MAX_PATH] = "";
-
-// The text in the control, how much of it has been given to it, and how.
-InfoText Shown;
-size_t FilledUnits = 0;
-bool PiecesAsUtf16 = true;
-bool NoteAdded = false;
-// The load the window waits for; what a reading thread brings for an earlier one is dropped. While only
-// the start of a long file is in (ShowingStart), nothing more of it goes into the control.
-WPARAM LoadTicket = 0;
-bool TextPending = false;
-bool ShowingStart = false;
-// Filling takes the next tick at once, unless something waits for the player's thread; it leaves
-// the player's timers and painting their turn at least this often.
-constexpr double FILL_YIELD_MS = 200;
-double LastFillYield = 0;
-// Replaced controls, destroyed from the message loop rather than inside Play.
-std::vector<HWND> Retired;
-
-// Reading along: the file's boundaries as the speech event thread hands them over, and what the window
-// makes of them on its own thread.
-std::mutex BoundaryLock;
-std::vector<SpokenBoundary> Boundaries;
-std::atomic<bool> BoundariesWanted{false};
-SpeechFollower Follower;
-bool Following = false;
-bool SpanPending = false;
-TextSpan PendingSpan = {0, 0};  // in the text's positions
 
 double NowMs() {
     LARGE_INTEGER frequency, counter;
@@ -75,179 +127,303 @@ double NowMs() {
     return static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
 }
 
-std::vector<SpokenBoundary> TakeBoundaries() {
-    std::vector<SpokenBoundary> taken;
-    std::lock_guard<std::mutex> guard(BoundaryLock);
-    taken.swap(Boundaries);
+bool OnWindowThread(const TextInfoWindow& w) { return GetCurrentThreadId() == w.thread; }
+
+// ---- Requests from other threads ----
+
+// One wake-up post for any number of requests; a post that fails leaves the next request to try again.
+template <typename Change>
+void LeaveRequest(TextInfoWindow& w, Change change) {
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> guard(w.lock);
+        change(w.requests);
+        wake = !w.requests.wakePosted;
+        w.requests.wakePosted = true;
+    }
+    if (wake && !PostMessageA(w.dialog, WM_INFO_REQUESTS, 0, 0)) {
+        std::lock_guard<std::mutex> guard(w.lock);
+        w.requests.wakePosted = false;
+    }
+}
+
+Requests TakeRequests(TextInfoWindow& w) {
+    std::lock_guard<std::mutex> guard(w.lock);
+    Requests taken = std::move(w.requests);
+    w.requests = Requests();
     return taken;
 }
 
-void EndFollowing() {
-    Following = false;
-    SpanPending = false;
-    BoundariesWanted = false;
-    TakeBoundaries();
-    if (InfoWindow) KillTimer(InfoWindow, FOLLOW_TIMER);
+// ---- Reading along ----
+
+std::deque<SpokenBoundary> TakeBoundaries(TextInfoWindow& w) {
+    std::deque<SpokenBoundary> taken;
+    std::lock_guard<std::mutex> guard(w.lock);
+    taken.swap(w.boundaries);
+    return taken;
+}
+
+void EndFollowing(TextInfoWindow& w) {
+    w.following = false;
+    w.spanPending = false;
+    KillTimer(w.dialog, FOLLOW_TIMER);
+}
+
+void StartFollowing(TextInfoWindow& w, ULONG stream, DWORD bytesPerSecond, OutputClock clock) {
+    w.follower.Start(stream, bytesPerSecond);
+    w.clock = clock;
+    w.following = true;
+    w.spanPending = false;
+    SetTimer(w.dialog, FOLLOW_TIMER, FOLLOW_TICK_MS, nullptr);
 }
 
 // The reader clicked, selected or scrolled: the window is theirs until the next file plays.
 void OnReaderMoved() {
-    if (Following) EndFollowing();
+    if (Window && Window->following) EndFollowing(*Window);
 }
 
 // The heard span, once the control holds it and no other text is on its way.
-void ShowPendingSpan() {
-    if (!SpanPending || !Following || TextPending || !RichEdit) return;
-    const TextSpan span = ControlSpan(Shown.crLfPairs, PendingSpan);
-    if (span.position + span.length > ControlPosition(Shown.crLfPairs, static_cast<uint32_t>(FilledUnits))) return;
-    SelectAndShow(RichEdit, span.position, span.length);
-    SpanPending = false;
+void ShowPendingSpan(TextInfoWindow& w) {
+    if (!w.spanPending || !w.following || w.reader) return;
+    const TextSpan span = ControlSpan(w.shown.folded, w.pendingSpan);
+    if (span.position + span.length > ControlPosition(w.shown.folded, static_cast<uint32_t>(w.filledUnits))) return;
+    SelectAndShow(w.richEdit, span.position, span.length);
+    w.spanPending = false;
 }
 
-void OnFollowTick() {
-    for (const SpokenBoundary& boundary : TakeBoundaries()) Follower.Add(boundary);
+void OnFollowTick(TextInfoWindow& w) {
+    for (const SpokenBoundary& boundary : TakeBoundaries(w)) w.follower.Add(boundary);
     TextSpan heard;
-    if (Follower.HeardAt(PluginModule.outMod->GetOutputTime(), &heard)) {
-        PendingSpan = heard;
-        SpanPending = true;
+    if (w.clock && w.follower.HeardAt(w.clock(), &heard)) {
+        w.pendingSpan = heard;
+        w.spanPending = true;
     }
-    ShowPendingSpan();
+    ShowPendingSpan(w);
 }
+
+// ---- Filling ----
 
 std::wstring HiddenTextNote(uint64_t hiddenUnits) {
     return L"\r\n\r\n[" + std::to_wstring(hiddenUnits) + L" more characters are not shown here.]";
 }
 
-// Destroying a control that held a long text takes a while (about 60 ms a million characters): it is
-// done once the new text is in, not while it fills.
-void RetireReplacedControls() {
-    if (!Retired.empty()) SetTimer(InfoWindow, RETIRE_TIMER, 0, nullptr);
+// The line that closes a text: what is not shown of a long one, or that the rest could not be read.
+std::wstring ClosingLine(const TextInfoWindow& w) {
+    if (w.state == LoadState::ReadFailed) return L"\r\n\r\n[The rest of the text could not be read.]";
+    if (w.state == LoadState::Filling && w.shown.hiddenUnits > 0) return HiddenTextNote(w.shown.hiddenUnits);
+    return L"";
 }
 
-void OnRetireTick() {
-    KillTimer(InfoWindow, RETIRE_TIMER);
-    for (HWND control : Retired) DestroyWindow(control);
-    Retired.clear();
+void SetLoadState(TextInfoWindow& w, LoadState state) { w.state = state; }
+
+// Destroying a control that held a long text takes a while (about 50 ms a million characters): one a
+// message, right after the new text's first piece is in.
+void RetireControl(TextInfoWindow& w, HWND control) {
+    w.retired.push_back(control);
+    PostMessageA(w.dialog, WM_INFO_RETIRE, 0, 0);
 }
 
-// The next tick comes at once while no input or message waits for the player's thread, else on the
-// timer, which comes after them; and on the timer at least every FILL_YIELD_MS, after the player's own
-// timers and painting.
-void ScheduleFillTick() {
+void OnRetire(TextInfoWindow& w) {
+    if (w.retired.empty()) return;
+    DestroyWindow(w.retired.back());
+    w.retired.pop_back();
+}
+
+// The one fill scheduler. The next step comes at once while no input or message waits for the
+// player's thread, else on the timer, which comes after them; and on the timer at least every
+// FILL_YIELD_MS, after the player's own timers and painting.
+void ScheduleFill(TextInfoWindow& w) {
+    if (w.fillScheduled) return;
+    w.fillScheduled = true;
     const bool waiting = HIWORD(GetQueueStatus(QS_INPUT | QS_POSTMESSAGE | QS_SENDMESSAGE | QS_HOTKEY)) != 0;
-    if (!waiting && NowMs() - LastFillYield < FILL_YIELD_MS) {
-        PostMessageA(InfoWindow, WM_INFO_FILL, 0, 0);
-        return;
-    }
-    LastFillYield = NowMs();
-    SetTimer(InfoWindow, FILL_TIMER, 0, nullptr);
+    if (!waiting && NowMs() - w.lastFillYield < FILL_YIELD_MS && PostMessageA(w.dialog, WM_INFO_FILL, 0, 0)) return;
+    w.lastFillYield = NowMs();
+    SetTimer(w.dialog, FILL_TIMER, 0, nullptr);
 }
 
-// Gives the control the next pieces of the text, within the tick's budget; then, once the text is in,
-// the note of what was not shown.
-void OnFillTick() {
-    KillTimer(InfoWindow, FILL_TIMER);
-    if (ShowingStart) return;  // the whole text comes next
+bool TextToFill(const TextInfoWindow& w) {
+    return w.state == LoadState::StartShown || w.state == LoadState::Filling || w.state == LoadState::ReadFailed;
+}
+
+// The one fill step: the next pieces of the text, within the step's budget; then, once the text is
+// in, its closing line. The start of a long file waits for the rest of it once in.
+void RunFillStep(TextInfoWindow& w) {
+    w.fillScheduled = false;
+    KillTimer(w.dialog, FILL_TIMER);
+    if (!TextToFill(w)) return;
     const double start = NowMs();
     {
-        PieceAppender appender(RichEdit, PiecesAsUtf16);
-        while (FilledUnits < Shown.units && NowMs() - start < FILL_BUDGET_MS) {
-            const size_t end = NextSliceEnd(reinterpret_cast<const char16_t*>(Shown.Text()), FilledUnits, Shown.units,
-                                            PIECE_UNITS);
-            appender.Append(Shown.Text() + FilledUnits, end - FilledUnits);
-            FilledUnits = end;
+        PieceAppender appender(w.richEdit, w.piecesAsUtf16);
+        const char16_t* text = reinterpret_cast<const char16_t*>(w.shown.Text());
+        while (w.filledUnits < w.shown.units && NowMs() - start < FILL_BUDGET_MS) {
+            const size_t end = NextSliceEnd(text, w.filledUnits, w.shown.units, PIECE_UNITS);
+            appender.Append(w.shown.Text() + w.filledUnits, end - w.filledUnits);
+            w.filledUnits = end;
         }
-        if (FilledUnits == Shown.units && Shown.hiddenUnits > 0 && !NoteAdded) {
-            const std::wstring note = HiddenTextNote(Shown.hiddenUnits);
-            appender.Append(note.c_str(), note.size());
-            NoteAdded = true;
+        if (w.filledUnits == w.shown.units && w.state != LoadState::StartShown && !w.closingAdded) {
+            const std::wstring closing = ClosingLine(w);
+            appender.Append(closing.c_str(), closing.size());
+            w.closingAdded = true;
         }
     }
-    ShowPendingSpan();
-    if (FilledUnits < Shown.units || (Shown.hiddenUnits > 0 && !NoteAdded))
-        ScheduleFillTick();
-    else
-        RetireReplacedControls();
+    ShowPendingSpan(w);
+    if (w.filledUnits < w.shown.units)
+        ScheduleFill(w);
+    else if (w.state == LoadState::Filling)
+        SetLoadState(w, LoadState::WholeIn);
 }
-
 
 // A control that holds a long text is replaced by an empty one; a short one is simply overwritten.
-void MakeRoomForNewText() {
-    if (ControlLength(RichEdit) <= EMPTY_IN_PLACE_CHARACTERS) return;
-    HWND fresh = ReplaceTextControl(RichEdit, OnReaderMoved);
+void MakeRoomForNewText(TextInfoWindow& w) {
+    if (ControlLength(w.richEdit) <= EMPTY_IN_PLACE_CHARACTERS) return;
+    HWND fresh = ReplaceTextControl(w.richEdit, OnReaderMoved);
     if (!fresh) return;
-    Retired.push_back(RichEdit);
-    RichEdit = fresh;
+    RetireControl(w, w.richEdit);
+    w.richEdit = fresh;
 }
 
-// The text of the file just read takes the control's place, from its top.
-void ShowNewText(InfoText text) {
-    KillTimer(InfoWindow, FILL_TIMER);
-    MakeRoomForNewText();
-    Shown = std::move(text);
-    NoteAdded = false;
-    FilledUnits = NextSliceEnd(reinterpret_cast<const char16_t*>(Shown.Text()), 0, Shown.units, FIRST_PIECE_UNITS);
-    PiecesAsUtf16 = SetFirstPiece(RichEdit, Shown.Text(), FilledUnits, Shown.utf16);
-    if (FilledUnits < Shown.units || Shown.hiddenUnits > 0)
-        SetTimer(InfoWindow, FILL_TIMER, 0, nullptr);
-    else
-        RetireReplacedControls();
+// A text takes the control's place, from its top.
+void ShowNewText(TextInfoWindow& w, InfoText text, LoadState state) {
+    MakeRoomForNewText(w);
+    w.shown = std::move(text);
+    w.closingAdded = false;
+    SetLoadState(w, state);
+    w.filledUnits = NextSliceEnd(reinterpret_cast<const char16_t*>(w.shown.Text()), 0, w.shown.units, FIRST_PIECE_UNITS);
+    w.piecesAsUtf16 = SetFirstPiece(w.richEdit, w.shown.Text(), w.filledUnits, w.shown.utf16);
+    ScheduleFill(w);
 }
 
-// The start of a long file shows first; the whole text that follows goes on from what is shown, which
-// is its start too.
-INT_PTR OnTextRead(WPARAM ticket, LPARAM text) {
-    std::unique_ptr<InfoText> read(reinterpret_cast<InfoText*>(text));
-    if (ticket != LoadTicket) return TRUE;  // an earlier load's
-    if (read && !read->whole) {
-        ShowNewText(std::move(*read));
-        ShowingStart = true;
-        return TRUE;
+// ---- Loading ----
+
+// Readers whose threads have ended are let go; the others stay until they end or Quit.
+void ForgetEndedReaders(TextInfoWindow& w) {
+    for (auto reader = w.readers.begin(); reader != w.readers.end();) {
+        if (WaitForSingleObject((*reader)->Thread(), 0) == WAIT_OBJECT_0)
+            reader = w.readers.erase(reader);
+        else
+            ++reader;
     }
-    TextPending = false;
-    const bool started = ShowingStart;
-    ShowingStart = false;
-    if (read && started) {
-        Shown = std::move(*read);
-        OnFillTick();
-    } else if (read) {
-        ShowNewText(std::move(*read));
+}
+
+void CancelLoad(TextInfoWindow& w) {
+    ++w.ticket;
+    if (w.reader) w.reader->Cancel();
+    w.reader.Reset();
+}
+
+// The whole text of a long file goes on from its start when that is shown.
+void OnWholeText(TextInfoWindow& w, InfoText text) {
+    w.reader.Reset();
+    if (w.state != LoadState::StartShown) return ShowNewText(w, std::move(text), LoadState::Filling);
+    w.shown = std::move(text);
+    SetLoadState(w, LoadState::Filling);
+    ScheduleFill(w);
+}
+
+// A file that could not be read leaves the text shown; one whose start is shown gets a closing line.
+void OnReadFailed(TextInfoWindow& w) {
+    w.reader.Reset();
+    if (w.state != LoadState::StartShown) return;
+    SetLoadState(w, LoadState::ReadFailed);
+    ScheduleFill(w);
+}
+
+void OnTextRead(TextInfoWindow& w, WPARAM ticket) {
+    if (ticket != w.ticket || !w.reader) return;  // an earlier load's
+    InfoText text;
+    for (;;) {
+        switch (w.reader->Take(&text)) {
+        case InfoTextReader::Brought::Nothing: return ShowPendingSpan(w);
+        case InfoTextReader::Brought::Start: ShowNewText(w, std::move(text), LoadState::StartShown); break;
+        case InfoTextReader::Brought::Whole: OnWholeText(w, std::move(text)); return ShowPendingSpan(w);
+        case InfoTextReader::Brought::Failed: OnReadFailed(w); return ShowPendingSpan(w);
+        }
     }
-    // A file that could not be read leaves the text shown.
-    ShowPendingSpan();
-    return TRUE;
 }
 
-// Reading threads may still have posted texts the window did not take.
-void DropPostedTexts() {
-    MSG message;
-    while (PeekMessageA(&message, InfoWindow, WM_INFO_TEXT_READ, WM_INFO_TEXT_READ, PM_REMOVE))
-        delete reinterpret_cast<InfoText*>(message.lParam);
+// A long file, or one whose reads may wait (a pipe, a device), is read on a thread of its own.
+void StartLoad(TextInfoWindow& w, const std::string& file) {
+    EndFollowing(w);  // the text changes; Play follows the speech again once it speaks
+    CancelLoad(w);
+    ForgetEndedReaders(w);
+    uint64_t size = 0;
+    if (!TextFileSize(file.c_str(), &size)) return;  // the text shown stays
+    if (size > READ_HERE_BYTES) {
+        InfoTextReader* reader = InfoTextReader::Start(file.c_str(), w.dialog, WM_INFO_TEXT_READ, w.ticket);
+        if (!reader) return;
+        w.reader = ReaderRef(reader);
+        reader->AddRef();
+        w.readers.emplace_back(reader);
+        return;
+    }
+    InfoText text;
+    if (ReadShownText(file.c_str(), &text) == ReadEnd::Whole) ShowNewText(w, std::move(text), LoadState::Filling);
 }
 
-void PlaceControls(int clientWidth, int clientHeight) {
-    InfoWindowLayout layout = LayoutInfoWindow(clientWidth, clientHeight, CloseButtonSize);
+void ShowWindowNow(TextInfoWindow& w) {
+    ShowWindow(w.dialog, SW_SHOW);
+    SetForegroundWindow(w.dialog);
+}
+
+// Requests left by other threads, in the order that keeps their meaning: a load ends the following of
+// the text before it, so a follow request that came after the load applies after it.
+void ApplyRequests(TextInfoWindow& w) {
+    Requests taken = TakeRequests(w);
+    if (taken.load) StartLoad(w, taken.file);
+    if (taken.follow == Requests::Follow::Start) StartFollowing(w, taken.stream, taken.bytesPerSecond, taken.clock);
+    if (taken.follow == Requests::Follow::Stop) EndFollowing(w);
+    if (taken.show) ShowWindowNow(w);
+}
+
+// Stops every reader and waits for their threads READERS_STOP_MS in all; one blocked in a read ends on
+// its own later, holding what it touches.
+void StopReaders(TextInfoWindow& w) {
+    CancelLoad(w);
+    std::vector<HANDLE> threads;
+    for (ReaderRef& reader : w.readers) {
+        reader->Cancel();
+        threads.push_back(reader->Thread());
+    }
+    const double deadline = NowMs() + READERS_STOP_MS;
+    for (size_t at = 0; at < threads.size(); at += MAXIMUM_WAIT_OBJECTS) {
+        const double left = deadline - NowMs();
+        if (left <= 0) break;
+        const DWORD count = static_cast<DWORD>(std::min<size_t>(MAXIMUM_WAIT_OBJECTS, threads.size() - at));
+        WaitForMultipleObjects(count, threads.data() + at, TRUE, static_cast<DWORD>(left));
+    }
+    w.readers.clear();
+}
+
+// ---- The dialog ----
+
+void PlaceControls(TextInfoWindow& w, int clientWidth, int clientHeight) {
+    InfoWindowLayout layout = LayoutInfoWindow(clientWidth, clientHeight, w.closeButtonSize);
     const RECT& button = layout.closeButton;
     const RECT& text = layout.text;
-    MoveWindow(CloseButton, button.left, button.top, button.right - button.left, button.bottom - button.top, TRUE);
-    MoveWindow(RichEdit, text.left, text.top, text.right - text.left, text.bottom - text.top, TRUE);
+    MoveWindow(w.closeButton, button.left, button.top, button.right - button.left, button.bottom - button.top, TRUE);
+    MoveWindow(w.richEdit, text.left, text.top, text.right - text.left, text.bottom - text.top, TRUE);
 }
 
-INT_PTR OnInitDialog(HWND window) {
-    CloseButton = GetDlgItem(window, IDCANCEL);
-    RichEdit = GetDlgItem(window, IDC_INFO_TEXT);
-    PrepareTextControl(RichEdit, OnReaderMoved);
+TextInfoWindow* WindowOf(HWND dialog) { return reinterpret_cast<TextInfoWindow*>(GetWindowLongPtrA(dialog, DWLP_USER)); }
+
+INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) {
+    TextInfoWindow& w = *reinterpret_cast<TextInfoWindow*>(parameter);
+    SetWindowLongPtrA(dialog, DWLP_USER, parameter);
+    w.dialog = dialog;
+    w.closeButton = GetDlgItem(dialog, IDCANCEL);
+    w.richEdit = GetDlgItem(dialog, IDC_INFO_TEXT);
+    PrepareTextControl(w.richEdit, OnReaderMoved);
     RECT button = {};
-    GetClientRect(CloseButton, &button);
-    CloseButtonSize = {button.right, button.bottom};
+    GetClientRect(w.closeButton, &button);
+    w.closeButtonSize = {button.right, button.bottom};
     RECT client = {};
-    GetClientRect(window, &client);
-    PlaceControls(client.right, client.bottom);
+    GetClientRect(dialog, &client);
+    PlaceControls(w, client.right, client.bottom);
     return TRUE;
 }
 
-INT_PTR OnSize(LPARAM lParam) {
-    PlaceControls(LOWORD(lParam), HIWORD(lParam));
+INT_PTR OnSize(TextInfoWindow& w, LPARAM lParam) {
+    PlaceControls(w, LOWORD(lParam), HIWORD(lParam));
     return FALSE;
 }
 
@@ -262,26 +438,58 @@ INT_PTR OnSysCommand(HWND window, WPARAM wParam) {
     return FALSE;
 }
 
-INT_PTR OnTimer(WPARAM timer) {
-    switch (timer) {
-    case FILL_TIMER: OnFillTick(); break;
-    case FOLLOW_TIMER: OnFollowTick(); break;
-    case RETIRE_TIMER: OnRetireTick(); break;
+INT_PTR OnTimer(TextInfoWindow& w, WPARAM timer) {
+    if (timer == FILL_TIMER) RunFillStep(w);
+    if (timer == FOLLOW_TIMER) OnFollowTick(w);
+    return TRUE;
+}
+
+// Our own messages, each with its one handler.
+INT_PTR OnInfoMessage(TextInfoWindow& w, UINT message, WPARAM wParam) {
+    switch (message) {
+    case WM_INFO_TEXT_READ: OnTextRead(w, wParam); break;
+    case WM_INFO_FILL: RunFillStep(w); break;
+    case WM_INFO_REQUESTS: ApplyRequests(w); break;
+    case WM_INFO_RETIRE: OnRetire(w); break;
     }
     return TRUE;
 }
 
 INT_PTR CALLBACK TextInfoDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) return OnInitDialog(window, lParam);
+    TextInfoWindow* w = WindowOf(window);
+    if (!w) return FALSE;
     switch (message) {
-    case WM_INITDIALOG: return OnInitDialog(window);
-    case WM_SIZE: return OnSize(lParam);
+    case WM_SIZE: return OnSize(*w, lParam);
     case WM_COMMAND: return OnCommand(window, wParam);
     case WM_SYSCOMMAND: return OnSysCommand(window, wParam);
-    case WM_TIMER: return OnTimer(wParam);
-    case WM_INFO_TEXT_READ: return OnTextRead(wParam, lParam);
-    case WM_INFO_FILL: return OnTimer(FILL_TIMER);
+    case WM_TIMER: return OnTimer(*w, wParam);
+    case WM_INFO_TEXT_READ:
+    case WM_INFO_FILL:
+    case WM_INFO_REQUESTS:
+    case WM_INFO_RETIRE: return OnInfoMessage(*w, message, wParam);
     default: return FALSE;
     }
+}
+
+// A name too long to keep is not kept at all: cut, it could equal another file's name, and InfoBox
+// would then show this text for that file.
+void RememberName(const char* file) {
+    std::lock_guard<std::mutex> guard(NameLock);
+    if (lstrlenA(file) < MAX_PATH)
+        lstrcpyA(LoadedFileName, file);
+    else
+        LoadedFileName[0] = '\0';
+}
+
+bool IsLoadedName(const char* file) {
+    std::lock_guard<std::mutex> guard(NameLock);
+    return lstrcmpiA(file, LoadedFileName) == 0;
+}
+
+void StopWantingBoundaries(TextInfoWindow& w) {
+    w.boundariesWanted = false;
+    TakeBoundaries(w);
 }
 
 }  // namespace
@@ -318,83 +526,108 @@ HWND CreateTextInfoWindow(HINSTANCE instance, HWND owner) {
         ShowErrorBox(TEXT_RICH_EDIT_MISSING);
         return nullptr;
     }
-    InfoWindow = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_TEXT_INFO), owner, TextInfoDialogProc, 0);
-    return InfoWindow;
+    std::unique_ptr<TextInfoWindow> w(new TextInfoWindow);
+    w->hasOwner = owner != nullptr;
+    w->thread = GetCurrentThreadId();
+    if (!CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_TEXT_INFO), owner, TextInfoDialogProc,
+                            reinterpret_cast<LPARAM>(w.get())))
+        return nullptr;
+    Window = w.release();
+    return Window->dialog;
 }
 
 void UnloadRichEdit() { RichEditLibrary.Free(); }
 
 void DestroyTextInfoWindow() {
-    EndFollowing();
-    WaitForInfoTextReaders();
-    if (!InfoWindow) return;
-    DropPostedTexts();
-    for (InfoTimer timer : {FILL_TIMER, FOLLOW_TIMER, RETIRE_TIMER}) KillTimer(InfoWindow, timer);
-    OnRetireTick();
-    DestroyWindow(InfoWindow);
-    InfoWindow = nullptr;
-    CloseButton = nullptr;
-    RichEdit = nullptr;
+    if (!Window) return;
+    TextInfoWindow* w = Window;
+    Window = nullptr;
+    StopWantingBoundaries(*w);
+    StopReaders(*w);
+    // From another thread the window cannot be destroyed: it is at least cut off from the state that goes.
+    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
+    for (HWND control : w->retired) DestroyWindow(control);
+    DestroyWindow(w->dialog);
+    delete w;
 }
 
-HWND TextInfoWindowHandle() { return InfoWindow; }
+HWND TextInfoWindowHandle() { return Window ? Window->dialog : nullptr; }
 
 void FreeTextBuffer() {
-    Shown = InfoText();
-    FilledUnits = 0;
+    if (!Window || !OnWindowThread(*Window)) return;
+    Window->shown = InfoText();
+    Window->filledUnits = 0;
 }
 
-// A name too long to keep is not kept at all: cut, it could equal another file's name, and InfoBox
-// would then show this text for that file. Without the window nothing is read: nothing would show it.
+// Without the window nothing is read: nothing would show it.
 void LoadInfoText(const char* file) {
     if (!file) file = "";
-    if (lstrlenA(file) < MAX_PATH)
-        lstrcpyA(LoadedFileName, file);
-    else
-        LoadedFileName[0] = '\0';
-    EndFollowing();  // the text changes; Play follows the speech again once it speaks
-    ++LoadTicket;
-    TextPending = false;
-    ShowingStart = false;
-    if (!InfoWindow) return;
-    uint64_t size = 0;
-    if (!TextFileSize(file, &size)) return;  // the text shown stays
-    if (size > READ_HERE_BYTES) {
-        TextPending = true;
-        StartReadingInfoText(file, InfoWindow, WM_INFO_TEXT_READ, LoadTicket);
-        return;
+    RememberName(file);
+    if (!Window) return;
+    TextInfoWindow& w = *Window;
+    StopWantingBoundaries(w);  // Play asks for them again once it speaks
+    if (!OnWindowThread(w)) {
+        return LeaveRequest(w, [&](Requests& requests) {
+            requests.load = true;
+            requests.file = file;
+            requests.follow = Requests::Follow::Stop;
+        });
     }
-    InfoText text;
-    if (ReadInfoText(file, &text)) ShowNewText(std::move(text));
+    ApplyRequests(w);
+    StartLoad(w, file);
 }
 
 const char* LoadedInfoFileName() { return LoadedFileName; }
 
 int __cdecl InfoBox(char* file, HWND) {
-    if (!InfoWindow) return 0;
-    if (file && lstrcmpiA(file, LoadedFileName) != 0) LoadInfoText(file);
-    ShowWindow(InfoWindow, SW_SHOW);
-    SetForegroundWindow(InfoWindow);
+    if (!Window) return 0;
+    if (file && !IsLoadedName(file)) LoadInfoText(file);
+    TextInfoWindow& w = *Window;
+    if (!OnWindowThread(w)) {
+        LeaveRequest(w, [](Requests& requests) { requests.show = true; });
+        return 0;
+    }
+    ApplyRequests(w);
+    ShowWindowNow(w);
     return 0;
 }
 
+// Without the player's window nothing follows the speech: no boundaries are kept.
 void ExpectSpeechBoundaries() {
-    TakeBoundaries();
-    BoundariesWanted = InfoWindow != nullptr;
+    if (!Window) return;
+    TakeBoundaries(*Window);
+    Window->boundariesWanted = Window->hasOwner;
 }
 
-void FollowSpeech(ULONG stream, DWORD bytesPerSecond) {
-    if (!InfoWindow) return;
-    Follower.Start(stream, bytesPerSecond);
-    Following = true;
-    SpanPending = false;
-    SetTimer(InfoWindow, FOLLOW_TIMER, FOLLOW_TICK_MS, nullptr);
+void FollowSpeech(ULONG stream, DWORD bytesPerSecond, OutputClock clock) {
+    if (!Window || !Window->hasOwner || !clock) return;
+    TextInfoWindow& w = *Window;
+    if (!OnWindowThread(w)) {
+        return LeaveRequest(w, [&](Requests& requests) {
+            requests.follow = Requests::Follow::Start;
+            requests.stream = stream;
+            requests.bytesPerSecond = bytesPerSecond;
+            requests.clock = clock;
+        });
+    }
+    ApplyRequests(w);
+    StartFollowing(w, stream, bytesPerSecond, clock);
 }
 
-void StopFollowingSpeech() { EndFollowing(); }
+void StopFollowingSpeech() {
+    if (!Window) return;
+    TextInfoWindow& w = *Window;
+    StopWantingBoundaries(w);
+    if (!OnWindowThread(w))
+        return LeaveRequest(w, [](Requests& requests) { requests.follow = Requests::Follow::Stop; });
+    ApplyRequests(w);
+    EndFollowing(w);
+}
 
 void QueueSpokenBoundary(const SpokenBoundary& boundary) {
-    if (!BoundariesWanted) return;
-    std::lock_guard<std::mutex> guard(BoundaryLock);
-    Boundaries.push_back(boundary);
+    TextInfoWindow* w = Window;
+    if (!w || !w->boundariesWanted) return;
+    std::lock_guard<std::mutex> guard(w->lock);
+    if (w->boundaries.size() >= MAX_QUEUED_BOUNDARIES) w->boundaries.pop_front();
+    w->boundaries.push_back(boundary);
 }

@@ -10,19 +10,24 @@
 // template, owned by the player's window. Without the library it reports it missing and creates no
 // window; null then, and when the creation failed.
 HWND CreateTextInfoWindow(HINSTANCE instance, HWND owner);
-// Destroys the window, if there is one, once no thread still reads a text for it.
+// Destroys the window, if there is one, on its own thread. Reader threads are told to stop and waited
+// for 100 ms at most; one that cannot stop so soon ends on its own later, touching nothing that is gone.
 void DestroyTextInfoWindow();
 // Frees the Rich Edit library, after the window is gone.
 void UnloadRichEdit();
 // The window, or null when it was not created.
 HWND TextInfoWindowHandle();
-// Frees the text last loaded, if any.
+// Frees the text last loaded, if any (on the window's thread).
 void FreeTextBuffer();
+
+// Every function below may be called from any thread. On the window's thread each works at once; from
+// another it leaves its work to the window's thread and returns without waiting for it.
 
 // Loads a file's text into the window and remembers its name (a name too long to keep is not kept).
 // A file that cannot be read leaves the text shown. The start of the text shows at once; the rest of
 // a long text follows in pieces from the window's message loop, and a long file is read on a thread of
-// its own, so the caller (Play) never waits for it. Without the window only the name is kept.
+// its own, so the caller (Play) never waits for it. A new load cancels the one before. Without the
+// window only the name is kept.
 void LoadInfoText(const char* file);
 // The name LoadInfoText remembered last; empty at start.
 const char* LoadedInfoFileName();
@@ -33,12 +38,14 @@ int __cdecl InfoBox(char* file, HWND parent);
 // Reading along. Play asks for the voice's boundaries before it speaks a file and follows its stream
 // once Speak has handed the number out; the window then selects the sentence the output is playing
 // (or the word, from a voice that reports no sentences), until Stop, another text, or the reader's own
-// click, selection or scrolling.
+// click, selection or scrolling. The output's clock (the milliseconds it has played) is handed in.
+// Without a player's window (a host that gave none) nothing is followed and no boundary is kept.
+using OutputClock = int(__cdecl*)();
 void ExpectSpeechBoundaries();
-void FollowSpeech(ULONG stream, DWORD bytesPerSecond);
+void FollowSpeech(ULONG stream, DWORD bytesPerSecond, OutputClock clock);
 void StopFollowingSpeech();
-// From the speech event thread: a boundary the voice has reached. Only queued; the window takes it on
-// its own thread and never calls the engine.
+// From the speech event thread: a boundary the voice has reached. Only queued (the oldest go past a
+// bound); the window takes it on its own thread and never calls the engine.
 void QueueSpokenBoundary(const SpokenBoundary& boundary);
 
 // Reads a text file (ReadInfoText) and shows the whole of it in the Rich Edit control at once, with the

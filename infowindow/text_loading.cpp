@@ -1,6 +1,9 @@
 #include "infowindow/text_loading.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <new>
 #include <string>
 
 #include "infowindow/reading_along.h"
@@ -57,50 +60,178 @@ uint64_t UnitsFrom(const char16_t* text) {
     return units;
 }
 
-struct ReaderJob {
-    std::string fileName;
-    HWND window;
-    UINT message;
-    WPARAM ticket;
+// ---- Reading in chunks ----
+
+constexpr DWORD CHUNK_BYTES = 64 * 1024;
+const char READER_FAILURE_VARIABLE[] = "IN_TXT_TEST_READER_FAILURE";
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// The text's units as they are decoded: the shown part kept, the rest only counted, and the text ended
+// at its first 0 unit. A block that cannot grow ends the read as failed.
+class ShownUnits {
+public:
+    // Takes the units up to the first 0 among them; false when memory ran out.
+    bool Add(const char16_t* units, size_t count) {
+        const char16_t* zero = std::find(units, units + count, u'\0');
+        if (zero != units + count) {
+            count = zero - units;
+            ended_ = true;
+        }
+        const size_t kept = std::min(count, MAX_SHOWN_TEXT_UNITS - units_);
+        if (kept > 0) {
+            if (!Reserve(units_ + kept + 1)) return false;
+            std::memcpy(Units() + units_, units, kept * sizeof(char16_t));
+            units_ += kept;
+            Units()[units_] = u'\0';
+        }
+        if (count > kept) Cut(count - kept);
+        return true;
+    }
+    bool Ended() const { return ended_; }
+    size_t Count() const { return units_; }
+    const char16_t* Units() const { return block_.As<char16_t>(); }
+
+    // The units so far, as the start of the text: cut after its last line break, or else where the
+    // control takes it the same way in two pieces, so the whole text goes on from it.
+    bool CopyStart(InfoText* start) const {
+        size_t end = units_;
+        while (end > 0 && Units()[end - 1] != u'\n') --end;
+        if (end == 0) {
+            end = units_ > 2 ? units_ - 2 : 0;
+            while (end > 0 && SplitsCharacter(Units(), end, units_)) --end;
+        }
+        start->block.Reset(HeapAlloc(GetProcessHeap(), 0, (end + 1) * sizeof(char16_t)));
+        if (!start->block.Get()) return false;
+        std::memcpy(start->block.Get(), Units(), end * sizeof(char16_t));
+        start->block.As<char16_t>()[end] = u'\0';
+        start->units = end;
+        start->whole = false;
+        start->folded = FindFoldedUnits(start->block.As<char16_t>(), end);
+        return true;
+    }
+    // Hands the text over, its block no larger than it needs.
+    bool Finish(InfoText* text) {
+        if (!Reserve(units_ + 1)) return false;
+        Units()[units_] = u'\0';
+        if (capacity_ > units_ + 1) {
+            void* fitted = HeapReAlloc(GetProcessHeap(), 0, block_.Get(), (units_ + 1) * sizeof(char16_t));
+            if (fitted) block_.Detach(), block_.Reset(fitted);
+        }
+        text->units = units_;
+        text->hiddenUnits = hidden_;
+        text->whole = true;
+        text->block = std::move(block_);
+        text->folded = FindFoldedUnits(text->block.As<char16_t>(), units_);
+        return true;
+    }
+
+private:
+    char16_t* Units() { return block_.As<char16_t>(); }
+    // Past the limit nothing more is kept, and a surrogate pair the limit would split goes whole.
+    void Cut(uint64_t units) {
+        if (!cut_ && units_ > 0 && IsHighSurrogate(Units()[units_ - 1])) {
+            Units()[--units_] = u'\0';
+            ++hidden_;
+        }
+        cut_ = true;
+        hidden_ += units;
+    }
+    bool Reserve(size_t units) {
+        if (units <= capacity_) return true;
+        size_t capacity = std::max<size_t>(std::max(units, capacity_ * 2), 4096);
+        capacity = std::min(capacity, MAX_SHOWN_TEXT_UNITS + 1);
+        const size_t bytes = capacity * sizeof(char16_t);
+        void* grown = block_.Get() ? HeapReAlloc(GetProcessHeap(), 0, block_.Get(), bytes)
+                                   : HeapAlloc(GetProcessHeap(), 0, bytes);
+        if (!grown) return false;
+        block_.Detach();
+        block_.Reset(grown);
+        capacity_ = capacity;
+        return true;
+    }
+
+    ScopedHeapBlock block_;
+    size_t units_ = 0, capacity_ = 0;
+    uint64_t hidden_ = 0;
+    bool cut_ = false, ended_ = false;
 };
 
-// The text handed over, or null; dropped when the window is gone.
-void Post(const ReaderJob& job, std::unique_ptr<InfoText> text) {
-    if (PostMessageA(job.window, job.message, job.ticket, reinterpret_cast<LPARAM>(text.get()))) text.release();
+// A failure a test asks the reading thread to meet, after the text's start: "allocation" (memory runs
+// out) or "read" (the file cannot be read on).
+enum class InjectedFailure { None, Allocation, Read };
+
+InjectedFailure FailureAskedFor() {
+    char value[16] = "";
+    if (!GetEnvironmentVariableA(READER_FAILURE_VARIABLE, value, sizeof value)) return InjectedFailure::None;
+    if (lstrcmpA(value, "allocation") == 0) return InjectedFailure::Allocation;
+    if (lstrcmpA(value, "read") == 0) return InjectedFailure::Read;
+    return InjectedFailure::None;
 }
 
-// The start of the text first, read and decoded in an instant, so the window shows something while
-// the whole is decoded.
-DWORD WINAPI ReadInfoTextThread(LPVOID parameter) {
-    std::unique_ptr<ReaderJob> job(static_cast<ReaderJob*>(parameter));
-    std::unique_ptr<InfoText> start(new InfoText);
-    if (ReadInfoText(job->fileName.c_str(), start.get(), INFO_TEXT_START_BYTES) && !start->whole)
-        Post(*job, std::move(start));
-    std::unique_ptr<InfoText> text(new InfoText);
-    if (!ReadInfoText(job->fileName.c_str(), text.get())) text.reset();
-    Post(*job, std::move(text));
-    return 0;
-}
+// Bytes turned into units chunk by chunk: UTF-16LE after the mark, else ANSI up to the first 0 byte.
+// What a chunk ends with that needs the next one (the odd byte of a unit, the lead byte of a double-byte
+// character) waits for it.
+class ChunkDecoder {
+public:
+    explicit ChunkDecoder(ShownUnits* units) : units_(units), bytes_(CHUNK_BYTES + 2), converted_(CHUNK_BYTES + 2) {}
 
-// Threads still reading; only the window's thread starts and waits for them.
-std::vector<HANDLE> Readers;
-
-void ForgetEndedReaders() {
-    for (auto reader = Readers.begin(); reader != Readers.end();) {
-        if (WaitForSingleObject(*reader, 0) == WAIT_OBJECT_0) {
-            CloseHandle(*reader);
-            reader = Readers.erase(reader);
-        } else {
-            ++reader;
+    char* Room() { return bytes_.data() + carried_; }
+    // Decodes the bytes read into Room() with those carried; false when memory ran out.
+    bool Take(DWORD read, bool first) {
+        size_t count = carried_ + read;
+        size_t at = 0;
+        if (first) {
+            utf16_ = count >= 2 && static_cast<uint8_t>(bytes_[0]) == 0xFF && static_cast<uint8_t>(bytes_[1]) == 0xFE;
+            if (utf16_) at = 2;
         }
+        return utf16_ ? TakeUtf16(at, count) : TakeAnsi(count);
     }
-}
+    bool Utf16() const { return utf16_; }
+
+private:
+    bool TakeUtf16(size_t at, size_t count) {
+        const size_t units = (count - at) / 2;
+        std::memcpy(converted_.data(), bytes_.data() + at, units * 2);
+        Carry(at + units * 2, count);
+        return units_->Add(converted_.data(), units);
+    }
+    bool TakeAnsi(size_t count) {
+        const char* zero = static_cast<const char*>(std::memchr(bytes_.data(), 0, count));
+        size_t end = zero ? zero - bytes_.data() : count;
+        size_t whole = 0;
+        while (whole < end) whole += IsDBCSLeadByte(static_cast<BYTE>(bytes_[whole])) ? 2 : 1;
+        if (whole > end && !zero) end = whole - 2;  // the lead byte waits for its trail
+        int units = end ? MultiByteToWideChar(CP_ACP, 0, bytes_.data(), static_cast<int>(end),
+                                              reinterpret_cast<wchar_t*>(converted_.data()),
+                                              static_cast<int>(converted_.size()))
+                        : 0;
+        if (zero || (end > 0 && units == 0)) converted_[units++] = u'\0';  // a failed conversion ends the text
+        Carry(zero ? count : end, count);
+        return units_->Add(converted_.data(), units);
+    }
+    void Carry(size_t from, size_t count) {
+        carried_ = count - from;
+        std::memmove(bytes_.data(), bytes_.data() + from, carried_);
+    }
+
+    ShownUnits* units_;
+    std::vector<char> bytes_;
+    std::vector<char16_t> converted_;
+    size_t carried_ = 0;
+    bool utf16_ = false;
+};
 
 }  // namespace
 
 bool TextFileSize(const char* fileName, uint64_t* size) {
     ScopedHandle file(OpenForReading(fileName));
-    return file.IsValid() && FileSize(file.Get(), size);
+    if (!file.IsValid()) return false;
+    if (GetFileType(file.Get()) != FILE_TYPE_DISK) {
+        *size = UINT64_MAX;
+        return true;
+    }
+    return FileSize(file.Get(), size);
 }
 
 bool ReadInfoText(const char* fileName, InfoText* text, uint64_t atMostBytes) {
@@ -123,24 +254,138 @@ bool ReadInfoText(const char* fileName, InfoText* text, uint64_t atMostBytes) {
     text->block.Reset(ShrunkToFit(decoded.text, shown + 1, decoded.capacity));
     text->units = shown;
     text->utf16 = decoded.utf16;
-    text->crLfPairs = FindCrLfPairs(reinterpret_cast<const char16_t*>(text->Text()), shown);
+    text->folded = FindFoldedUnits(reinterpret_cast<const char16_t*>(text->Text()), shown);
     return true;
 }
 
-void StartReadingInfoText(const char* fileName, HWND window, UINT message, WPARAM ticket) {
-    ForgetEndedReaders();
-    ReaderJob* job = new ReaderJob{fileName, window, message, ticket};
-    HANDLE reader = CreateThread(nullptr, 0, ReadInfoTextThread, job, 0, nullptr);
-    if (reader)
-        Readers.push_back(reader);
-    else
-        delete job;
+ReadEnd ReadShownText(HANDLE file, const std::atomic<bool>& cancelled, void (*onStart)(void* context, InfoText start),
+                      void* context, InfoText* text) {
+    *text = InfoText();
+    const InjectedFailure injected = FailureAskedFor();
+    ShownUnits units;
+    ChunkDecoder decoder(&units);
+    uint64_t read = 0;
+    bool startGiven = false;
+    for (bool first = true;; first = false) {
+        if (cancelled) return ReadEnd::Cancelled;
+        DWORD got = 0;
+        if (!ReadFile(file, decoder.Room(), CHUNK_BYTES, &got, nullptr)) {
+            if (GetLastError() == ERROR_BROKEN_PIPE) break;  // the writer is done: the text's end
+            return ReadEnd::Failed;
+        }
+        if (got == 0) break;
+        read += got;
+        if (!decoder.Take(got, first)) return ReadEnd::Failed;
+        if (units.Ended()) break;
+        if (startGiven || read < INFO_TEXT_START_BYTES || !onStart) continue;
+        InfoText start;
+        if (!units.CopyStart(&start)) return ReadEnd::Failed;
+        start.utf16 = decoder.Utf16();
+        onStart(context, std::move(start));
+        startGiven = true;
+        if (injected == InjectedFailure::Allocation) throw std::bad_alloc();
+        if (injected == InjectedFailure::Read) return ReadEnd::Failed;
+    }
+    if (!units.Finish(text)) return ReadEnd::Failed;
+    text->utf16 = decoder.Utf16();
+    return ReadEnd::Whole;
 }
 
-void WaitForInfoTextReaders() {
-    for (HANDLE reader : Readers) {
-        WaitForSingleObject(reader, INFINITE);
-        CloseHandle(reader);
+// Memory that runs out fails the read: this runs on the caller's thread.
+ReadEnd ReadShownText(const char* fileName, InfoText* text) {
+    ScopedHandle file(OpenForReading(fileName));
+    if (!file.IsValid()) return ReadEnd::Failed;
+    const std::atomic<bool> never{false};
+    try {
+        return ReadShownText(file.Get(), never, nullptr, nullptr, text);
+    } catch (const std::bad_alloc&) {
+        *text = InfoText();
+        return ReadEnd::Failed;
     }
-    Readers.clear();
+}
+
+InfoTextReader* InfoTextReader::Start(const char* fileName, HWND window, UINT message, WPARAM ticket) {
+    std::unique_ptr<InfoTextReader> reader(new InfoTextReader);
+    reader->fileName_ = fileName;
+    reader->window_ = window;
+    reader->message_ = message;
+    reader->ticket_ = ticket;
+    // The thread's own reference to this module, given back as the thread ends.
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&InfoTextReader::ThreadMain),
+                            &reader->module_))
+        return nullptr;
+    reader->AddRef();  // the thread's
+    reader->thread_.Reset(CreateThread(nullptr, 0, ThreadMain, reader.get(), 0, nullptr));
+    if (!reader->thread_.IsValid()) {
+        FreeLibrary(reader->module_);
+        reader->Release();
+        return nullptr;
+    }
+    return reader.release();
+}
+
+void InfoTextReader::Release() {
+    if (--references_ == 0) delete this;
+}
+
+InfoTextReader::Brought InfoTextReader::Take(InfoText* text) {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (wholeBrought_) {
+        wholeBrought_ = startBrought_ = false;
+        start_ = InfoText();
+        *text = std::move(whole_);
+        return Brought::Whole;
+    }
+    if (startBrought_) {
+        startBrought_ = false;
+        *text = std::move(start_);
+        return Brought::Start;
+    }
+    if (failed_) {
+        failed_ = false;
+        return Brought::Failed;
+    }
+    return Brought::Nothing;
+}
+
+// A newer text replaces one the window has not taken yet: nothing piles up whatever the window's thread
+// does.
+void InfoTextReader::Bring(Brought what, InfoText* text) {
+    if (cancelled_) return;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (what == Brought::Start) start_ = std::move(*text), startBrought_ = true;
+        if (what == Brought::Whole) whole_ = std::move(*text), wholeBrought_ = true;
+        if (what == Brought::Failed) failed_ = true;
+    }
+    PostMessageA(window_, message_, ticket_, 0);
+}
+
+// Nothing may leave the thread: memory that runs out, or anything else, ends the read as failed and the
+// file plays without its text.
+void InfoTextReader::Run() {
+    try {
+        ScopedHandle file(OpenForReading(fileName_.c_str()));
+        InfoText text;
+        const auto onStart = [](void* reader, InfoText start) {
+            static_cast<InfoTextReader*>(reader)->Bring(Brought::Start, &start);
+        };
+        const ReadEnd end = file.IsValid() ? ReadShownText(file.Get(), cancelled_, onStart, this, &text) : ReadEnd::Failed;
+        if (end == ReadEnd::Whole) Bring(Brought::Whole, &text);
+        if (end == ReadEnd::Failed) Bring(Brought::Failed, nullptr);
+    } catch (...) {
+        try {
+            Bring(Brought::Failed, nullptr);
+        } catch (...) {
+        }
+    }
+}
+
+// The module reference is copied first: the last reference to the reader may go in Release.
+DWORD WINAPI InfoTextReader::ThreadMain(LPVOID parameter) {
+    InfoTextReader* reader = static_cast<InfoTextReader*>(parameter);
+    HMODULE module = reader->module_;
+    reader->Run();
+    reader->Release();
+    FreeLibraryAndExitThread(module, 0);
 }

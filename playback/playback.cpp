@@ -111,7 +111,7 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath) {
         ReportHResult(resumed, SITE_RESUME);
         return PLAY_FAILED;
     }
-    FollowSpeech(stream, SpeechOutputStream.WaveFormat()->nAvgBytesPerSec);
+    FollowSpeech(stream, SpeechOutputStream.WaveFormat()->nAvgBytesPerSec, PluginModule.outMod->GetOutputTime);
     return PLAY_STARTED;
 }
 

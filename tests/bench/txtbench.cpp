@@ -545,6 +545,68 @@ void MeasureLongTexts(const Texts& texts) {
            "<= 3 s per MB", worstPerMb <= 3);
 }
 
+// Texts without line breaks, as machine-written XML usually is: one paragraph the control re-wraps.
+struct OneLineFigures {
+    double wholeMs = 0, stallMs = 0;
+};
+
+OneLineFigures MeasureOneLineText(host::PluginHost& player, const std::string& path, long characters) {
+    OneLineFigures figures;
+    const double start = bench::NowMs();
+    if (player.Play(path) != 0) Fail("Play of a one-line text failed");
+    if (!PumpTimingStalls([&] { return TextControlLength() >= characters; }, 600000, &figures.stallMs))
+        Fail("the one-line text did not get into the window");
+    figures.wholeMs = bench::NowMs() - start;
+    player.Stop();
+    return figures;
+}
+
+void MeasureOneLineTexts(const Texts& texts) {
+    std::printf("The Text info window with one-line texts: 1 MB of prose, 256 KB of XML\n");
+    auto player = StartPlayer(host::DrainMode::Clock);
+    std::string prose;
+    while (prose.size() < (1u << 20)) prose += "All work and no play makes one very long line of text. ";
+    prose.resize(1u << 20);
+    std::string xml = "<speak>";
+    while (xml.size() < (256u << 10) - 8) xml += "<s>A sentence <emph>of</emph> machine-written markup.</s>";
+    xml.resize((256u << 10) - 8);
+    xml += "</speak>";
+    const struct {
+        const char* name;
+        std::string file, text;
+    } cases[] = {{"1 MB on one line", texts.folder + "\\one-line.txt", prose},
+                 {"256 KB of one-line XML", texts.folder + "\\one-line.xml", xml}};
+    for (const auto& c : cases) {
+        if (!host::WriteWholeFile(c.file, c.text)) Fail("cannot write " + c.file);
+        const OneLineFigures figures = MeasureOneLineText(*player, c.file, static_cast<long>(c.text.size()));
+        const double perMb = figures.wholeMs / 1000.0 / (c.text.size() / 1048576.0);
+        AddRow(std::string("Text info, ") + c.name + ": longest stall while it fills", Format("%.1f ms", figures.stallMs),
+               "max <= 50 ms", figures.stallMs <= 50);
+        AddRow(std::string("Text info, ") + c.name + ": whole text in the window",
+               Format("%.2f s (%.2f s per MB)", figures.wholeMs / 1000.0, perMb), "<= 3 s per MB", perMb <= 3);
+        DeleteFileA(c.file.c_str());
+    }
+}
+
+// Quit while a 60 MB file is still being read for the window: the reader is told to stop.
+void MeasureQuitAfterLongText(const Texts& texts) {
+    std::printf("Quit after a 60 MB file\n");
+    const std::string line = "All work and no play makes a long text file for the window.\r\n";
+    std::string text;
+    text.reserve(60u << 20);
+    while (text.size() + line.size() <= (60u << 20)) text += line;
+    const std::string path = texts.folder + "\\sixty.txt";
+    if (!host::WriteWholeFile(path, text)) Fail("cannot write " + path);
+    auto player = StartPlayer(host::DrainMode::Clock);
+    if (player->Play(path) != 0) Fail("Play of the 60 MB text failed");
+    double stall = 0;
+    if (!PumpTimingStalls([] { return TextControlLength() > 0; }, 10000, &stall)) Fail("the 60 MB text's start never showed");
+    player->Stop();
+    const double ms = TimeMs([&] { player->Quit(); });
+    AddRow("Quit after a 60 MB file, its text still being read", Format("%.1f ms", ms), "<= 100 ms", ms <= 100);
+    DeleteFileA(path.c_str());
+}
+
 // ---- Play/Stop cycles --------------------------------------------------------------------------
 
 // One figure of the process after cycles 10, 500 and 1000.
@@ -811,6 +873,8 @@ int main(int argc, char** argv) {
     if (wanted("quit")) MeasureQuit(texts, trials / 10 + 1);
     if (wanted("cycles")) MeasureCycles(texts);
     if (wanted("window")) MeasureLongTexts(texts);
+    if (wanted("window") || wanted("one-line")) MeasureOneLineTexts(texts);
+    if (wanted("window") || wanted("quit")) MeasureQuitAfterLongText(texts);
     if (wanted("espeak")) MeasureEspeakVoices(trials / 5 + 1);
     host::RemoveFolderTree(texts.folder);
 

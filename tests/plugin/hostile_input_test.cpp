@@ -235,6 +235,38 @@ TEST_F(HostileInput, FiftyMegabyteFileIsShownWholeAndStopsAtOnce) {
     ExpectStillWorking();
 }
 
+// A long file whose reading fails after its start is shown, as memory that runs out on the reading
+// thread or a read of the file that fails (both injected): the player runs on, the file plays, and the
+// window keeps the start with a closing line that says the rest could not be read.
+TEST_F(HostileInput, FailedReadAfterTheStartKeepsTheStartAndSaysSo) {
+    host::HostOptions options = DefaultOptions();
+    options.recordEngineOutput = false;
+    LoadWithInfoWindow(options);
+    const std::string line = "A line of a file that cannot be read to its end.\r\n";
+    std::string bytes;
+    while (bytes.size() < (400u << 10)) bytes += line;
+    const std::wstring closing = L"\r\r[The rest of the text could not be read.]";
+    for (const char* failure : {"allocation", "read"}) {
+        ASSERT_TRUE(SetEnvironmentVariableA("IN_TXT_TEST_READER_FAILURE", failure));
+        ASSERT_EQ(0, TimedPlay(MakeFile(std::string(failure) + ".txt", bytes))) << failure;
+        EXPECT_TRUE(host_->PumpUntil([] { return host::OutputSnapshot().written > 0; }, 10000)) << failure;
+        const auto closed = [&] {
+            const std::wstring shown = ShownText();
+            return shown.size() > closing.size() && shown.compare(shown.size() - closing.size(), closing.size(), closing) == 0;
+        };
+        EXPECT_TRUE(host_->PumpUntil(closed, 20000)) << failure << ": " << ShownText().size() << " units shown";
+        const std::wstring shown = ShownText();
+        const std::wstring start = shown.substr(0, shown.size() - closing.size());
+        std::wstring lines;
+        while (lines.size() < start.size()) lines += Wide(line.substr(0, line.size() - 2)) + L"\r";
+        EXPECT_GT(start.size(), 2048u) << failure << ": the whole start is kept";
+        EXPECT_EQ(lines.substr(0, start.size()), start) << failure;
+        host_->Stop();
+    }
+    SetEnvironmentVariableA("IN_TXT_TEST_READER_FAILURE", nullptr);
+    ExpectStillWorking();
+}
+
 }  // namespace
 
 namespace {

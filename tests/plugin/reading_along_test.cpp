@@ -81,6 +81,13 @@ protected:
         return {range.cpMin, range.cpMax};
     }
     static long Played() { return host::OutputModule()->GetOutputTime(); }
+    // The control's text, or its selection, as UTF-16.
+    static std::wstring ControlText(HWND control, DWORD flags) {
+        std::wstring text(4096, L'\0');
+        GETTEXTEX request = {static_cast<DWORD>(text.size() * sizeof(wchar_t)), flags, 1200, nullptr, nullptr};
+        SendMessageW(control, EM_GETTEXTEX, reinterpret_cast<WPARAM>(&request), reinterpret_cast<LPARAM>(&text[0]));
+        return text.c_str();
+    }
 
     // Waits until the window selects the span, and checks it did not do so before the output had
     // begun to play it.
@@ -183,6 +190,50 @@ TEST_F(ReadingAlong, HeardSentenceIsKeptInViewAndPictured) {
     EXPECT_TRUE(start.y >= 0 && start.y < client.bottom) << "the heard sentence is in view: " << start.y;
     host_->PumpMessages(100);  // painted before the picture
     sheet::SaveScreenshot("reading-along", window_);
+}
+
+// Every kind of line end, and characters outside the basic plane: for each row, the text the window
+// selects is the sentence the voice reports, as the control holds it.
+struct LineEndCase {
+    const char* name;
+    std::wstring text;
+};
+
+TEST_F(ReadingAlong, SelectedTextIsTheReportedSentenceWhateverTheLineEnds) {
+    const auto sentences = [](const wchar_t* a, const wchar_t* b, const wchar_t* c) {
+        return std::wstring(L"First comes this one.") + a + L"Second sentence starts now." + b +
+               L"Third \U0001F600 goes on." + c + L"Last words here.";
+    };
+    const LineEndCase cases[] = {
+        {"CR LF", sentences(L"\r\n", L"\r\n", L"\r\n")},     {"CR CR LF", sentences(L"\r\r\n", L"\r\r\n", L"\r\r\n")},
+        {"lone CR", sentences(L"\r", L"\r", L"\r")},         {"lone LF", sentences(L"\n", L"\n", L"\n")},
+        {"mixed", sentences(L"\r\r\n", L"\n\r", L"\r\r\r\n")}, {"blank lines", sentences(L"\r\n\r\n", L"\n\n", L" ")},
+    };
+    // What the control makes of a text: the window's text must read the same.
+    HWND reference = CreateWindowExW(0, L"RichEdit20W", L"", WS_POPUP | ES_MULTILINE, 0, 0, 300, 200, nullptr, nullptr,
+                                     nullptr, nullptr);
+    ASSERT_NE(nullptr, reference);
+    const auto asControlHolds = [&](const std::wstring& text) {
+        SETTEXTEX set = {ST_DEFAULT, 1200};
+        SendMessageW(reference, EM_SETTEXTEX, reinterpret_cast<WPARAM>(&set), reinterpret_cast<LPARAM>(text.c_str()));
+        return ControlText(reference, GT_DEFAULT);
+    };
+    for (const LineEndCase& c : cases) {
+        std::string bytes = "\xFF\xFE";
+        for (wchar_t unit : c.text) bytes += {static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+        const std::vector<engine::TextEvent> events =
+            engine::ToneSentenceEvents(std::vector<unsigned char>(bytes.begin(), bytes.end()), false, SLOW_RATE, SOUND);
+        ASSERT_EQ(4u, events.size()) << c.name;
+        ASSERT_EQ(0, host_->Play(MakeFile("ends.txt", bytes))) << c.name;
+        for (size_t k = 1; k < events.size(); ++k) {
+            const std::wstring expected = asControlHolds(c.text.substr(events[k].position, events[k].length));
+            EXPECT_TRUE(host_->PumpUntil([&] { return ControlText(Text(), GT_SELECTION) == expected; }, 20000))
+                << c.name << ", sentence " << k << ": selected \"" << Narrow(ControlText(Text(), GT_SELECTION))
+                << "\", reported \"" << Narrow(expected) << "\"";
+        }
+        host_->Stop();
+    }
+    DestroyWindow(reference);
 }
 
 // A book of four million characters: the start shows at once, and the whole of it in the end.

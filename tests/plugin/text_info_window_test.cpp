@@ -238,6 +238,74 @@ TEST_F(PluginTextInfo, NameTooLongToKeepIsForgottenNotCut) {
     EXPECT_EQ(L"longest changed", ShownText());
 }
 
+// Another thread calls while the window's thread pumps nothing: every call returns at once, and the
+// window does the work once its thread pumps again.
+TEST_F(PluginTextInfo, CallsFromAnotherThreadNeverWaitForTheWindow) {
+    const std::string path = MakeFile("elsewhere.txt", "Loaded from another thread.");
+    std::atomic<bool> returned{false};
+    std::thread caller([&] {
+        host_->Module()->InfoBox(const_cast<char*>(path.c_str()), nullptr);
+        returned = true;
+    });
+    const DWORD start = GetTickCount();
+    while (!returned && GetTickCount() - start < 10000) Sleep(5);  // no pumping here
+    caller.join();
+    EXPECT_TRUE(returned) << "InfoBox waited for the window's thread";
+    EXPECT_TRUE(host_->PumpUntil([&] { return IsWindowVisible(window_) && ShownText() == L"Loaded from another thread."; },
+                                 10000));
+}
+
+// A named pipe nobody writes to: a file whose reads wait. Two instances, for the look at the file and
+// the read of it.
+struct SlowFile {
+    std::string name = "\\\\.\\pipe\\in_txt_slow_" + std::to_string(GetCurrentProcessId()) + "_" +
+                       std::to_string(GetTickCount());
+    HANDLE ends[2];
+    SlowFile() {
+        for (HANDLE& end : ends)
+            end = CreateNamedPipeA(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_BYTE | PIPE_WAIT,
+                                   PIPE_UNLIMITED_INSTANCES, 4096, 4096, 0, nullptr);
+    }
+    ~SlowFile() { Close(); }
+    void Close() {
+        for (HANDLE& end : ends)
+            if (end != INVALID_HANDLE_VALUE) CloseHandle(end), end = INVALID_HANDLE_VALUE;
+    }
+    // Writes on until the reader goes (true), or until far more than a text could ever need (false).
+    bool WrittenUntilTheReaderGoes() {
+        const std::string chunk(4096, 'x');
+        for (HANDLE end : ends) {
+            DWORD written = 0;
+            int writes = 0;
+            while (WriteFile(end, chunk.data(), 4096, &written, nullptr))
+                if (++writes > 16384) return false;
+        }
+        return true;
+    }
+};
+
+// A new load cancels the one before, even one whose read waits: the new text shows at once and the old
+// reader stops at its next chunk. A reader that waits in a read does not hold Quit, and when its read
+// ends after the plug-in was unloaded, it lets the module go without running anything of it.
+TEST_F(PluginTextInfo, NewLoadCancelsTheOldAndAWaitingReaderDoesNotHoldQuit) {
+    SlowFile slow;
+    ASSERT_NE(INVALID_HANDLE_VALUE, slow.ends[1]);
+    EXPECT_EQ(0, InfoBox(slow.name));
+    EXPECT_EQ(0, InfoBox(MakeFile("next.txt", "The next file.")));
+    EXPECT_EQ(L"The next file.", ShownText());
+    EXPECT_TRUE(slow.WrittenUntilTheReaderGoes()) << "a cancelled reader read on";
+
+    SlowFile stuck;
+    EXPECT_EQ(0, InfoBox(stuck.name));
+    const DWORD start = GetTickCount();
+    host_->Quit();
+    EXPECT_LT(GetTickCount() - start, 5000u) << "Quit waited for a reader stuck in a read";
+    host_->Unload();
+    stuck.Close();
+    EXPECT_TRUE(host_->PumpUntil([] { return GetModuleHandleA("in_txt.dll") == nullptr; }, 20000))
+        << "the reader kept the module after its read ended";
+}
+
 // The picture goes to <build>/artifacts/text-info.png, taken with ImageMagick from the test display.
 TEST_F(PluginTextInfo, CyrillicAndGreekAreDrawnAndPictured) {
     using UnixSpawn = LONG(WINAPI*)(char* const argv[], int wait);

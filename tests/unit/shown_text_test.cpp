@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "infowindow/reading_along.h"
 #include "infowindow/text_decoding.h"
@@ -59,6 +60,23 @@ TEST(ShownText, PiecesForTheControlNeverSplitALineBreakOrACharacter) {
     EXPECT_EQ(3u, NextSliceEnd(smiles.c_str(), 0, smiles.size(), 4)) << "both halves go together";
     EXPECT_EQ(smiles, InPieces(smiles, 4));
     EXPECT_EQ(u"", InPieces(u"", 4));
+    // CR CR LF is one line end to the control, as is CR LF after a lone CR.
+    const std::u16string twice = u"abcdef\r\r\nxyz";
+    EXPECT_EQ(6u, NextSliceEnd(twice.c_str(), 0, twice.size(), 7)) << "before CR CR LF, not inside it";
+    EXPECT_EQ(6u, NextSliceEnd(twice.c_str(), 0, twice.size(), 8));
+    const std::u16string lone = u"abcde\r\r\r\nxyz";
+    EXPECT_EQ(6u, NextSliceEnd(lone.c_str(), 0, lone.size(), 7)) << "after the lone CR";
+}
+
+// The units the control folds away, and where text positions lie in the control.
+TEST(ShownText, EveryLineEndIsOneCharacterInTheControl) {
+    const std::u16string text = u"a\r\nb\r\r\nc\rd\ne\r\r\r\nf";
+    const std::vector<uint32_t> folded = FindFoldedUnits(text.c_str(), text.size());
+    EXPECT_EQ((std::vector<uint32_t>{2, 5, 6, 14, 15}), folded);
+    EXPECT_EQ(2u, ControlPosition(folded, 3)) << "b";
+    EXPECT_EQ(4u, ControlPosition(folded, 7)) << "c";
+    EXPECT_EQ(1u, ControlPosition(folded, 2)) << "the LF lies on its line end";
+    EXPECT_EQ(11u, ControlPosition(folded, 16)) << "f";
 }
 
 }  // namespace
