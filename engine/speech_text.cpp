@@ -283,9 +283,6 @@ std::wstring DecodeTextBytes(const std::vector<unsigned char>& bytes) {
         }
         return text;
     }
-    if (bytes.size() >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        return DecodeMultiByte(CP_UTF8, bytes.data() + 3, bytes.size() - 3);
-    }
     return DecodeMultiByte(CP_ACP, bytes.data(), bytes.size());
 }
 

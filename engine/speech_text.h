@@ -66,7 +66,8 @@ struct SpeechText {
 // Sentences longer than this many units are cut (see SplitIntoSentences).
 const size_t LongestSentence = 400;
 
-// UTF-16LE after FF FE, UTF-8 after EF BB BF, otherwise the ANSI code page.
+// A file read by name, as a SAPI voice on Windows reads it: UTF-16LE after FF FE, otherwise the ANSI
+// code page (a UTF-8 file too: the program that speaks one gives its decoded text instead).
 std::wstring DecodeTextBytes(const std::vector<unsigned char>& bytes);
 
 // Which voice a <voice required="..." optional="..."> tag asks for (a <lang langid="x"> tag asks

@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "base/text_encoding.h"
 #include "infowindow/reading_along.h"
 #include "infowindow/text_decoding.h"
 
@@ -169,31 +170,53 @@ InjectedFailure FailureAskedFor() {
     return InjectedFailure::None;
 }
 
-// Bytes turned into units chunk by chunk: UTF-16LE after the mark, else ANSI up to the first 0 byte.
-// What a chunk ends with that needs the next one (the odd byte of a unit, the lead byte of a double-byte
-// character) waits for it.
+// Bytes turned into units chunk by chunk, by the file's mark, or else by what the bytes without one were
+// found to be: UTF-16 (little- or big-endian), UTF-8 (a bad byte shown as U+FFFD), or ANSI; the text
+// ends at its first 0. What a chunk ends with that needs the next one (the odd byte of a unit, the lead
+// byte of a double-byte character, the start of a UTF-8 sequence) waits for it.
 class ChunkDecoder {
 public:
-    explicit ChunkDecoder(ShownUnits* units) : units_(units), bytes_(CHUNK_BYTES + 2), converted_(CHUNK_BYTES + 2) {}
+    ChunkDecoder(ShownUnits* units, TextEncoding withoutMark)
+        : units_(units), encoding_(withoutMark), bytes_(CHUNK_BYTES + 4), converted_(CHUNK_BYTES + 4) {}
 
     char* Room() { return bytes_.data() + carried_; }
     // Decodes the bytes read into Room() with those carried; false when memory ran out.
     bool Take(DWORD read, bool first) {
-        size_t count = carried_ + read;
+        const size_t count = carried_ + read;
         size_t at = 0;
         if (first) {
-            utf16_ = count >= 2 && static_cast<uint8_t>(bytes_[0]) == 0xFF && static_cast<uint8_t>(bytes_[1]) == 0xFE;
-            if (utf16_) at = 2;
+            const ByteOrderMark mark = FindByteOrderMark(reinterpret_cast<const uint8_t*>(bytes_.data()), count);
+            if (mark.found) encoding_ = mark.encoding;
+            at = mark.length;
         }
-        return utf16_ ? TakeUtf16(at, count) : TakeAnsi(count);
+        switch (encoding_) {
+        case TextEncoding::Utf16LE:
+        case TextEncoding::Utf16BE: return TakeUtf16(at, count);
+        case TextEncoding::Utf8: return TakeUtf8(at, count, false);
+        default: return TakeAnsi(count);
+        }
     }
-    bool Utf16() const { return utf16_; }
+    // At the end of the file: a UTF-8 sequence cut off there shows as U+FFFD.
+    bool Finish() { return encoding_ != TextEncoding::Utf8 || TakeUtf8(0, carried_, true); }
+    // Text that was not ANSI goes into the control as UTF-16: the ANSI code page may not hold it.
+    bool Utf16() const { return encoding_ != TextEncoding::Ansi; }
 
 private:
+    const uint8_t* Bytes() const { return reinterpret_cast<const uint8_t*>(bytes_.data()); }
     bool TakeUtf16(size_t at, size_t count) {
         const size_t units = (count - at) / 2;
-        std::memcpy(converted_.data(), bytes_.data() + at, units * 2);
+        if (encoding_ == TextEncoding::Utf16BE)
+            SwapUtf16Bytes(Bytes() + at, units, converted_.data());
+        else
+            std::memcpy(converted_.data(), bytes_.data() + at, units * 2);
         Carry(at + units * 2, count);
+        return units_->Add(converted_.data(), units);
+    }
+    bool TakeUtf8(size_t at, size_t count, bool last) {
+        size_t consumed = 0;
+        const size_t units =
+            Utf8ToUtf16(Bytes() + at, count - at, last, converted_.data(), converted_.size(), &consumed);
+        Carry(at + consumed, count);
         return units_->Add(converted_.data(), units);
     }
     bool TakeAnsi(size_t count) {
@@ -216,11 +239,34 @@ private:
     }
 
     ShownUnits* units_;
+    TextEncoding encoding_;
     std::vector<char> bytes_;
     std::vector<char16_t> converted_;
     size_t carried_ = 0;
-    bool utf16_ = false;
 };
+
+// What bytes without a mark are, read whole before any of them is decoded: UTF-8 only when every one
+// says so. A pipe or a device cannot be read twice: its bytes without a mark are ANSI. The file is left
+// at its start. Cancelled when asked to stop while reading.
+ReadEnd FindEncodingWithoutMark(HANDLE file, const std::atomic<bool>& cancelled, TextEncoding* encoding) {
+    *encoding = TextEncoding::Ansi;
+    if (GetFileType(file) != FILE_TYPE_DISK) return ReadEnd::Whole;
+    std::vector<uint8_t> chunk(CHUNK_BYTES);
+    DWORD got = 0;
+    if (!ReadFile(file, chunk.data(), 3, &got, nullptr)) return ReadEnd::Failed;
+    if (FindByteOrderMark(chunk.data(), got).found) return RewindFile(file), ReadEnd::Whole;
+    Utf8Scan scan;
+    scan.Add(chunk.data(), got);
+    while (!scan.Invalid()) {
+        if (cancelled) return ReadEnd::Cancelled;
+        if (!ReadFile(file, chunk.data(), CHUNK_BYTES, &got, nullptr)) return ReadEnd::Failed;
+        if (got == 0) break;
+        scan.Add(chunk.data(), got);
+    }
+    *encoding = scan.Verdict();
+    RewindFile(file);
+    return ReadEnd::Whole;
+}
 
 }  // namespace
 
@@ -262,8 +308,11 @@ ReadEnd ReadShownText(HANDLE file, const std::atomic<bool>& cancelled, void (*on
                       void* context, InfoText* text) {
     *text = InfoText();
     const InjectedFailure injected = FailureAskedFor();
+    TextEncoding withoutMark = TextEncoding::Ansi;
+    const ReadEnd found = FindEncodingWithoutMark(file, cancelled, &withoutMark);
+    if (found != ReadEnd::Whole) return found;
     ShownUnits units;
-    ChunkDecoder decoder(&units);
+    ChunkDecoder decoder(&units, withoutMark);
     uint64_t read = 0;
     bool startGiven = false;
     for (bool first = true;; first = false) {
@@ -286,7 +335,7 @@ ReadEnd ReadShownText(HANDLE file, const std::atomic<bool>& cancelled, void (*on
         if (injected == InjectedFailure::Allocation) throw std::bad_alloc();
         if (injected == InjectedFailure::Read) return ReadEnd::Failed;
     }
-    if (!units.Finish(text)) return ReadEnd::Failed;
+    if (!decoder.Finish() || !units.Finish(text)) return ReadEnd::Failed;
     text->utf16 = decoder.Utf16();
     return ReadEnd::Whole;
 }

@@ -17,7 +17,7 @@ struct InfoText {
     ScopedHeapBlock block;         // NUL-terminated UTF-16 (process heap): the part shown
     size_t units = 0;              // units in block, the terminator not counted
     uint64_t hiddenUnits = 0;      // units after MAX_SHOWN_TEXT_UNITS, not shown
-    bool utf16 = false;            // the file began with the UTF-16LE mark
+    bool utf16 = false;            // the file was not ANSI text: its text goes into the control as UTF-16
     bool whole = true;             // false: only the file's start
     std::vector<uint32_t> folded;  // the units the control folds into line ends (FindFoldedUnits)
 

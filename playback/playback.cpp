@@ -3,7 +3,11 @@
 #include <windows.h>
 #include <sapi.h>
 
+#include <atomic>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
 
 #include "base/error_report.h"
 #include "base/module_objects.h"
@@ -13,6 +17,7 @@
 #include "infowindow/text_info_window.h"
 #include "playback/output_stream.h"
 #include "playback/playback_state.h"
+#include "playback/speech_input.h"
 #include "playback/stream_format.h"
 #include "voices/voice_tokens.h"
 
@@ -23,11 +28,22 @@ namespace {
 constexpr int PLAY_STARTED = 0;
 constexpr int PLAY_NO_OUTPUT = 1;
 constexpr int PLAY_FAILED = -1;
+// How long Quit gives a long file's reader to finish.
+constexpr DWORD PENDING_READER_WAIT_MS = 50;
 
-// Clears SpeakPending on every way out of Play.
-struct SpeakPendingScope {
+// Clears SpeakPending on every way out of Play, but when a reader speaks the file later.
+class SpeakPendingScope {
+public:
     SpeakPendingScope() { PlaybackState.SpeakPending = true; }
-    ~SpeakPendingScope() { PlaybackState.SpeakPending = false; }
+    ~SpeakPendingScope() {
+        if (!kept_) PlaybackState.SpeakPending = false;
+    }
+    SpeakPendingScope(const SpeakPendingScope&) = delete;
+    SpeakPendingScope& operator=(const SpeakPendingScope&) = delete;
+    void Keep() { kept_ = true; }
+
+private:
+    bool kept_ = false;
 };
 
 // Tells the player the stream parameters: bit rate, rate and channels, for the info and visualisation.
@@ -48,8 +64,39 @@ bool UseConfiguredVoice(ISpVoice* voice) {
     return !token || Succeeded(voice->SetVoice(token.Get()), SITE_SET_VOICE);
 }
 
-// From now on the end of no stream ends a file, and a Write that waits for room lets go of purged speech.
+// ---- Files read off the player's thread --------------------------------------------------------
+//
+// A long file is read on a thread of its own, which speaks it once read unless a Stop, another Play
+// or Quit came first: each of them takes a new ticket under SpeakLock, and the reader speaks only
+// while holding the lock with its ticket still current. The reader holds a reference to this module,
+// so one still blocked in a read when the library is unloaded wakes in code that is still there.
+
+struct PendingSpeech {
+    std::string path;
+    std::wstring widePath;
+    bool markup = false;
+    ULONG ticket = 0;
+    std::atomic<bool> cancel{false};
+};
+
+std::mutex SpeakLock;
+ULONG SpeakTicket = 0;                  // under SpeakLock
+std::shared_ptr<PendingSpeech> Pending;  // the file being read; under SpeakLock
+ScopedHandle PendingThread;             // its reader, for Quit; the player's thread only
+
+// No file read earlier is spoken from now on.
+void DropPendingSpeech() {
+    std::lock_guard<std::mutex> guard(SpeakLock);
+    ++SpeakTicket;
+    if (Pending) Pending->cancel = true;
+    Pending.reset();
+    PlaybackState.SpeakPending = false;
+}
+
+// From now on the end of no stream ends a file, no long file being read is spoken, and a Write that
+// waits for room lets go of purged speech.
 void BeginStop() {
+    DropPendingSpeech();
     RequestStop(PlaybackState);
     SpeechOutputStream.WakeWaitingWrite();
 }
@@ -85,8 +132,110 @@ bool OpenOutput() {
     return true;
 }
 
+// Hands the file to the voice: its name, or its decoded text (speech markup for an XML file).
+HRESULT SpeakInput(ISpVoice* voice, const wchar_t* widePath, bool markup, const SpeechInput& input, ULONG* stream) {
+    if (input.ByName()) return voice->Speak(widePath, markup ? SPEAK_MARKUP_FILE : SPEAK_PLAIN_FILE, stream);
+    return voice->Speak(input.text.c_str(), SPF_ASYNC | (markup ? SPF_IS_XML : SPF_IS_NOT_XML), stream);
+}
+
+// The voice speaks the file's stream from now on; the window follows it.
+void FollowStream(ULONG stream) {
+    FollowSpeech(stream, SpeechOutputStream.WaveFormat()->nAvgBytesPerSec, PluginModule.outMod->GetOutputTime);
+}
+
+// Speaks what was read, if the file is still the one to speak: under SpeakLock, so no Stop comes
+// between the check and the Speak. Returns the failure to report and where, or S_OK.
+HRESULT SpeakIfCurrent(const PendingSpeech& job, bool read, const SpeechInput& input, ErrorSite* site) {
+    std::lock_guard<std::mutex> guard(SpeakLock);
+    if (job.ticket != SpeakTicket) return S_OK;
+    Pending.reset();
+    PlaybackState.SpeakPending = false;
+    ISpVoice* voice = Voice.Get();
+    *site = SITE_SPEAK;
+    if (!read) return E_OUTOFMEMORY;
+    ULONG stream = 0;
+    HRESULT result = SpeakInput(voice, job.widePath.c_str(), job.markup, input, &stream);
+    PlaybackState.CurrentStream = stream;
+    if (SUCCEEDED(result)) {
+        *site = SITE_RESUME;
+        result = voice->Resume();
+    }
+    if (FAILED(result)) {
+        RequestStop(PlaybackState);  // nothing of the file is heard or ends it
+        voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+        return result;
+    }
+    FollowStream(stream);
+    return S_OK;
+}
+
+// The reader's own failure, or the voice's, is reported from the reader; the player then moves on,
+// as after a Play that failed.
+void ReadAndSpeak(const PendingSpeech& job) {
+    SpeechInput input;
+    const bool read = ReadSpeechInput(job.path.c_str(), &input, &job.cancel);
+    if (job.cancel) return;
+    ErrorSite site = SITE_SPEAK;
+    const HRESULT result = SpeakIfCurrent(job, read, input, &site);
+    if (SUCCEEDED(result)) return;
+    ReportHResult(result, site);
+    HWND player = PluginModule.hMainWindow;
+    if (player && job.ticket == SpeakTicket) PostMessageA(player, WM_WA_MPEG_EOF, 0, 0);
+}
+
+struct ReaderStart {
+    std::shared_ptr<PendingSpeech> job;
+    HMODULE module;  // the reader's own reference to this library, or null
+};
+
+DWORD WINAPI ReadAndSpeakThread(LPVOID parameter) {
+    std::unique_ptr<ReaderStart> start(static_cast<ReaderStart*>(parameter));
+    const HMODULE module = start->module;
+    try {
+        ReadAndSpeak(*start->job);
+    } catch (...) {  // memory ran out: the file is not spoken, and nothing else happens
+    }
+    start.reset();
+    if (module) FreeLibraryAndExitThread(module, 0);
+    return 0;
+}
+
+// Starts the reader of a long file; Play has already taken its ticket.
+int SpeakWhenRead(const char* path, const wchar_t* widePath, bool markup, SpeakPendingScope& pending) {
+    auto job = std::make_shared<PendingSpeech>();
+    job->path = path;
+    job->widePath = widePath;
+    job->markup = markup;
+    {
+        std::lock_guard<std::mutex> guard(SpeakLock);
+        job->ticket = ++SpeakTicket;
+        Pending = job;
+    }
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ReadAndSpeakThread), &module);
+    auto* start = new ReaderStart{job, module};
+    HANDLE thread = CreateThread(nullptr, 0, ReadAndSpeakThread, start, 0, nullptr);
+    if (!thread) {
+        delete start;
+        if (module) FreeLibrary(module);
+        DropPendingSpeech();
+        return PLAY_FAILED;
+    }
+    PendingThread.Reset(thread);
+    pending.Keep();  // the reader clears it once it has spoken
+    return PLAY_STARTED;
+}
+
+// Files of one encoding are given to the voice by name at once; the others are read first, here when
+// short, else on a thread of their own.
+bool ReadsLong(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &attributes)) return false;
+    return attributes.nFileSizeHigh > 0 || attributes.nFileSizeLow > SPEECH_INPUT_READ_HERE_BYTES;
+}
+
 // Sets up the output path and the voice, then starts speaking the file. Returns Play's result.
-int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath) {
+int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath, SpeakPendingScope& pending) {
     if (!OpenOutput()) return PLAY_NO_OUTPUT;
     if (FAILED(voice->SetOutput(&SpeechOutputStream, FALSE))) {
         ShowErrorBox(TEXT_FORMAT_REJECTED);
@@ -95,13 +244,19 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath) {
     if (PluginSettings.VoiceID.IsSet() && !UseConfiguredVoice(voice)) return PLAY_FAILED;
     if (!Succeeded(voice->SetRate(PluginSettings.Rate), SITE_SET_RATE)) return PLAY_FAILED;
 
-    const DWORD flags = IsMarkupPath(path) ? SPEAK_MARKUP_FILE : SPEAK_PLAIN_FILE;
+    const bool markup = IsMarkupPath(path);
     lstrcpyA(PlaybackState.CurrentFile, path);
     LoadInfoText(path);
     ExpectSpeechBoundaries();
+    if (ReadsLong(path)) return SpeakWhenRead(path, widePath, markup, pending);
 
+    SpeechInput input;
+    if (!ReadSpeechInput(path, &input)) {
+        ReportHResult(E_OUTOFMEMORY, SITE_SPEAK);
+        return PLAY_FAILED;
+    }
     ULONG stream = 0;
-    const HRESULT spoken = voice->Speak(widePath, flags, &stream);
+    const HRESULT spoken = SpeakInput(voice, widePath, markup, input, &stream);
     PlaybackState.CurrentStream = stream;
     if (!Succeeded(spoken, SITE_SPEAK)) return PLAY_FAILED;
     const HRESULT resumed = voice->Resume();
@@ -111,7 +266,7 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath) {
         ReportHResult(resumed, SITE_RESUME);
         return PLAY_FAILED;
     }
-    FollowSpeech(stream, SpeechOutputStream.WaveFormat()->nAvgBytesPerSec, PluginModule.outMod->GetOutputTime);
+    FollowStream(stream);
     return PLAY_STARTED;
 }
 
@@ -132,13 +287,14 @@ int __cdecl Play(char* file) {
     if (!file || lstrlenA(file) >= MAX_PATH || !MultiByteToWideChar(CP_ACP, 0, file, -1, widePath, MAX_PATH))
         return PLAY_FAILED;
 
-    SpeakPendingScope pending;
+    DropPendingSpeech();  // a long file read before this one is not spoken
     // A failed Stop, or a failed Play the player did not stop, left the output open.
     if (PlaybackState.OutputOpen) AbandonFile(Voice.Get());
+    SpeakPendingScope pending;
     PlaybackState.Paused = false;
     SpeechOutputStream.ResetWake();  // while the stop is still under way, so no Write spins on the wake
     BeginNextFile(PlaybackState);
-    return StartSpeaking(Voice.Get(), file, widePath);
+    return StartSpeaking(Voice.Get(), file, widePath, pending);
 }
 
 void OpenPlayback() { SpeechOutputStream.Reopen(); }
@@ -146,6 +302,9 @@ void OpenPlayback() { SpeechOutputStream.Reopen(); }
 void ClosePlayback() {
     BeginStop();
     SpeechOutputStream.Close();
+    // A reader still blocked in a read may go on: it holds the library and will speak nothing.
+    if (PendingThread.IsValid()) WaitForSingleObject(PendingThread.Get(), PENDING_READER_WAIT_MS);
+    PendingThread.Close();
 }
 
 void SilenceVoice() {

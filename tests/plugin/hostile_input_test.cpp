@@ -70,6 +70,9 @@ struct FileCase {
     const char* fileName;
     std::string bytes;
     std::wstring shown;  // the Text info window's text after Play
+    // The voice is given the decoded text (UTF-8, big-endian UTF-16), not the file's name, which a
+    // voice reads only as UTF-16 little-endian or ANSI.
+    bool givenAsText = false;
 };
 
 void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
@@ -94,8 +97,10 @@ size_t FirstDifference(const std::wstring& a, const std::wstring& b) {
 
 class HostileFiles : public HostileInput, public ::testing::WithParamInterface<FileCase> {};
 
-// Each file is spoken to its end (whatever its bytes say) and shown by the window's rules: UTF-16
-// after FF FE with an odd last byte dropped, anything else as ANSI text up to the first 0 byte.
+// Each file is spoken to its end (whatever its bytes say) and shown by the rules: UTF-16 after FF FE
+// or FE FF with an odd last byte dropped, UTF-8 after EF BB BF or when all its bytes are UTF-8 with a
+// multi-byte sequence among them, anything else as ANSI text up to the first 0 byte. The voice is
+// given what the window shows.
 TEST_P(HostileFiles, AreSpokenToTheirEndAndShownByTheRules) {
     const FileCase& c = GetParam();
     LoadWithInfoWindow();
@@ -106,6 +111,10 @@ TEST_P(HostileFiles, AreSpokenToTheirEndAndShownByTheRules) {
     std::wstring shown = ShownText();
     EXPECT_TRUE(c.shown == shown) << "shown " << shown.size() << " units, expected " << c.shown.size()
                                   << "; first difference at " << FirstDifference(c.shown, shown);
+    const bool markup = std::string(c.fileName).find(".xml") != std::string::npos;
+    const std::wstring given = c.givenAsText ? L"Speak(" + c.shown + (markup ? L", 9)" : L", 17)")
+                                             : L"Speak(" + Wide(path) + (markup ? L", 13)" : L", 21)");
+    EXPECT_EQ(1, LogCount(given)) << "the voice was not given " << Narrow(given);
     EXPECT_EQ(0u, boxes.Count());
     ExpectStillWorking();
 }
@@ -116,9 +125,13 @@ INSTANTIATE_TEST_SUITE_P(
                       FileCase{"Utf16MarkOnly", "mark.txt", "\xFF\xFE", L""},
                       FileCase{"OneByte", "one.txt", "\xFF", ShownAsAnsi("\xFF")},
                       FileCase{"OddLengthUtf16", "odd.txt", std::string("\xFF\xFEh\0i\0!", 7), L"hi"},
-                      FileCase{"BigEndianMarkIsNotUtf16", "be.txt", std::string("\xFE\xFF\0h\0i", 6),
-                               ShownAsAnsi("\xFE\xFF")},
-                      FileCase{"Utf8MarkIsAnsi", "utf8.txt", "\xEF\xBB\xBFhello", ShownAsAnsi("\xEF\xBB\xBFhello")},
+                      FileCase{"BigEndianUtf16", "be.txt", std::string("\xFE\xFF\0h\0i\x04\x1F!", 9), L"hi\u041F", true},
+                      FileCase{"Utf8Mark", "utf8.txt", "\xEF\xBB\xBFhello", L"hello", true},
+                      FileCase{"Utf8WithoutMark", "curly.xml", "<speak>caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D</speak>",
+                               L"<speak>caf\u00E9 \u201Cquoted\u201D</speak>", true},
+                      FileCase{"Utf8MarkThenABadByte", "bad.txt", "\xEF\xBB\xBF" "a\xFF" "b", L"a\uFFFDb", true},
+                      FileCase{"InvalidUtf8IsAnsi", "mixed.txt", "caf\xC3\xA9 na\xEFve", ShownAsAnsi("caf\xC3\xA9 na\xEFve")},
+                      FileCase{"AsciiIsAnsi", "ascii.txt", "plain words", L"plain words"},
                       FileCase{"BinaryGarbage", "garbage.txt", Garbage(), ShownAsAnsi(Garbage())},
                       FileCase{"MarkupThatIsNotWellFormed", "broken.xml", "<speak><voice <<&&& text</", 
                                L"<speak><voice <<&&& text</"},

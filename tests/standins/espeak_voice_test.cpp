@@ -140,6 +140,14 @@ std::wstring FromUtf8(const std::vector<unsigned char>& bytes) {
     return text;
 }
 
+// The bytes of a file a voice reads by name: UTF-16 little-endian after its mark.
+std::string Utf16File(const std::string& utf8) {
+    std::string bytes = "\xFF\xFE";
+    for (wchar_t unit : FromUtf8(std::vector<unsigned char>(utf8.begin(), utf8.end())))
+        bytes += std::string{static_cast<char>(unit & 0xFF), static_cast<char>(unit >> 8)};
+    return bytes;
+}
+
 // What espeak-ng itself lists here, read on the Linux side: "eSpeak NG <name>" per voice, in its
 // order but with English (America) first.
 std::vector<std::wstring> EspeakListedDescriptions() {
@@ -224,15 +232,15 @@ TEST_F(EspeakVoiceTest, AVoiceTagAskingForRussianSpeaksWithTheRussianVoice) {
     const std::string text = "\xD0\x94\xD0\xBE\xD0\xB1\xD1\x80\xD0\xBE\xD0\xB5 \xD1\x83\xD1\x82\xD1\x80\xD0\xBE, "
                              "\xD0\xBA\xD0\xB0\xD0\xBA \xD0\xB4\xD0\xB5\xD0\xBB\xD0\xB0?";
     const std::vector<unsigned char> switched = Speak(
-        "\xEF\xBB\xBF<speak><voice required=\"Language=419\">" + text + "</voice></speak>", 22050, 16, 1, 0, true);
-    const std::vector<unsigned char> english = Speak("\xEF\xBB\xBF<speak>" + text + "</speak>", 22050, 16, 1, 0, true);
+        Utf16File("<speak><voice required=\"Language=419\">" + text + "</voice></speak>"), 22050, 16, 1, 0, true);
+    const std::vector<unsigned char> english = Speak(Utf16File("<speak>" + text + "</speak>"), 22050, 16, 1, 0, true);
 
     RecordingStream output(22050, 16, 1);
     WiredVoice wired;
     ScopedComPtr<ISpObjectToken> token(engine::NewToken(russian));
     ASSERT_EQ(S_OK, wired.voice->SetVoice(token.Get()));
     ASSERT_EQ(S_OK, wired.voice->SetOutput(&output, FALSE));
-    TempFile file("\xEF\xBB\xBF<speak>" + text + "</speak>", L".xml");
+    TempFile file(Utf16File("<speak>" + text + "</speak>"), L".xml");
     ASSERT_EQ(S_OK, wired.voice->Speak(file.Path().c_str(), 13, nullptr));
     ASSERT_EQ(S_OK, wired.voice->WaitUntilDone(Patience));
     std::vector<SPEVENT> events = DrainEvents(wired.voice.Get());
