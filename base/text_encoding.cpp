@@ -1,5 +1,7 @@
 #include "base/text_encoding.h"
 
+#include <cstring>
+
 namespace {
 
 constexpr char16_t REPLACEMENT_CHARACTER = 0xFFFD;
@@ -45,6 +47,13 @@ int ReadSequence(const uint8_t* bytes, size_t size, uint32_t* codePoint) {
     return lead.length;
 }
 
+// Eight ASCII bytes at once: most text is mostly ASCII.
+bool EightAscii(const uint8_t* bytes) {
+    uint64_t word;
+    std::memcpy(&word, bytes, sizeof word);
+    return (word & 0x8080808080808080ull) == 0;
+}
+
 }  // namespace
 
 ByteOrderMark FindByteOrderMark(const uint8_t* bytes, size_t size) {
@@ -60,6 +69,8 @@ ByteOrderMark FindByteOrderMark(const uint8_t* bytes, size_t size) {
 
 void Utf8Scan::Add(const uint8_t* bytes, size_t size) {
     for (size_t i = 0; i < size && !invalid_; ++i) {
+        while (pending_ == 0 && i + 8 <= size && EightAscii(bytes + i)) i += 8;
+        if (i == size) break;
         const uint8_t byte = bytes[i];
         if (pending_ > 0) {
             invalid_ = byte < low_ || byte > high_;
@@ -81,12 +92,34 @@ TextEncoding Utf8Scan::Verdict() const {
     return !invalid_ && pending_ == 0 && multiByte_ ? TextEncoding::Utf8 : TextEncoding::Ansi;
 }
 
+// The two- and three-byte sequences of most text, checked without the general path.
+bool IsContinuation(uint8_t byte) { return (byte & 0xC0) == 0x80; }
+
 size_t Utf8ToUtf16(const uint8_t* bytes, size_t size, bool lastPiece, char16_t* out, size_t capacity,
                    size_t* consumed) {
     size_t read = 0, written = 0;
-    while (read < size) {
+    while (read < size && written < capacity) {
+        const uint8_t byte = bytes[read];
+        if (byte < 0x80) {
+            out[written++] = byte;
+            ++read;
+            continue;
+        }
+        const size_t left = size - read;
+        if (byte >= 0xC2 && byte <= 0xDF && left >= 2 && IsContinuation(bytes[read + 1])) {
+            out[written++] = static_cast<char16_t>(((byte & 0x1F) << 6) | (bytes[read + 1] & 0x3F));
+            read += 2;
+            continue;
+        }
+        if (byte >= 0xE1 && byte <= 0xEF && byte != 0xED && left >= 3 && IsContinuation(bytes[read + 1]) &&
+            IsContinuation(bytes[read + 2])) {
+            out[written++] =
+                static_cast<char16_t>(((byte & 0x0F) << 12) | ((bytes[read + 1] & 0x3F) << 6) | (bytes[read + 2] & 0x3F));
+            read += 3;
+            continue;
+        }
         uint32_t code = 0;
-        int length = ReadSequence(bytes + read, size - read, &code);
+        int length = ReadSequence(bytes + read, left, &code);
         if (length < 0 && !lastPiece) break;  // the next piece completes it
         if (length <= 0) {
             code = REPLACEMENT_CHARACTER;

@@ -1,5 +1,6 @@
 #include "playback/speech_input.h"
 
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -8,80 +9,123 @@
 namespace {
 
 constexpr DWORD CHUNK_BYTES = 64u << 10;
+// A text is given room for the file's size in units at once up to this size; past it, it grows.
+constexpr LONGLONG MAX_RESERVED_UNITS = 64ll << 20;
 
 bool Cancelled(const std::atomic<bool>* cancel) { return cancel && cancel->load(); }
 
-// Fills the buffer from the file's current position; the count read, 0 at the end or on failure.
-DWORD ReadChunk(HANDLE file, std::vector<uint8_t>& chunk) {
-    DWORD read = 0;
-    if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &read, nullptr)) return 0;
-    return read;
+// Reads a file chunk by chunk into one buffer; bytes a chunk ends with that the next one completes (a
+// cut UTF-8 sequence, the odd byte of a unit) stay at the buffer's front.
+class ChunkReader {
+public:
+    explicit ChunkReader(HANDLE file) : file_(file), buffer_(CHUNK_BYTES + 4) {}
+    // The bytes read next, after those kept; 0 at the end or on failure.
+    DWORD Next() {
+        DWORD read = 0;
+        if (!ReadFile(file_, buffer_.data() + kept_, CHUNK_BYTES, &read, nullptr)) read = 0;
+        fresh_ = buffer_.data() + kept_;
+        return read;
+    }
+    const uint8_t* Fresh() const { return fresh_; }
+    const uint8_t* All() const { return buffer_.data(); }
+    // Keeps the last `count` of `total` bytes in the buffer for the next chunk.
+    void Keep(size_t total, size_t count) {
+        std::memmove(buffer_.data(), buffer_.data() + total - count, count);
+        kept_ = count;
+    }
+    size_t Kept() const { return kept_; }
+
+private:
+    HANDLE file_;
+    std::vector<uint8_t> buffer_;
+    const uint8_t* fresh_ = nullptr;
+    size_t kept_ = 0;
+};
+
+// Decodes the reader's bytes (those kept and `read` fresh ones) onto the end of the text.
+void AppendUtf8(ChunkReader& reader, DWORD read, bool last, std::wstring* text) {
+    const size_t count = reader.Kept() + read;
+    const size_t start = text->size();
+    text->resize(start + count);  // n bytes never make more than n units
+    size_t consumed = 0;
+    const size_t units =
+        Utf8ToUtf16(reader.All(), count, last, reinterpret_cast<char16_t*>(&(*text)[start]), count, &consumed);
+    text->resize(start + units);
+    reader.Keep(count, count - consumed);
 }
 
-void SeekTo(HANDLE file, LONG offset) { SetFilePointer(file, offset, nullptr, FILE_BEGIN); }
-
-// Bytes without a mark: UTF-8 only when every one of them says so.
-bool ScanWithoutMark(HANDLE file, std::vector<uint8_t>& chunk, const std::atomic<bool>* cancel, TextEncoding* found) {
+// Bytes without a mark are decoded as they are scanned, in one pass: the text is kept only when every
+// byte turned out to be UTF-8. A text too large to hold is given up at once, and the scan goes on: a
+// file that turns out to be ANSI is still spoken, by name.
+bool ReadWithoutMark(ChunkReader& reader, const std::atomic<bool>* cancel, SpeechInput* input) {
     Utf8Scan scan;
-    for (DWORD read; !scan.Invalid() && (read = ReadChunk(file, chunk)) > 0;) {
+    bool holding = true;
+    for (DWORD read; !scan.Invalid() && (read = reader.Next()) > 0;) {
         if (Cancelled(cancel)) return false;
-        scan.Add(chunk.data(), read);
+        scan.Add(reader.Fresh(), read);
+        if (scan.Invalid() || !holding) {
+            reader.Keep(0, 0);
+            continue;
+        }
+        try {
+            AppendUtf8(reader, read, false, &input->text);
+        } catch (const std::bad_alloc&) {
+            holding = false;
+            input->text = std::wstring();
+            reader.Keep(0, 0);
+        }
     }
-    *found = scan.Verdict();
+    input->encoding = scan.Verdict();
+    if (input->ByName()) input->text = std::wstring();
+    return input->ByName() || holding;
+}
+
+bool DecodeUtf8(ChunkReader& reader, const std::atomic<bool>* cancel, std::wstring* text) {
+    for (DWORD read; (read = reader.Next()) > 0;) {
+        if (Cancelled(cancel)) return false;
+        AppendUtf8(reader, read, false, text);
+    }
+    AppendUtf8(reader, 0, true, text);  // a sequence cut off at the end shows as U+FFFD
     return true;
 }
 
-bool DecodeUtf8(HANDLE file, std::vector<uint8_t>& chunk, const std::atomic<bool>* cancel, std::wstring* text) {
-    std::vector<uint8_t> pending;
-    for (;;) {
-        const DWORD read = ReadChunk(file, chunk);
+bool DecodeUtf16BigEndian(ChunkReader& reader, const std::atomic<bool>* cancel, std::wstring* text) {
+    for (DWORD read; (read = reader.Next()) > 0;) {
         if (Cancelled(cancel)) return false;
-        pending.insert(pending.end(), chunk.begin(), chunk.begin() + read);
-        const bool last = read == 0;
-        const size_t start = text->size();
-        text->resize(start + pending.size());  // n bytes never make more than n units
-        size_t consumed = 0;
-        const size_t units = Utf8ToUtf16(pending.data(), pending.size(), last,
-                                         reinterpret_cast<char16_t*>(&(*text)[start]), pending.size(), &consumed);
+        const size_t count = reader.Kept() + read, units = count / 2, start = text->size();
         text->resize(start + units);
-        pending.erase(pending.begin(), pending.begin() + consumed);
-        if (last) return true;
-    }
-}
-
-bool DecodeUtf16BigEndian(HANDLE file, std::vector<uint8_t>& chunk, const std::atomic<bool>* cancel, std::wstring* text) {
-    uint8_t odd = 0;
-    bool haveOdd = false;
-    for (DWORD read; (read = ReadChunk(file, chunk)) > 0;) {
-        if (Cancelled(cancel)) return false;
-        std::vector<uint8_t> bytes;
-        if (haveOdd) bytes.push_back(odd);
-        bytes.insert(bytes.end(), chunk.begin(), chunk.begin() + read);
-        haveOdd = bytes.size() % 2 != 0;
-        if (haveOdd) odd = bytes.back();
-        const size_t start = text->size();
-        text->resize(start + bytes.size() / 2);
-        SwapUtf16Bytes(bytes.data(), bytes.size() / 2, reinterpret_cast<char16_t*>(&(*text)[start]));
+        SwapUtf16Bytes(reader.All(), units, reinterpret_cast<char16_t*>(&(*text)[start]));
+        reader.Keep(count, count % 2);
     }
     return true;  // an odd last byte is no character
 }
 
+// Room for the whole text at once, when there is: no copying as it grows.
+void ReserveFor(HANDLE file, std::wstring* text) {
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file, &size) || size.QuadPart > MAX_RESERVED_UNITS) return;
+    try {
+        text->reserve(static_cast<size_t>(size.QuadPart));
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 bool ReadOpenFile(HANDLE file, SpeechInput* input, const std::atomic<bool>* cancel) {
-    std::vector<uint8_t> chunk(CHUNK_BYTES);
     uint8_t start[3] = {};
     DWORD read = 0;
     if (!ReadFile(file, start, sizeof start, &read, nullptr)) return true;  // the voice says what is wrong
     const ByteOrderMark mark = FindByteOrderMark(start, read);
-    SeekTo(file, static_cast<LONG>(mark.length));
-    if (mark.found) {
-        input->encoding = mark.encoding;
-    } else if (!ScanWithoutMark(file, chunk, cancel, &input->encoding)) {
-        return false;
+    if (mark.encoding == TextEncoding::Utf16LE) {
+        input->encoding = mark.encoding;  // the voice reads it by name
+        return true;
     }
-    if (input->ByName()) return true;
-    SeekTo(file, static_cast<LONG>(mark.length));
-    return input->encoding == TextEncoding::Utf8 ? DecodeUtf8(file, chunk, cancel, &input->text)
-                                                 : DecodeUtf16BigEndian(file, chunk, cancel, &input->text);
+    SetFilePointer(file, static_cast<LONG>(mark.length), nullptr, FILE_BEGIN);
+    ReserveFor(file, &input->text);
+    ChunkReader reader(file);
+    if (!mark.found) return ReadWithoutMark(reader, cancel, input);
+    input->encoding = mark.encoding;
+    return mark.encoding == TextEncoding::Utf8 ? DecodeUtf8(reader, cancel, &input->text)
+                                               : DecodeUtf16BigEndian(reader, cancel, &input->text);
 }
 
 }  // namespace

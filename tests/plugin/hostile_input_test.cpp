@@ -209,6 +209,23 @@ TEST_F(HostileInput, NameOutsideTheCodePageIsPlayedByItsShortName) {
 // 50 MB of text: the voice starts on it, the window shows its start at once and fills on from the
 // player's message loop, and Stop ends it. The long form waits for the whole of what the window shows,
 // which ends with the note of how much it does not.
+// A long file whose every byte decides how it is read is read off the player's thread; the voice is
+// given the whole of its decoded text, and Stop and the next file work as ever.
+TEST_F(HostileInput, LongUtf8FileIsReadOffThePlayersThreadAndGivenWhole) {
+    LoadWithInfoWindow();
+    const std::string line = "Caf\xC3\xA9 \xE2\x80\x9Cnoir\xE2\x80\x9D is spoken here.\r\n";
+    std::string bytes;
+    while (bytes.size() < (1u << 20)) bytes += line;
+    ASSERT_EQ(0, TimedPlay(MakeFile("long-utf8.txt", bytes)));
+    std::wstring text(bytes.size(), L'\0');
+    text.resize(MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0],
+                                    static_cast<int>(text.size())));
+    const std::wstring given = L"Speak(" + text + L", 17)";
+    EXPECT_TRUE(host_->PumpUntil([&] { return LogCount(given) == 1; }, 20000)) << "the voice was given the decoded text";
+    EXPECT_TRUE(host_->PumpUntil([] { return host::OutputSnapshot().written > 0; }, 10000)) << "the voice speaks";
+    ExpectStillWorking();
+}
+
 TEST_F(HostileInput, FiftyMegabyteFileIsShownWholeAndStopsAtOnce) {
     host::HostOptions options = DefaultOptions();
     options.recordEngineOutput = false;

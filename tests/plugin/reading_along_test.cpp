@@ -197,7 +197,15 @@ TEST_F(ReadingAlong, HeardSentenceIsKeptInViewAndPictured) {
 struct LineEndCase {
     const char* name;
     std::wstring text;
+    bool asUtf8 = false;  // the file holds UTF-8 without a mark; the voice is given its decoded text
 };
+
+std::string Utf8Bytes(const std::wstring& text) {
+    std::string bytes(text.size() * 3, '\0');
+    bytes.resize(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &bytes[0],
+                                     static_cast<int>(bytes.size()), nullptr, nullptr));
+    return bytes;
+}
 
 TEST_F(ReadingAlong, SelectedTextIsTheReportedSentenceWhateverTheLineEnds) {
     const auto sentences = [](const wchar_t* a, const wchar_t* b, const wchar_t* c) {
@@ -208,6 +216,9 @@ TEST_F(ReadingAlong, SelectedTextIsTheReportedSentenceWhateverTheLineEnds) {
         {"CR LF", sentences(L"\r\n", L"\r\n", L"\r\n")},     {"CR CR LF", sentences(L"\r\r\n", L"\r\r\n", L"\r\r\n")},
         {"lone CR", sentences(L"\r", L"\r", L"\r")},         {"lone LF", sentences(L"\n", L"\n", L"\n")},
         {"mixed", sentences(L"\r\r\n", L"\n\r", L"\r\r\r\n")}, {"blank lines", sentences(L"\r\n\r\n", L"\n\n", L" ")},
+        {"UTF-8", L"Premi\u00E8re phrase, \u201Cici\u201D.\r\nDeuxi\u00E8me \u00E0 venir.\r\nTroisi\u00E8me \U0001F600 "
+                  L"suit.\r\nFin \u2014 enfin.",
+         true},
     };
     // What the control makes of a text: the window's text must read the same.
     HWND reference = CreateWindowExW(0, L"RichEdit20W", L"", WS_POPUP | ES_MULTILINE, 0, 0, 300, 200, nullptr, nullptr,
@@ -224,7 +235,7 @@ TEST_F(ReadingAlong, SelectedTextIsTheReportedSentenceWhateverTheLineEnds) {
         const std::vector<engine::TextEvent> events =
             engine::ToneSentenceEvents(std::vector<unsigned char>(bytes.begin(), bytes.end()), false, SLOW_RATE, SOUND);
         ASSERT_EQ(4u, events.size()) << c.name;
-        ASSERT_EQ(0, host_->Play(MakeFile("ends.txt", bytes))) << c.name;
+        ASSERT_EQ(0, host_->Play(MakeFile("ends.txt", c.asUtf8 ? Utf8Bytes(c.text) : bytes))) << c.name;
         for (size_t k = 1; k < events.size(); ++k) {
             const std::wstring expected = asControlHolds(c.text.substr(events[k].position, events[k].length));
             EXPECT_TRUE(host_->PumpUntil([&] { return ControlText(Text(), GT_SELECTION) == expected; }, 20000))
