@@ -339,7 +339,7 @@ TEST_F(EngineSpeechTest, OnlyPcmWaveFormatsAreAcceptedAsOutput) {
 
     ScopedComPtr<IUnknown> notAStream;
     ASSERT_EQ(S_OK, wired.translator->QueryInterface(IID_IUnknown, notAStream.ReceiveVoid()));
-    EXPECT_EQ(E_NOINTERFACE, wired.voice->SetOutput(notAStream.Get(), FALSE));
+    EXPECT_EQ(E_INVALIDARG, wired.voice->SetOutput(notAStream.Get(), FALSE));  // as SAPI answers
 
     // 8-bit stereo: unsigned samples around 128, the same on both channels.
     output.SetFormat(WaveFormatExId, format);
