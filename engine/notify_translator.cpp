@@ -22,9 +22,13 @@ public:
         return QueryAmong(iid, object, {IID_IUnknown, __uuidof(ISpNotifySink), __uuidof(ISpNotifyTranslator)});
     }
 
-    // Called by the voice, from any thread, after it has queued events.
+    // Called by the voice, from any thread, after it has queued events: sets the event, posts the
+    // window message or calls the callback, whichever form this translator was given.
     HRESULT STDMETHODCALLTYPE Notify() override {
         if (event_) SetEvent(event_);
+        if (window_) PostMessageW(window_, message_, wParam_, lParam_);
+        if (function_) function_(wParam_, lParam_);
+        if (callback_) callback_->NotifyCallback(wParam_, lParam_);
         return S_OK;
     }
 
@@ -32,7 +36,7 @@ public:
         const std::wstring call = L"Translator.InitWin32Event(" + std::wstring(event ? L"event" : L"NULL") + L", " +
                                   std::to_wstring(closeOnRelease) + L")";
         if (auto injected = InjectedResult(Op::InitWin32Event)) return Logged(call, *injected);
-        if (event_) return Logged(call, SPERR_ALREADY_INITIALIZED);
+        if (Initialized()) return Logged(call, SPERR_ALREADY_INITIALIZED);
         if (!event) {  // no event given: the translator makes and owns one
             event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
             if (!event) return Logged(call, HRESULT_FROM_WIN32(GetLastError()));
@@ -50,13 +54,45 @@ public:
 
     HANDLE STDMETHODCALLTYPE GetEventHandle() override { return event_; }
 
-    HRESULT STDMETHODCALLTYPE InitWindowMessage(HWND, UINT, WPARAM, LPARAM) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE InitCallback(SPNOTIFYCALLBACK*, WPARAM, LPARAM) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE InitSpNotifyCallback(ISpNotifyCallback*, WPARAM, LPARAM) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE InitWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+        if (Initialized()) return SPERR_ALREADY_INITIALIZED;
+        if (!IsWindow(window)) return E_INVALIDARG;
+        window_ = window;
+        message_ = message;
+        return Remember(wParam, lParam);
+    }
+
+    HRESULT STDMETHODCALLTYPE InitCallback(SPNOTIFYCALLBACK* function, WPARAM wParam, LPARAM lParam) override {
+        if (Initialized()) return SPERR_ALREADY_INITIALIZED;
+        if (!function) return E_INVALIDARG;
+        function_ = function;
+        return Remember(wParam, lParam);
+    }
+
+    HRESULT STDMETHODCALLTYPE InitSpNotifyCallback(ISpNotifyCallback* callback, WPARAM wParam, LPARAM lParam) override {
+        if (Initialized()) return SPERR_ALREADY_INITIALIZED;
+        if (!callback) return E_INVALIDARG;
+        callback_ = callback;  // not a COM object: SAPI takes no reference to it either
+        return Remember(wParam, lParam);
+    }
 
 private:
+    bool Initialized() const { return event_ || window_ || function_ || callback_; }
+
+    HRESULT Remember(WPARAM wParam, LPARAM lParam) {
+        wParam_ = wParam;
+        lParam_ = lParam;
+        return S_OK;
+    }
+
     HANDLE event_ = nullptr;
     bool closeOnRelease_ = false;
+    HWND window_ = nullptr;
+    UINT message_ = 0;
+    SPNOTIFYCALLBACK* function_ = nullptr;
+    ISpNotifyCallback* callback_ = nullptr;
+    WPARAM wParam_ = 0;
+    LPARAM lParam_ = 0;
 };
 
 }  // namespace

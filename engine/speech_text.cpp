@@ -390,4 +390,20 @@ std::wstring SpokenText(const std::vector<unsigned char>& fileBytes, bool isXml)
     return ParseSpeech(DecodeTextBytes(fileBytes), isXml).text;
 }
 
+size_t SentenceSkipTarget(const std::wstring& text, size_t position, ULONG count, ULONG& skipped) {
+    skipped = 0;
+    const std::vector<TextSpan> sentences = SplitIntoSentences(text);
+    size_t current = 0;
+    while (current + 1 < sentences.size() && sentences[current + 1].position <= position) ++current;
+    while (skipped < count && current + 1 < sentences.size()) {
+        ++current;
+        ++skipped;
+    }
+    if (skipped < count || sentences.empty()) {
+        if (!sentences.empty() && skipped < count) ++skipped;  // the last sentence is passed too
+        return text.size();
+    }
+    return sentences[current].position;
+}
+
 }  // namespace engine

@@ -111,6 +111,11 @@ std::vector<TextSpan> FindSentences(const std::wstring& text);
 // starts: 0, or the end of one); length 0 when there is none.
 TextSpan NextSentence(const std::wstring& text, size_t from);
 
+// Where speech goes on after skipping `count` sentences forward (ISpVoice::Skip) from the sentence
+// of SplitIntoSentences that holds `position`: the start of the count-th sentence after it, or the
+// end of the text when fewer follow; `skipped` says how many were passed.
+size_t SentenceSkipTarget(const std::wstring& text, size_t position, ULONG count, ULONG& skipped);
+
 // Where a span of the spoken text stands in the input the voice was given: the same span for plain
 // text; for markup, from the source of its first unit to the end of the source of its last (tags in
 // between included).

@@ -2,7 +2,10 @@
 
 #include "engine/com_object.h"
 #include "engine/sapi_codes.h"
+#include "engine/voice_choice.h"
 #include "base/scoped.h"
+
+#include <vector>
 
 namespace engine {
 namespace {
@@ -225,6 +228,59 @@ private:
     ULONG position_;
 };
 
+// Where Wine's own speech classes live: what the category class was registered to before this
+// engine took it over (kept beside the registration), what it is registered to now when that is
+// not this engine, and Wine's usual places.
+std::vector<std::wstring> WineSapiCandidates() {
+    std::vector<std::wstring> candidates;
+    ScopedRegKey key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE,
+                      L"Software\\Classes\\CLSID\\{A910187F-0C7A-45AC-92CC-59EDAFB77B53}\\InprocServer32", 0,
+                      KEY_READ, key.Receive()) == ERROR_SUCCESS) {
+        for (const wchar_t* name : {L"TxtEngine Previous Server", L""}) {
+            wchar_t path[MAX_PATH] = {};
+            DWORD size = sizeof path - sizeof(wchar_t);
+            if (RegQueryValueExW(key.Get(), *name ? name : nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(path),
+                                 &size) == ERROR_SUCCESS && path[0]) {
+                candidates.push_back(path);
+            }
+        }
+    }
+    wchar_t system[MAX_PATH] = {};
+    if (GetSystemDirectoryW(system, MAX_PATH)) candidates.push_back(std::wstring(system) + L"\\Speech\\Common\\sapi.dll");
+    candidates.push_back(L"sapi.dll");
+    return candidates;
+}
+
+HMODULE ThisModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
+    return module;
+}
+
+// Wine's own token category, which serves every category but the voices: audio outputs and inputs,
+// recognisers, a program's own. Made by its DLL directly, since the class id leads back here.
+HRESULT CreateWineCategory(ISpObjectTokenCategory** category) {
+    *category = nullptr;
+    using GetClassObjectFunction = HRESULT(WINAPI*)(REFCLSID, REFIID, void**);
+    for (const std::wstring& path : WineSapiCandidates()) {
+        HMODULE sapi = LoadLibraryW(path.c_str());  // kept loaded: its objects may outlive any one category
+        if (!sapi) continue;
+        auto getClassObject = reinterpret_cast<GetClassObjectFunction>(GetProcAddress(sapi, "DllGetClassObject"));
+        if (sapi == ThisModule() || !getClassObject) continue;
+        ScopedComPtr<IClassFactory> factory;
+        HRESULT result = getClassObject(CategoryClassId, IID_IClassFactory, factory.ReceiveVoid());
+        if (FAILED(result)) return result;
+        return factory->CreateInstance(nullptr, __uuidof(ISpObjectTokenCategory), reinterpret_cast<void**>(category));
+    }
+    return REGDB_E_CLASSNOTREG;
+}
+
+bool IsVoicesCategory(LPCWSTR id) { return _wcsicmp(id, VoicesCategoryId) == 0; }
+
+// The voices category is the engine's own; any other is Wine's, which this object then passes every
+// call to.
 class Category : public CountedObject<ISpObjectTokenCategory> {
 public:
     Category() : CountedObject(ObjectKind::Category) {}
@@ -237,16 +293,16 @@ public:
         const std::wstring call = L"Category.SetId(" + NullableText(id) + L", " + std::to_wstring(createIfMissing) + L")";
         if (auto injected = InjectedResult(Op::CategorySetId)) return Logged(call, *injected);
         if (!id) return Logged(call, E_INVALIDARG);
-        if (initialized_) return Logged(call, SPERR_ALREADY_INITIALIZED);
-        bool isVoices = _wcsicmp(id, VoicesCategoryId) == 0 && !IsCategoryMissing();
-        if (!isVoices && !createIfMissing) return Logged(call, SPERR_NOT_FOUND);
+        if (initialized_ || wine_) return Logged(call, SPERR_ALREADY_INITIALIZED);
+        if (!IsVoicesCategory(id)) return Logged(call, OpenWineCategory(id, createIfMissing));
+        if (IsCategoryMissing()) return Logged(call, SPERR_NOT_FOUND);
         initialized_ = true;
-        holdsVoices_ = isVoices;
         id_ = id;
         return Logged(call, S_OK);
     }
 
     HRESULT STDMETHODCALLTYPE GetId(LPWSTR* id) override {
+        if (wine_) return wine_->GetId(id);
         if (!id) return E_POINTER;
         *id = nullptr;
         if (!initialized_) return SPERR_UNINITIALIZED;
@@ -254,55 +310,99 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE EnumTokens(LPCWSTR required, LPCWSTR optional, IEnumSpObjectTokens** tokens) override {
+        if (wine_) return wine_->EnumTokens(required, optional, tokens);
         const std::wstring call = L"Category.EnumTokens(" + NullableText(required) + L", " + NullableText(optional) + L")";
         if (!tokens) return Logged(call, E_POINTER);
         *tokens = nullptr;
         if (auto injected = InjectedResult(Op::EnumTokens)) return Logged(call, *injected);
         if (!initialized_) return Logged(call, SPERR_UNINITIALIZED);
-        if ((required && *required) || (optional && *optional)) return Logged(call, E_NOTIMPL);  // no attributes here
-        *tokens = new TokenEnumerator(holdsVoices_ ? InstalledVoices() : std::vector<VoiceInfo>(), 0);
+        *tokens = new TokenEnumerator(SelectVoices(InstalledVoices(), required ? required : L"", optional ? optional : L""), 0);
         return Logged(call, S_OK);
     }
 
-    HRESULT STDMETHODCALLTYPE GetDataKey(SPDATAKEYLOCATION, ISpDataKey** key) override {
+    HRESULT STDMETHODCALLTYPE GetDataKey(SPDATAKEYLOCATION location, ISpDataKey** key) override {
+        if (wine_) return wine_->GetDataKey(location, key);
         if (key) *key = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE SetDefaultTokenId(LPCWSTR) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetDefaultTokenId(LPCWSTR id) override {
+        if (wine_) return wine_->SetDefaultTokenId(id);
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE GetDefaultTokenId(LPWSTR* id) override {
+        if (wine_) return wine_->GetDefaultTokenId(id);
         if (!id) return E_POINTER;
         *id = nullptr;
-        std::vector<VoiceInfo> voices = holdsVoices_ ? InstalledVoices() : std::vector<VoiceInfo>();
+        if (!initialized_) return SPERR_UNINITIALIZED;
+        std::vector<VoiceInfo> voices = InstalledVoices();
         if (voices.empty()) return SPERR_NOT_FOUND;
         return CopyToTaskMemory(voices.front().id, id);
     }
 
-    HRESULT STDMETHODCALLTYPE SetData(LPCWSTR, ULONG, const BYTE*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetData(LPCWSTR, ULONG*, BYTE*) override { return SPERR_NOT_FOUND; }
-    HRESULT STDMETHODCALLTYPE SetStringValue(LPCWSTR, LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetStringValue(LPCWSTR, LPWSTR* value) override {
-        if (value) *value = nullptr;
+    HRESULT STDMETHODCALLTYPE SetData(LPCWSTR name, ULONG size, const BYTE* data) override {
+        return wine_ ? wine_->SetData(name, size, data) : E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetData(LPCWSTR name, ULONG* size, BYTE* data) override {
+        return wine_ ? wine_->GetData(name, size, data) : SPERR_NOT_FOUND;
+    }
+    HRESULT STDMETHODCALLTYPE SetStringValue(LPCWSTR name, LPCWSTR value) override {
+        return wine_ ? wine_->SetStringValue(name, value) : E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetStringValue(LPCWSTR name, LPWSTR* value) override {
+        if (wine_) return wine_->GetStringValue(name, value);
+        if (!value) return E_POINTER;
+        *value = nullptr;
         return SPERR_NOT_FOUND;
     }
-    HRESULT STDMETHODCALLTYPE SetDWORD(LPCWSTR, DWORD) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetDWORD(LPCWSTR, DWORD*) override { return SPERR_NOT_FOUND; }
-    HRESULT STDMETHODCALLTYPE OpenKey(LPCWSTR, ISpDataKey** key) override {
-        if (key) *key = nullptr;
+    HRESULT STDMETHODCALLTYPE SetDWORD(LPCWSTR name, DWORD value) override {
+        return wine_ ? wine_->SetDWORD(name, value) : E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetDWORD(LPCWSTR name, DWORD* value) override {
+        if (wine_) return wine_->GetDWORD(name, value);
+        return value ? SPERR_NOT_FOUND : E_POINTER;
+    }
+    HRESULT STDMETHODCALLTYPE OpenKey(LPCWSTR name, ISpDataKey** key) override {
+        if (wine_) return wine_->OpenKey(name, key);
+        if (!key) return E_POINTER;
+        *key = nullptr;
         return SPERR_NOT_FOUND;
     }
-    HRESULT STDMETHODCALLTYPE CreateKey(LPCWSTR, ISpDataKey** key) override {
-        if (key) *key = nullptr;
+    HRESULT STDMETHODCALLTYPE CreateKey(LPCWSTR name, ISpDataKey** key) override {
+        if (wine_) return wine_->CreateKey(name, key);
+        if (!key) return E_POINTER;
+        *key = nullptr;
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE DeleteKey(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE DeleteValue(LPCWSTR) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE EnumKeys(ULONG, LPWSTR*) override { return SPERR_NO_MORE_ITEMS; }
-    HRESULT STDMETHODCALLTYPE EnumValues(ULONG, LPWSTR*) override { return SPERR_NO_MORE_ITEMS; }
+    HRESULT STDMETHODCALLTYPE DeleteKey(LPCWSTR name) override { return wine_ ? wine_->DeleteKey(name) : E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DeleteValue(LPCWSTR name) override {
+        return wine_ ? wine_->DeleteValue(name) : E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE EnumKeys(ULONG index, LPWSTR* name) override {
+        if (wine_) return wine_->EnumKeys(index, name);
+        if (!name) return E_POINTER;
+        *name = nullptr;
+        return SPERR_NO_MORE_ITEMS;
+    }
+    HRESULT STDMETHODCALLTYPE EnumValues(ULONG index, LPWSTR* name) override {
+        if (wine_) return wine_->EnumValues(index, name);
+        if (!name) return E_POINTER;
+        *name = nullptr;
+        return SPERR_NO_MORE_ITEMS;
+    }
 
 private:
+    // Kept only once Wine's category has taken the id, so a failed SetId leaves this one unset.
+    HRESULT OpenWineCategory(LPCWSTR id, WINBOOL createIfMissing) {
+        ScopedComPtr<ISpObjectTokenCategory> wine;
+        HRESULT result = CreateWineCategory(wine.Receive());
+        if (SUCCEEDED(result)) result = wine->SetId(id, createIfMissing);
+        if (SUCCEEDED(result)) wine_.Assign(wine.Get());
+        return result;
+    }
+
     bool initialized_ = false;
-    bool holdsVoices_ = false;
     std::wstring id_;
+    ScopedComPtr<ISpObjectTokenCategory> wine_;
 };
 
 }  // namespace

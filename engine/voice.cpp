@@ -4,6 +4,8 @@
 #include "engine/engine_state.h"
 #include "engine/events.h"
 #include "engine/file_bytes.h"
+#include "engine/notify_translator.h"
+#include "engine/recorded_sound.h"
 #include "engine/sapi_codes.h"
 #include "engine/tokens.h"
 #include "engine/voice_choice.h"
@@ -114,7 +116,7 @@ public:
 
     HRESULT STDMETHODCALLTYPE SetOutput(IUnknown* output, WINBOOL allowFormatChanges) override {
         if (auto injected = InjectedResult(Op::SetOutput)) return Logged(L"SetOutput(...)", *injected);
-        if (!output) {  // the default output: speech that nobody hears
+        if (!output) {  // the default output: the sound device
             std::lock_guard<std::mutex> guard(core_->lock);
             core_->output.Release();
             core_->outputFormat = PcmFormat();
@@ -122,7 +124,7 @@ public:
         }
         ScopedComPtr<ISpStreamFormat> stream;
         HRESULT result = output->QueryInterface(__uuidof(ISpStreamFormat), stream.ReceiveVoid());
-        if (FAILED(result)) return Logged(L"SetOutput(no stream)", result);
+        if (FAILED(result)) return Logged(L"SetOutput(no stream)", E_INVALIDARG);  // as SAPI answers
         GUID formatId = GUID_NULL;
         WAVEFORMATEX* format = nullptr;
         result = stream->GetFormat(&formatId, &format);
@@ -182,7 +184,7 @@ public:
     HRESULT STDMETHODCALLTYPE SetRate(LONG rate) override {
         const std::wstring call = L"SetRate(" + std::to_wstring(rate) + L")";
         if (auto injected = InjectedResult(Op::SetRate)) return Logged(call, *injected);
-        if (rate < -10 || rate > 10) return Logged(call, E_INVALIDARG);
+        // Any value is kept, as SAPI keeps it; speech clamps it to -10..10.
         {
             std::lock_guard<std::mutex> guard(core_->lock);
             core_->rate = rate;
@@ -227,31 +229,53 @@ public:
             if (SUCCEEDED(result)) result = CheckVoicesCanSpeak(stream->speech, voiceId);
             if (FAILED(result)) return Logged(call, result);
         }
-        if (flags & SPF_PURGEBEFORESPEAK) {
-            HRESULT result = PurgeSpeech(*core_);
-            if (FAILED(result)) return Logged(call, result);
-        }
-        if (!text) return Logged(call, S_OK);
-        ULONG number = QueueStream(*core_, std::move(stream));
-        NoteStreamNumber(number);
+        ULONG number = 0;
+        HRESULT result = QueueSpeech(std::move(stream), text != nullptr, flags, &number);
         if (streamNumber) *streamNumber = number;
-        if (!(flags & SPF_ASYNC)) WaitForDone(*core_, INFINITE);
-        return Logged(call + L" -> " + std::to_wstring(number), S_OK);
+        if (FAILED(result) || !text) return Logged(call, result);
+        return Logged(call + L" -> " + std::to_wstring(number), result);
+    }
+
+    // Plays the sound of a wave stream (read from where it stands to its end), as SAPI does.
+    HRESULT STDMETHODCALLTYPE SpeakStream(IStream* input, DWORD flags, ULONG* streamNumber) override {
+        if (streamNumber) *streamNumber = 0;
+        if (!input) return Logged(L"SpeakStream(NULL)", E_INVALIDARG);
+        auto stream = std::make_unique<SpeechStream>();
+        auto sound = std::make_shared<RecordedSound>();
+        HRESULT result = ReadRecordedSound(input, *sound);
+        if (FAILED(result)) return Logged(L"SpeakStream(...)", result);
+        stream->recorded = std::move(sound);
+        return Logged(L"SpeakStream(...)", QueueSpeech(std::move(stream), true, flags, streamNumber));
+    }
+
+    HRESULT STDMETHODCALLTYPE Skip(LPCWSTR itemType, LONG items, ULONG* skipped) override {
+        if (!skipped) return E_POINTER;
+        *skipped = 0;
+        if (!itemType || _wcsicmp(itemType, L"Sentence") != 0) return E_INVALIDARG;
+        if (items < 0) return E_NOTIMPL;  // backward: not offered by this voice
+        *skipped = SkipSentences(*core_, static_cast<ULONG>(items));
+        return S_OK;
     }
 
     HRESULT STDMETHODCALLTYPE Pause() override {
         if (auto injected = InjectedResult(Op::Pause)) return Logged(L"Pause()", *injected);
-        std::lock_guard<std::mutex> guard(core_->lock);
-        ++core_->pauseCount;
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            ++core_->pauseCount;
+        }
+        PauseDefaultAudio(*core_, true);  // what is already queued on the device stops too
         return Logged(L"Pause()", S_OK);
     }
 
     HRESULT STDMETHODCALLTYPE Resume() override {
         if (auto injected = InjectedResult(Op::Resume)) return Logged(L"Resume()", *injected);
+        bool resumed;
         {
             std::lock_guard<std::mutex> guard(core_->lock);
             if (core_->pauseCount > 0) --core_->pauseCount;
+            resumed = core_->pauseCount == 0;
         }
+        if (resumed) PauseDefaultAudio(*core_, false);
         NudgeEngine(*core_);
         return Logged(L"Resume()", S_OK);
     }
@@ -287,24 +311,30 @@ public:
 
     // ---- Not used by the plug-in ----
 
-    HRESULT STDMETHODCALLTYPE SetNotifyWindowMessage(HWND, UINT, WPARAM, LPARAM) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetNotifyCallbackFunction(SPNOTIFYCALLBACK*, WPARAM, LPARAM) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetNotifyCallbackInterface(ISpNotifyCallback*, WPARAM, LPARAM) override {
-        return E_NOTIMPL;
+    // The notify source's own forms: a notify translator of the engine's made the voice's sink.
+    HRESULT STDMETHODCALLTYPE SetNotifyWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) override {
+        return SinkToTranslator([&](ISpNotifyTranslator* t) { return t->InitWindowMessage(window, message, wParam, lParam); });
     }
-    HRESULT STDMETHODCALLTYPE SetNotifyWin32Event() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE WaitForNotifyEvent(DWORD) override { return E_NOTIMPL; }
-    HANDLE STDMETHODCALLTYPE GetNotifyEventHandle() override { return nullptr; }
+    HRESULT STDMETHODCALLTYPE SetNotifyCallbackFunction(SPNOTIFYCALLBACK* function, WPARAM wParam, LPARAM lParam) override {
+        return SinkToTranslator([&](ISpNotifyTranslator* t) { return t->InitCallback(function, wParam, lParam); });
+    }
+    HRESULT STDMETHODCALLTYPE SetNotifyCallbackInterface(ISpNotifyCallback* callback, WPARAM wParam, LPARAM lParam) override {
+        return SinkToTranslator([&](ISpNotifyTranslator* t) { return t->InitSpNotifyCallback(callback, wParam, lParam); });
+    }
+    HRESULT STDMETHODCALLTYPE SetNotifyWin32Event() override {
+        return SinkToTranslator([](ISpNotifyTranslator* t) { return t->InitWin32Event(nullptr, TRUE); });
+    }
+    HRESULT STDMETHODCALLTYPE WaitForNotifyEvent(DWORD milliseconds) override {
+        ScopedComPtr<ISpNotifyTranslator> translator;
+        if (!SinkTranslator(translator) || !translator->GetEventHandle()) return SPERR_UNINITIALIZED;
+        return translator->Wait(milliseconds);
+    }
+    HANDLE STDMETHODCALLTYPE GetNotifyEventHandle() override {
+        ScopedComPtr<ISpNotifyTranslator> translator;
+        return SinkTranslator(translator) ? translator->GetEventHandle() : nullptr;
+    }
     HRESULT STDMETHODCALLTYPE GetOutputObjectToken(ISpObjectToken** token) override {
         if (token) *token = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE SpeakStream(IStream*, DWORD, ULONG* streamNumber) override {
-        if (streamNumber) *streamNumber = 0;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Skip(LPCWSTR, LONG, ULONG* skipped) override {
-        if (skipped) *skipped = 0;
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE SetPriority(SPVPRIORITY) override { return E_NOTIMPL; }
@@ -313,7 +343,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetAlertBoundary(SPEVENTENUM*) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE SetSyncSpeakTimeout(ULONG) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetSyncSpeakTimeout(ULONG*) override { return E_NOTIMPL; }
-    HANDLE STDMETHODCALLTYPE SpeakCompleteEvent() override { return nullptr; }
+    HANDLE STDMETHODCALLTYPE SpeakCompleteEvent() override { return core_->completeEvent.Get(); }
     HRESULT STDMETHODCALLTYPE IsUISupported(LPCWSTR, void*, ULONG, WINBOOL* supported) override {
         if (supported) *supported = FALSE;
         return S_OK;
@@ -321,6 +351,71 @@ public:
     HRESULT STDMETHODCALLTYPE DisplayUI(HWND, LPCWSTR, LPCWSTR, void*, ULONG) override { return E_NOTIMPL; }
 
 private:
+    // Purges first when asked; queues the stream unless there is nothing to speak; a synchronous
+    // call waits until it has been heard.
+    HRESULT QueueSpeech(std::unique_ptr<SpeechStream> stream, bool speaks, DWORD flags, ULONG* streamNumber) {
+        if (flags & SPF_PURGEBEFORESPEAK) {
+            HRESULT result = PurgeSpeech(*core_);
+            if (FAILED(result)) return result;
+        }
+        if (!speaks) return S_OK;
+        std::shared_ptr<WaveOutput> audio;
+        if (!HasOutputStream()) {
+            HRESULT result = OpenDefaultAudio(*core_, audio);
+            if (FAILED(result)) return result;
+        }
+        ULONG number = QueueStream(*core_, std::move(stream), std::move(audio));
+        NoteStreamNumber(number);
+        if (streamNumber) *streamNumber = number;
+        if (!(flags & SPF_ASYNC)) WaitForDone(*core_, INFINITE);
+        return S_OK;
+    }
+
+    static HRESULT ReadRecordedSound(IStream* input, RecordedSound& sound) {
+        ScopedComPtr<ISpStreamFormat> stream;
+        if (FAILED(input->QueryInterface(__uuidof(ISpStreamFormat), stream.ReceiveVoid()))) return E_INVALIDARG;
+        GUID formatId = GUID_NULL;
+        WAVEFORMATEX* format = nullptr;
+        HRESULT result = stream->GetFormat(&formatId, &format);
+        ScopedTaskMem<WAVEFORMATEX> formatHolder(format);
+        if (FAILED(result)) return result;
+        if (!IsEqualGUID(formatId, WaveFormatExId) || !format) return SPERR_UNSUPPORTED_FORMAT;
+        std::vector<unsigned char> bytes;
+        unsigned char chunk[16384];
+        for (;;) {
+            ULONG read = 0;
+            result = stream->Read(chunk, sizeof chunk, &read);
+            if (FAILED(result)) return result;
+            bytes.insert(bytes.end(), chunk, chunk + read);
+            if (read == 0 || result == S_FALSE) break;
+        }
+        return DecodePcm(bytes, *format, sound) ? S_OK : SPERR_UNSUPPORTED_FORMAT;
+    }
+
+    template <typename Init>
+    HRESULT SinkToTranslator(Init init) {
+        ScopedComPtr<ISpNotifyTranslator> translator;
+        HRESULT result = CreateNotifyTranslator(__uuidof(ISpNotifyTranslator), translator.ReceiveVoid());
+        if (SUCCEEDED(result)) result = init(translator.Get());
+        if (SUCCEEDED(result)) result = SetNotifySink(translator.Get());
+        return result;
+    }
+
+    // The voice's sink when it is a notify translator.
+    bool SinkTranslator(ScopedComPtr<ISpNotifyTranslator>& translator) {
+        ScopedComPtr<ISpNotifySink> sink;
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            sink.Assign(core_->sink.Get());
+        }
+        return sink && SUCCEEDED(sink->QueryInterface(__uuidof(ISpNotifyTranslator), translator.ReceiveVoid()));
+    }
+
+    bool HasOutputStream() {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        return static_cast<bool>(core_->output);
+    }
+
     std::wstring VoiceId() {
         std::lock_guard<std::mutex> guard(core_->lock);
         return core_->voiceId;

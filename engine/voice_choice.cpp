@@ -1,5 +1,6 @@
 #include "engine/voice_choice.h"
 
+#include <algorithm>
 #include <cwchar>
 #include <cwctype>
 
@@ -53,6 +54,57 @@ bool IsKnownAttribute(const std::wstring& name) {
     return false;
 }
 
+// One condition of an attribute string as a token category reads it.
+struct AttributeCondition {
+    std::wstring name;
+    std::vector<std::wstring> values;  // any of them; none: the attribute need only exist
+    bool negated = false;
+};
+
+bool IsHexNumber(const std::wstring& text) {
+    unsigned long ignored = 0;
+    return ParseLanguageId(text, ignored);
+}
+
+std::vector<AttributeCondition> ParseAttributeConditions(const std::wstring& text) {
+    std::vector<AttributeCondition> conditions;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find(L';', start);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring piece = Trimmed(text.substr(start, end - start));
+        start = end + 1;
+        if (piece.empty()) continue;
+        const size_t equals = piece.find(L'=');
+        if (equals == std::wstring::npos) {
+            AttributeCondition* last = conditions.empty() ? nullptr : &conditions.back();
+            if (last && SameText(last->name, L"Language") && !last->values.empty() && IsHexNumber(piece)) {
+                last->values.push_back(piece);
+            } else {
+                conditions.push_back({piece, {}, false});
+            }
+            continue;
+        }
+        AttributeCondition condition;
+        condition.negated = equals > 0 && piece[equals - 1] == L'!';
+        condition.name = Trimmed(piece.substr(0, condition.negated ? equals - 1 : equals));
+        condition.values.push_back(Trimmed(piece.substr(equals + 1)));
+        conditions.push_back(condition);
+    }
+    return conditions;
+}
+
+bool MeetsAttributeCondition(const VoiceInfo& voice, const AttributeCondition& condition) {
+    const std::wstring* held = AttributeOf(voice, condition.name);
+    if (condition.values.empty()) return held != nullptr;
+    bool equal = false;
+    for (const std::wstring& value : condition.values) {
+        if (held && (SameText(condition.name, L"Language") ? ListsLanguage(*held, value) : SameText(*held, value))) {
+            equal = true;
+        }
+    }
+    return equal != condition.negated;
+}
+
 }  // namespace
 
 bool MeetsCondition(const VoiceInfo& voice, const std::wstring& condition) {
@@ -93,6 +145,34 @@ std::wstring ChooseVoice(const std::vector<VoiceInfo>& voices, const std::wstrin
         }
     }
     return best ? best->id : current;
+}
+
+std::vector<VoiceInfo> SelectVoices(const std::vector<VoiceInfo>& voices, const std::wstring& required,
+                                    const std::wstring& optional) {
+    const std::vector<AttributeCondition> requiredConditions = ParseAttributeConditions(required);
+    const std::vector<AttributeCondition> optionalConditions = ParseAttributeConditions(optional);
+    struct Candidate {
+        std::vector<bool> metOptional;
+        const VoiceInfo* voice;
+    };
+    std::vector<Candidate> candidates;
+    for (const VoiceInfo& voice : voices) {
+        bool meetsAll = true;
+        for (const auto& condition : requiredConditions) meetsAll = meetsAll && MeetsAttributeCondition(voice, condition);
+        if (!meetsAll) continue;
+        Candidate candidate{{}, &voice};
+        for (const auto& condition : optionalConditions) {
+            candidate.metOptional.push_back(MeetsAttributeCondition(voice, condition));
+        }
+        candidates.push_back(candidate);
+    }
+    // true sorts before false, condition by condition
+    std::stable_sort(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
+        return a.metOptional > b.metOptional;
+    });
+    std::vector<VoiceInfo> selected;
+    for (const Candidate& candidate : candidates) selected.push_back(*candidate.voice);
+    return selected;
 }
 
 }  // namespace engine

@@ -30,4 +30,14 @@ ConditionCount CountConditions(const VoiceInfo& voice, const std::wstring& condi
 std::wstring ChooseVoice(const std::vector<VoiceInfo>& voices, const std::wstring& required,
                          const std::wstring& optional, const std::wstring& current);
 
+// The voices a token category lists for attribute strings, as EnumTokens takes them: those that
+// meet every required condition, ordered by the optional ones. Conditions are ';'-separated:
+// "Name=value", "Name!=value", or a bare "Name" (the voice has that attribute at all); any
+// attribute name counts. A bare hexadecimal number after a Language condition is one more language
+// that condition accepts ("Language=409;9": US English or any English). A voice that meets the
+// first optional condition comes before one that does not, then the second decides, and so on;
+// voices that tie keep their order.
+std::vector<VoiceInfo> SelectVoices(const std::vector<VoiceInfo>& voices, const std::wstring& required,
+                                    const std::wstring& optional);
+
 }  // namespace engine

@@ -88,7 +88,8 @@ public:
     StreamSpeaker(VoiceCore& core, SpeechStream& stream)
         : core_(core),
           stream_(stream),
-          synthesizer_(MakeSynthesizer(stream.speech, stream.format, stream.voiceId)),
+          synthesizer_(stream.recorded ? MakeRecordedSynthesizer(stream.recorded, stream.format)
+                                       : MakeSynthesizer(stream.speech, stream.format, stream.voiceId)),
           nextSentence_(SentenceEventsWanted() ? NextSentence(stream.speech.text, 0) : TextSpan{0, 0}),
           nextWord_(NextWord(stream.speech.text, 0)) {}
 
@@ -98,6 +99,7 @@ public:
                                       PrivatePointerEvent(stream_.number, 0), PrivateObjectEvent(stream_.number, 0)};
         if (!Deliver(start, false)) return Conclude({}, false);
         for (size_t block = 0;; ++block) {
+            AnswerSkip();
             size_t bytes = BlockBytes(block, stream_.format);
             ProduceUntil(bytes);
             if (bytes > carry_.size()) bytes = carry_.size();
@@ -108,6 +110,8 @@ public:
             if (!Deliver(DueEvents(written_), block == 0)) return Conclude({}, false);
             if (!Pace()) return Conclude({}, false);
         }
+        // The stream ends when its sound has been heard, not merely handed to the device.
+        if (stream_.audio && !stream_.audio->Drain([this] { return StoppingNow(); })) return Conclude({}, false);
         NoteClosingBookmarks();
         std::vector<SPEVENT> last = DueEvents(ULLONG_MAX);
         last.push_back(PlainEvent(SPEI_END_INPUT_STREAM, stream_.number, written_));
@@ -117,10 +121,15 @@ public:
 private:
     long Rate() {
         std::lock_guard<std::mutex> guard(core_.lock);
-        return core_.rate;
+        return core_.rate < -10 ? -10 : core_.rate > 10 ? 10 : core_.rate;
     }
 
     bool Stopping() const { return core_.quit || core_.currentPurged; }
+
+    bool StoppingNow() {
+        std::lock_guard<std::mutex> guard(core_.lock);
+        return Stopping();
+    }
 
     // Synthesizes until `bytes` are waiting or the text is used up; the rate is read for
     // every piece, so a change applies to what is still to come.
@@ -133,9 +142,40 @@ private:
                 NoteSynthesisFailure(synthesizer_->Failure());
                 break;
             }
+            if (position < resumeAt_) {  // skipped: synthesized only to get past it
+                carry_.resize(before);
+                continue;
+            }
+            piecePosition_ = position;
             NoteTextEvents(position, length, produced_);
             produced_ += carry_.size() - before;
         }
+    }
+
+    // A Skip asks to go on from a later sentence: what is synthesized but not yet written is dropped
+    // with its events, and the pieces before the new start are synthesized and dropped too.
+    void AnswerSkip() {
+        ULONG count;
+        {
+            std::lock_guard<std::mutex> guard(core_.lock);
+            count = core_.skipRequest;
+            core_.skipRequest = 0;
+        }
+        if (count == 0) return;
+        ULONG skipped = 0;
+        const std::wstring& text = stream_.speech.text;
+        resumeAt_ = SentenceSkipTarget(text, piecePosition_, count, skipped);
+        carry_.clear();
+        produced_ = written_;
+        pending_.clear();
+        nextSentence_ = SentenceEventsWanted() ? NextSentence(text, resumeAt_) : TextSpan{0, 0};
+        nextWord_ = NextWord(text, resumeAt_);
+        const auto& bookmarks = stream_.speech.bookmarks;
+        while (nextBookmark_ < bookmarks.size() && bookmarks[nextBookmark_].position < resumeAt_) ++nextBookmark_;
+        std::lock_guard<std::mutex> guard(core_.lock);
+        core_.skipped = skipped;
+        core_.skipDone = true;
+        core_.changed.notify_all();
     }
 
     // Events of the text that starts within the piece of `length` units at `position`, whose sound
@@ -229,7 +269,8 @@ private:
             core_.changed.wait(lock, [&] { return Stopping() || core_.pauseCount == 0; });
             if (Stopping()) return false;
         }
-        if (!stream_.output) {  // the default output: nobody hears it
+        if (stream_.audio) return WriteToDevice(bytes);
+        if (!stream_.output) {  // no output at all: nobody hears it
             written_ += bytes;
             return true;
         }
@@ -242,10 +283,21 @@ private:
         return SUCCEEDED(result) && !Stopping();
     }
 
+    bool WriteToDevice(size_t bytes) {
+        RecordWrite(stream_.number, carry_.data(), static_cast<ULONG>(bytes));
+        if (stream_.audio->Write(carry_.data(), bytes, [this] { return StoppingNow(); })) {
+            written_ += bytes;
+            return !StoppingNow();
+        }
+        std::lock_guard<std::mutex> guard(core_.lock);
+        if (!Stopping()) core_.lastResult = SPERR_DEVICE_NOT_ENABLED;
+        return false;
+    }
+
     // In real time, the audio written so far is due no earlier than it takes to play from the
     // first block on; measuring from there keeps coarse timers from adding up.
     bool Pace() {
-        if (SynthesisSpeed() != Speed::RealTime) return true;
+        if (SynthesisSpeed() != Speed::RealTime || stream_.audio) return true;  // the device keeps its own time
         const PcmFormat& format = stream_.format;
         auto played = std::chrono::microseconds(static_cast<long long>(written_ / format.BlockAlign()) * 1000000 /
                                                 format.samplesPerSec);
@@ -258,6 +310,7 @@ private:
     // stream that did not complete still gets its end-of-input event, as SAPI does; a
     // purged one's may be held back to arrive late.
     void Conclude(std::vector<SPEVENT> events, bool completed) {
+        if (stream_.audio && !completed) stream_.audio->Reset();  // a purge silences what is queued
         ScopedComPtr<ISpNotifySink> sink;
         std::vector<SPEVENT> dropped;
         {
@@ -281,6 +334,10 @@ private:
         std::lock_guard<std::mutex> guard(core_.lock);
         core_.currentStream = 0;
         core_.currentPurged = false;
+        if (core_.queue.empty()) {
+            core_.audio.reset();  // the device closes once this stream lets go
+            SetEvent(core_.completeEvent.Get());
+        }
         core_.changed.notify_all();
     }
 
@@ -295,6 +352,8 @@ private:
     std::deque<PendingEvent> pending_;
     std::vector<unsigned char> carry_;  // synthesized, not yet written
     bool textLeft_ = true;
+    size_t piecePosition_ = 0;  // where the last piece kept starts in the spoken text
+    size_t resumeAt_ = 0;       // pieces before this position were skipped
     ULONGLONG produced_ = 0;
     ULONGLONG written_ = 0;
     Clock::time_point paceOrigin_;
@@ -376,13 +435,28 @@ void StopVoiceCore(const std::shared_ptr<VoiceCore>& core) {
     Unregister(core.get());
 }
 
-ULONG QueueStream(VoiceCore& core, std::unique_ptr<SpeechStream> stream) {
+HRESULT OpenDefaultAudio(VoiceCore& core, std::shared_ptr<WaveOutput>& audio) {
+    PcmFormat format;
+    {
+        std::lock_guard<std::mutex> guard(core.lock);
+        audio = core.audio;
+        format = core.outputFormat;
+    }
+    return audio ? S_OK : WaveOutput::Open(format, audio);
+}
+
+ULONG QueueStream(VoiceCore& core, std::unique_ptr<SpeechStream> stream, std::shared_ptr<WaveOutput> audio) {
     std::lock_guard<std::mutex> guard(core.lock);
     stream->number = ++core.lastStreamNumber;
     stream->voiceId = core.voiceId;
     stream->format = core.outputFormat;
     stream->output.Assign(core.output.Get());
+    if (!core.output && audio) {
+        core.audio = audio;
+        stream->audio = std::move(audio);
+    }
     ULONG number = stream->number;
+    ResetEvent(core.completeEvent.Get());
     core.queue.push_back(std::move(stream));
     core.changed.notify_all();
     return number;
@@ -410,6 +484,7 @@ HRESULT PurgeSpeech(VoiceCore& core) {
             ends.push_back(PlainEvent(SPEI_START_INPUT_STREAM, stream->number, 0));
             ends.push_back(PlainEvent(SPEI_END_INPUT_STREAM, stream->number, 0));
         }
+        if (core.currentStream == 0) SetEvent(core.completeEvent.Get());
         if (LatePurgedEndEventsWanted()) core.heldEndEvents.insert(core.heldEndEvents.end(), ends.begin(), ends.end());
         else QueueEventsLocked(core, ends, dropped, sink);
     }
@@ -439,6 +514,33 @@ ULONG TakeEvents(VoiceCore& core, ULONG count, SPEVENT* out) {
         core.events.pop_front();
     }
     return taken;
+}
+
+ULONG SkipSentences(VoiceCore& core, ULONG count) {
+    Lock lock(core.lock);
+    const ULONG stream = core.currentStream ? core.currentStream : core.lastStreamNumber;
+    if (count == 0 || (core.queue.empty() && core.currentStream == 0)) return 0;
+    core.skipRequest = count;
+    core.skipDone = false;
+    core.changed.notify_all();
+    // Answered between two blocks; a stream that ends or is purged first skipped nothing more.
+    const bool answered = core.changed.wait_for(lock, std::chrono::milliseconds(PurgeWatchdogMilliseconds()), [&] {
+        return core.skipDone || core.quit || (core.currentStream != stream && core.currentStream != 0) ||
+               (core.currentStream == 0 && core.queue.empty());
+    });
+    core.skipRequest = 0;
+    return answered && core.skipDone ? core.skipped : 0;
+}
+
+void PauseDefaultAudio(VoiceCore& core, bool pause) {
+    std::shared_ptr<WaveOutput> audio;
+    {
+        std::lock_guard<std::mutex> guard(core.lock);
+        audio = core.audio;
+    }
+    if (!audio) return;
+    if (pause) audio->Pause();
+    else audio->Resume();
 }
 
 void NudgeEngine(VoiceCore& core) {

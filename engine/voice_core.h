@@ -3,7 +3,9 @@
 #pragma once
 
 #include "engine/speech_text.h"
+#include "engine/recorded_sound.h"
 #include "engine/synthesizer.h"
+#include "engine/wave_out.h"
 #include "base/scoped.h"
 
 #include <windows.h>
@@ -21,9 +23,11 @@ namespace engine {
 struct SpeechStream {
     ULONG number = 0;
     SpeechText speech;
+    std::shared_ptr<const RecordedSound> recorded;  // set: this sound is played instead of speech
     std::wstring voiceId;
     PcmFormat format;
-    ScopedComPtr<ISpStreamFormat> output;  // null: the audio goes nowhere
+    ScopedComPtr<ISpStreamFormat> output;  // null: the sound device plays it (audio)
+    std::shared_ptr<WaveOutput> audio;
 };
 
 // Everything below is guarded by `lock`. The lock is never held while calling the output's
@@ -37,6 +41,8 @@ struct VoiceCore {
     ScopedComPtr<ISpNotifySink> sink;
     ScopedComPtr<ISpStreamFormat> output;
     PcmFormat outputFormat;
+    // The sound device, open while speech for the default output is queued or playing.
+    std::shared_ptr<WaveOutput> audio;
     ScopedComPtr<ISpObjectToken> voiceToken;  // as given to SetVoice; null for the default voice
     std::wstring voiceId;
     long rate = 0;
@@ -50,8 +56,17 @@ struct VoiceCore {
     HRESULT lastResult = S_OK;
     std::wstring lastBookmark;
 
+    // A Skip waiting for the engine thread: sentences still to skip in the current stream, and
+    // how many it skipped (skipDone says the engine thread has answered).
+    ULONG skipRequest = 0;
+    bool skipDone = false;
+    ULONG skipped = 0;
+
     std::deque<SPEVENT> events;
     std::vector<SPEVENT> heldEndEvents;  // purged streams' ends, when they are to arrive late
+
+    // Set while the voice has nothing to speak (SpeakCompleteEvent), manual-reset.
+    ScopedHandle completeEvent{CreateEventW(nullptr, TRUE, TRUE, nullptr)};
 
     bool quit = false;
     bool threadEnded = false;
@@ -65,8 +80,16 @@ std::shared_ptr<VoiceCore> StartVoiceCore(const std::wstring& voiceId);
 // and gives back every reference and event payload the core holds.
 void StopVoiceCore(const std::shared_ptr<VoiceCore>& core);
 
-// Queues a stream with the voice's current output, format and voice; returns its number.
-ULONG QueueStream(VoiceCore& core, std::unique_ptr<SpeechStream> stream);
+// The sound device the voice plays its default output on: the one it holds open, or a newly
+// opened one; the error a program sees when there is no device to play on.
+HRESULT OpenDefaultAudio(VoiceCore& core, std::shared_ptr<WaveOutput>& audio);
+
+// Queues a stream with the voice's current output, format and voice; returns its number. Without
+// an output stream, the stream plays on `audio` (from OpenDefaultAudio).
+ULONG QueueStream(VoiceCore& core, std::unique_ptr<SpeechStream> stream, std::shared_ptr<WaveOutput> audio);
+
+// Pauses or resumes what the sound device is playing, if the voice holds one open.
+void PauseDefaultAudio(VoiceCore& core, bool pause);
 
 // Discards queued speech and the current stream; returns once the engine thread has let go
 // of the current stream (so is no longer inside Write), or fails when the watchdog fires.
@@ -77,6 +100,9 @@ bool WaitForDone(VoiceCore& core, DWORD milliseconds);
 
 // Moves up to `count` queued events to `out`; returns how many.
 ULONG TakeEvents(VoiceCore& core, ULONG count, SPEVENT* out);
+
+// Skips `count` sentences forward in the stream being spoken (none when idle); how many it skipped.
+ULONG SkipSentences(VoiceCore& core, ULONG count);
 
 // Wakes the engine thread after a change of pause count or rate.
 void NudgeEngine(VoiceCore& core);

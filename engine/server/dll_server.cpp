@@ -4,6 +4,7 @@
 // the classes themselves. The espeak-ng voices come first where they can run, English first, so it
 // is the voice that speaks unless another is chosen.
 #include "engine/engine.h"
+#include "engine/engine_state.h"
 #include "engine/server/server_registration.h"
 
 #include <windows.h>
@@ -50,6 +51,8 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID classId, REFIID iid, void**
 // Engine threads and the engine's state live as long as the process: never unload.
 extern "C" HRESULT WINAPI DllCanUnloadNow() { return S_FALSE; }
 
+extern "C" HRESULT WINAPI DllUnregisterServer();
+
 // regsvr32 shows the failing result in its own box (unless /s); the reason goes to stderr and to a
 // debugger, so a script that registers the DLL sees why.
 extern "C" HRESULT WINAPI DllRegisterServer() {
@@ -62,7 +65,17 @@ extern "C" HRESULT WINAPI DllRegisterServer() {
     }
     const std::wstring path = ThisModulePath();
     if (path.empty()) return HRESULT_FROM_WIN32(GetLastError());
-    return engine::RegisterInprocServer(path);
+    HRESULT result = engine::RegisterInprocServer(path);
+    if (SUCCEEDED(result)) {
+        engine::OfferEspeakVoices();  // the voices this machine has, as a program here would list them
+        result = engine::RegisterVoiceTokens(engine::InstalledVoices());
+    }
+    if (FAILED(result)) DllUnregisterServer();
+    return result;
 }
 
-extern "C" HRESULT WINAPI DllUnregisterServer() { return engine::UnregisterInprocServer(); }
+extern "C" HRESULT WINAPI DllUnregisterServer() {
+    const HRESULT tokens = engine::UnregisterVoiceTokens();
+    const HRESULT classes = engine::UnregisterInprocServer();
+    return FAILED(classes) ? classes : tokens;
+}

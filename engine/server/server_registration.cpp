@@ -104,6 +104,38 @@ HRESULT UnregisterServerForClass(const CLSID& classId) {
     return HRESULT_FROM_WIN32(error);
 }
 
+const wchar_t MachineHive[] = L"HKEY_LOCAL_MACHINE\\";
+const wchar_t VoiceTokensKey[] = L"SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens";
+const wchar_t OwnTokenValue[] = L"TxtEngine Token";  // marks the tokens registration wrote
+
+LONG WriteValues(HKEY key, const std::vector<std::pair<std::wstring, std::wstring>>& values) {
+    for (const auto& value : values) {
+        LONG error = WriteString(key, value.first.empty() ? nullptr : value.first.c_str(), value.second);
+        if (error != ERROR_SUCCESS) return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+HRESULT RegisterVoiceToken(const VoiceInfo& voice) {
+    const std::wstring path = MachineKeyOfTokenId(voice.id);
+    if (path.empty()) return S_OK;  // a voice that lives elsewhere is not written
+    ScopedRegKey key, attributes;
+    DWORD disposition = 0;
+    LONG error = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                 key.Receive(), &disposition);
+    if (error != ERROR_SUCCESS) return HRESULT_FROM_WIN32(error);
+    if (disposition != REG_CREATED_NEW_KEY && !ReadValue(key.Get(), OwnTokenValue).present) return S_OK;  // someone else's
+    const DWORD own = 1;
+    error = RegSetValueExW(key.Get(), OwnTokenValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&own), sizeof own);
+    if (error == ERROR_SUCCESS) error = WriteValues(key.Get(), voice.values);
+    if (error == ERROR_SUCCESS && !voice.attributes.empty()) {
+        error = RegCreateKeyExW(key.Get(), L"Attributes", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, attributes.Receive(),
+                                nullptr);
+        if (error == ERROR_SUCCESS) error = WriteValues(attributes.Get(), voice.attributes);
+    }
+    return HRESULT_FROM_WIN32(error);
+}
+
 const CLSID* const ServedClasses[] = {&VoiceClassId, &TranslatorClassId, &CategoryClassId};
 
 }  // namespace
@@ -135,6 +167,44 @@ HRESULT UnregisterInprocServer() {
     for (const CLSID* classId : ServedClasses) {
         HRESULT result = UnregisterServerForClass(*classId);
         if (FAILED(result) && SUCCEEDED(first)) first = result;
+    }
+    return first;
+}
+
+std::wstring MachineKeyOfTokenId(const std::wstring& id) {
+    const size_t hive = wcslen(MachineHive);
+    if (id.size() <= hive || _wcsnicmp(id.c_str(), MachineHive, hive) != 0) return std::wstring();
+    return id.substr(hive);
+}
+
+HRESULT RegisterVoiceTokens(const std::vector<VoiceInfo>& voices) {
+    for (const VoiceInfo& voice : voices) {
+        HRESULT result = RegisterVoiceToken(voice);
+        if (FAILED(result)) return result;
+    }
+    return S_OK;
+}
+
+HRESULT UnregisterVoiceTokens() {
+    ScopedRegKey tokens;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, VoiceTokensKey, 0, KEY_ALL_ACCESS, tokens.Receive()) != ERROR_SUCCESS) {
+        return S_OK;
+    }
+    std::vector<std::wstring> own;
+    wchar_t name[256];
+    for (DWORD index = 0;; ++index) {
+        DWORD length = 256;
+        if (RegEnumKeyExW(tokens.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        ScopedRegKey token;
+        if (RegOpenKeyExW(tokens.Get(), name, 0, KEY_READ, token.Receive()) == ERROR_SUCCESS &&
+            ReadValue(token.Get(), OwnTokenValue).present) {
+            own.push_back(name);
+        }
+    }
+    HRESULT first = S_OK;
+    for (const std::wstring& token : own) {
+        LONG error = RegDeleteTreeW(tokens.Get(), token.c_str());  // the key itself too
+        if (error != ERROR_SUCCESS && SUCCEEDED(first)) first = HRESULT_FROM_WIN32(error);
     }
     return first;
 }

@@ -6,6 +6,9 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
+
+#include "engine/engine.h"
 
 namespace engine {
 
@@ -26,5 +29,16 @@ HRESULT RegisterInprocServer(const std::wstring& dllPath);
 // Puts back what RegisterInprocServer found: the previous values, or no key where there was
 // none. Classes it did not register are left alone.
 HRESULT UnregisterInprocServer();
+
+// Writes one token per voice under the voices category's key (its values, and its attributes in
+// an Attributes key), so that a voice's id opens with SAPI's own token class in any program; each
+// is marked as the engine's. Tokens of the same name that are not the engine's are left alone.
+HRESULT RegisterVoiceTokens(const std::vector<VoiceInfo>& voices);
+
+// Removes the tokens RegisterVoiceTokens wrote, and no other.
+HRESULT UnregisterVoiceTokens();
+
+// The registry path below HKEY_LOCAL_MACHINE of a token id in that hive; empty for any other id.
+std::wstring MachineKeyOfTokenId(const std::wstring& id);
 
 }  // namespace engine

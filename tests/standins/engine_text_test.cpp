@@ -141,6 +141,53 @@ TEST(EngineVoiceChoice, RequiredConditionsAllHoldTheMostOptionalOnesWinAndTiesKe
     }
 }
 
+// A token category's EnumTokens: voices (Anna 0, Bert 1, Chloe 2) listed, in order.
+struct SelectionCase {
+    const wchar_t* required;
+    const wchar_t* optional;
+    std::vector<int> expected;
+};
+
+TEST(EngineVoiceChoice, AttributeStringsFilterTheVoicesAndOrderThemByTheFirstOptionalConditionsMet) {
+    const std::vector<engine::VoiceInfo> voices = engine::DefaultVoices();
+    const SelectionCase cases[] = {
+        {L"", L"", {0, 1, 2}},
+        {L"Language=409;Gender=Female", L"", {0}},
+        {L"Language=407;40C", L"", {1, 2}},            // a bare number: one more language accepted
+        {L"Gender=Female", L"Language=40C", {2, 0}},
+        {L"", L"Gender=Male;Language=409", {1, 0, 2}},  // the first optional condition weighs most
+        {L"", L"Language=40C;Gender=Female", {2, 0, 1}},
+        {L"Vendor", L"", {0, 1, 2}},                    // a bare name: the attribute exists
+        {L"Accent", L"", {}},                           // unknown names are conditions too
+        {L"Gender!=Female", L"", {1}},
+        {L"Name=TxtTone Bert;Age=Adult", L"", {1}},
+        {L"Language=419", L"Gender=Male", {}},
+    };
+    for (const SelectionCase& test : cases) {
+        SCOPED_TRACE(Narrow(std::wstring(test.required) + L" / " + test.optional));
+        std::vector<std::wstring> expected, listed;
+        for (int index : test.expected) expected.push_back(voices[index].id);
+        for (const auto& voice : engine::SelectVoices(voices, test.required, test.optional)) listed.push_back(voice.id);
+        EXPECT_EQ(expected, listed);
+    }
+}
+
+TEST(EngineSentences, SkippingGoesOnFromTheStartOfALaterSentenceOrTheEnd) {
+    const std::wstring text = L"One. Two two. Three! Four?";
+    struct SkipCase {
+        size_t position;
+        ULONG count;
+        size_t target;
+        ULONG skipped;
+    };
+    const SkipCase cases[] = {{0, 1, 5, 1}, {7, 1, 14, 1}, {7, 2, 21, 2}, {0, 9, text.size(), 4}, {22, 1, text.size(), 1}};
+    for (const SkipCase& test : cases) {
+        ULONG skipped = 99;
+        EXPECT_EQ(test.target, engine::SentenceSkipTarget(text, test.position, test.count, skipped)) << test.position;
+        EXPECT_EQ(test.skipped, skipped) << test.position;
+    }
+}
+
 TEST(EngineVoiceChoice, MarkupKeepsTheChosenVoiceUntilItsTagEnds) {
     const std::wstring markup = L"a<voice required=\"Gender=Male\">b<lang langid=\"40C\">c</lang>d</voice>e"
                                 L"<voice optional=\"Gender=Male\"/>f";

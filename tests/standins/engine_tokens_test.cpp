@@ -96,9 +96,16 @@ TEST_F(EngineTokensTest, EnumeratesTheInstalledVoicesWithLanguageAndDefaultValue
     ExpectAllGivenBack();
 }
 
-TEST_F(EngineTokensTest, AMissingCategoryIsNotFound) {
+TEST_F(EngineTokensTest, OtherCategoriesAreWinesOwnAndAMissingVoicesCategoryIsNotFound) {
+    ScopedComPtr<ISpObjectTokenCategory> audio;
+    ASSERT_EQ(S_OK, OpenVoices(audio, L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\AudioOutput"));
+    ScopedTaskMem<wchar_t> defaultOutput;
+    EXPECT_EQ(S_OK, audio->GetDefaultTokenId(defaultOutput.Receive()));
+    EXPECT_NE(nullptr, wcsstr(defaultOutput.Get() ? defaultOutput.Get() : L"", L"AudioOutput"));
+    EXPECT_EQ(1, engine::Counts(engine::ObjectKind::Category).live) << "one object of the engine's, passing calls on";
+
     ScopedComPtr<ISpObjectTokenCategory> category;
-    EXPECT_EQ(NotFound, OpenVoices(category, L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Recognizers"));
+    EXPECT_TRUE(FAILED(OpenVoices(category, L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Recognizers")));
 
     engine::SetCategoryMissing(true);
     EXPECT_EQ(NotFound, OpenVoices(category));
