@@ -4,180 +4,135 @@
 #include <windows.h>
 #include <objbase.h>
 
-// One reference to a COM interface.
-template <typename T>
-class ScopedComPtr {
+
+// One resource of a kind, given back by Traits::Free when the holder lets go of it. Every kind has the
+// same operations, and a holder moves (handing its resource over) but never copies.
+template <typename Traits>
+class Scoped {
 public:
-    ScopedComPtr() = default;
-    explicit ScopedComPtr(T* p) : ptr_(p) {}
-    ~ScopedComPtr() { Release(); }
-    ScopedComPtr(const ScopedComPtr&) = delete;
-    ScopedComPtr& operator=(const ScopedComPtr&) = delete;
+    using Value = typename Traits::Value;
 
-    T* Get() const { return ptr_; }
-    T* operator->() const { return ptr_; }
-    explicit operator bool() const { return ptr_ != nullptr; }
-
-    // Out parameter for a call that hands over a reference; drops the one held first.
-    T** Receive() {
-        Release();
-        return &ptr_;
+    Scoped() = default;
+    explicit Scoped(Value value) : value_(value) {}
+    ~Scoped() { Reset(); }
+    Scoped(Scoped&& other) noexcept : value_(other.Detach()) {}
+    Scoped& operator=(Scoped&& other) noexcept {
+        if (this != &other) Reset(other.Detach());
+        return *this;
     }
-    void** ReceiveVoid() { return reinterpret_cast<void**>(Receive()); }
+    Scoped(const Scoped&) = delete;
+    Scoped& operator=(const Scoped&) = delete;
 
-    // Keeps its own reference to p, then drops the one held before.
+    Value Get() const { return value_; }
+    bool IsValid() const { return Traits::IsValid(value_); }
+    explicit operator bool() const { return IsValid(); }
+    // Gives back the resource held, then holds `value` (by default none).
+    void Reset(Value value = Traits::None()) {
+        const Value old = value_;
+        value_ = value;
+        if (Traits::IsValid(old)) Traits::Free(old);
+    }
+    // Out parameter for a call that writes a new resource: the one held is given back first.
+    Value* Receive() {
+        Reset();
+        return &value_;
+    }
+    // Lets go of the resource without giving it back.
+    Value Detach() {
+        const Value value = value_;
+        value_ = Traits::None();
+        return value;
+    }
+
+private:
+    Value value_ = Traits::None();
+};
+
+// A kernel handle (files, threads, events), closed with CloseHandle. Both null and INVALID_HANDLE_VALUE
+// mean none, as the platform's calls return one or the other.
+struct KernelHandleTraits {
+    using Value = HANDLE;
+    static HANDLE None() { return INVALID_HANDLE_VALUE; }
+    static bool IsValid(HANDLE h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+    static void Free(HANDLE h) { CloseHandle(h); }
+};
+using ScopedHandle = Scoped<KernelHandleTraits>;
+
+// A block from the process heap (HeapAlloc / HeapFree).
+struct HeapBlockTraits {
+    using Value = void*;
+    static void* None() { return nullptr; }
+    static bool IsValid(void* p) { return p != nullptr; }
+    static void Free(void* p) { HeapFree(GetProcessHeap(), 0, p); }
+};
+class ScopedHeapBlock : public Scoped<HeapBlockTraits> {
+public:
+    using Scoped::Scoped;
+    template <typename T>
+    T* As() const { return static_cast<T*>(Get()); }
+};
+
+// An open registry key, closed with RegCloseKey.
+struct RegKeyTraits {
+    using Value = HKEY;
+    static HKEY None() { return nullptr; }
+    static bool IsValid(HKEY key) { return key != nullptr; }
+    static void Free(HKEY key) { RegCloseKey(key); }
+};
+using ScopedRegKey = Scoped<RegKeyTraits>;
+
+// A library loaded with LoadLibrary (or held with GetModuleHandleEx), freed with FreeLibrary.
+struct LibraryTraits {
+    using Value = HMODULE;
+    static HMODULE None() { return nullptr; }
+    static bool IsValid(HMODULE module) { return module != nullptr; }
+    static void Free(HMODULE module) { FreeLibrary(module); }
+};
+using ScopedLibrary = Scoped<LibraryTraits>;
+
+// A hook installed with SetWindowsHookEx, removed with UnhookWindowsHookEx.
+struct HookTraits {
+    using Value = HHOOK;
+    static HHOOK None() { return nullptr; }
+    static bool IsValid(HHOOK hook) { return hook != nullptr; }
+    static void Free(HHOOK hook) { UnhookWindowsHookEx(hook); }
+};
+using ScopedHook = Scoped<HookTraits>;
+
+// One reference to a COM interface, given back with Release.
+template <typename T>
+struct ComTraits {
+    using Value = T*;
+    static T* None() { return nullptr; }
+    static bool IsValid(T* p) { return p != nullptr; }
+    static void Free(T* p) { p->Release(); }
+};
+template <typename T>
+class ScopedComPtr : public Scoped<ComTraits<T>> {
+public:
+    using Scoped<ComTraits<T>>::Scoped;
+    T* operator->() const { return this->Get(); }
+    void** ReceiveVoid() { return reinterpret_cast<void**>(this->Receive()); }
+    // Takes a reference of its own to p (which the caller keeps), then gives back the one held before.
     void Assign(T* p) {
         if (p) p->AddRef();
-        T* old = ptr_;
-        ptr_ = p;
-        if (old) old->Release();
+        this->Reset(p);
     }
-    void Release() {
-        T* p = ptr_;
-        ptr_ = nullptr;
-        if (p) p->Release();
-    }
-    T* Detach() {
-        T* p = ptr_;
-        ptr_ = nullptr;
-        return p;
-    }
-
-private:
-    T* ptr_ = nullptr;
 };
 
-// A block of COM task memory.
+// A block of COM task memory, freed with CoTaskMemFree.
 template <typename T>
-class ScopedTaskMem {
-public:
-    ScopedTaskMem() = default;
-    explicit ScopedTaskMem(T* p) : ptr_(p) {}
-    ~ScopedTaskMem() { Release(); }
-    ScopedTaskMem(const ScopedTaskMem&) = delete;
-    ScopedTaskMem& operator=(const ScopedTaskMem&) = delete;
-
-    T* Get() const { return ptr_; }
-    bool IsSet() const { return ptr_ != nullptr; }
-    // Out parameter for a call that writes a new block into it; frees the one held first.
-    T** Receive() {
-        Release();
-        return &ptr_;
-    }
-    // Frees the block held; the holder then holds none.
-    void Release() {
-        T* old = ptr_;
-        ptr_ = nullptr;
-        CoTaskMemFree(old);
-    }
-
-private:
-    T* ptr_ = nullptr;
+struct TaskMemTraits {
+    using Value = T*;
+    static T* None() { return nullptr; }
+    static bool IsValid(T* p) { return p != nullptr; }
+    static void Free(T* p) { CoTaskMemFree(p); }
 };
+template <typename T>
+using ScopedTaskMem = Scoped<TaskMemTraits<T>>;
 
 // A UTF-16 string in COM task memory, the form in which the speech engine hands out token ids.
 using TaskWideString = ScopedTaskMem<wchar_t>;
-
-// A kernel handle closed with CloseHandle (files, threads, events).
-class ScopedHandle {
-public:
-    ScopedHandle() = default;
-    explicit ScopedHandle(HANDLE h) : h_(h) {}
-    ~ScopedHandle() { Close(); }
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-
-    HANDLE Get() const { return h_; }
-    bool IsValid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-    void Close() {
-        if (IsValid()) CloseHandle(h_);
-        h_ = INVALID_HANDLE_VALUE;
-    }
-    // Closes the handle held, then takes ownership of h.
-    void Reset(HANDLE h) {
-        Close();
-        h_ = h;
-    }
-
-private:
-    HANDLE h_ = INVALID_HANDLE_VALUE;
-};
-
-// A block from the process heap (HeapAlloc / HeapFree).
-class ScopedHeapBlock {
-public:
-    ScopedHeapBlock() = default;
-    explicit ScopedHeapBlock(void* p) : p_(p) {}
-    ~ScopedHeapBlock() { Free(); }
-    ScopedHeapBlock(const ScopedHeapBlock&) = delete;
-    ScopedHeapBlock& operator=(const ScopedHeapBlock&) = delete;
-    ScopedHeapBlock(ScopedHeapBlock&& other) noexcept : p_(other.p_) { other.p_ = nullptr; }
-    ScopedHeapBlock& operator=(ScopedHeapBlock&& other) noexcept {
-        if (this != &other) Reset(other.p_);
-        other.p_ = nullptr;
-        return *this;
-    }
-
-    void* Get() const { return p_; }
-    template <typename T>
-    T* As() const { return static_cast<T*>(p_); }
-    void Free() {
-        if (p_) HeapFree(GetProcessHeap(), 0, p_);
-        p_ = nullptr;
-    }
-    // Frees the block held and takes ownership of p.
-    void Reset(void* p) {
-        Free();
-        p_ = p;
-    }
-    // Gives up the block without freeing it (HeapReAlloc moved it).
-    void* Detach() {
-        void* p = p_;
-        p_ = nullptr;
-        return p;
-    }
-
-private:
-    void* p_ = nullptr;
-};
-
-// An open registry key closed with RegCloseKey.
-class ScopedRegKey {
-public:
-    ScopedRegKey() = default;
-    ~ScopedRegKey() {
-        if (key_) RegCloseKey(key_);
-    }
-    ScopedRegKey(const ScopedRegKey&) = delete;
-    ScopedRegKey& operator=(const ScopedRegKey&) = delete;
-
-    HKEY Get() const { return key_; }
-    HKEY* Receive() {
-        if (key_) RegCloseKey(key_);
-        key_ = nullptr;
-        return &key_;
-    }
-
-private:
-    HKEY key_ = nullptr;
-};
-
-// A library loaded with LoadLibrary and freed with FreeLibrary.
-class ScopedLibrary {
-public:
-    ScopedLibrary() = default;
-    explicit ScopedLibrary(HMODULE module) : module_(module) {}
-    ~ScopedLibrary() {
-        if (module_) FreeLibrary(module_);
-    }
-    ScopedLibrary(const ScopedLibrary&) = delete;
-    ScopedLibrary& operator=(const ScopedLibrary&) = delete;
-
-    HMODULE Get() const { return module_; }
-
-private:
-    HMODULE module_ = nullptr;
-};
 
 // A library the plug-in keeps loaded from Init to Quit, which frees it. Unlike ScopedLibrary it never
 // frees in its destructor: that runs while the plug-in itself is being unloaded, where freeing another
@@ -190,11 +145,11 @@ public:
 
     // False when the library cannot be loaded.
     bool Load(const char* name) {
-        Free();
+        Reset();
         module_ = LoadLibraryA(name);
         return module_ != nullptr;
     }
-    void Free() {
+    void Reset() {
         if (module_) FreeLibrary(module_);
         module_ = nullptr;
     }

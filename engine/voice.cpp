@@ -118,7 +118,7 @@ public:
         if (auto injected = InjectedResult(Op::SetOutput)) return Logged(L"SetOutput(...)", *injected);
         if (!output) {  // the default output: the sound device
             std::lock_guard<std::mutex> guard(core_->lock);
-            core_->output.Release();
+            core_->output.Reset();
             core_->outputFormat = PcmFormat();
             return Logged(L"SetOutput(NULL)", S_OK);
         }

@@ -69,7 +69,7 @@ void QueueEventsLocked(VoiceCore& core, std::vector<SPEVENT>& events, std::vecto
 void NotifyAndRelease(ScopedComPtr<ISpNotifySink>& sink, std::vector<SPEVENT>& dropped) {
     ReleaseAll(dropped);
     if (sink) sink->Notify();
-    sink.Release();
+    sink.Reset();
 }
 
 // An event whose audio has not been written yet.

@@ -82,7 +82,7 @@ bool WavPatch(WavFile& wav) {
 
 void WavClose(WavFile& wav) {
     WavPatch(wav);
-    wav.file.Close();
+    wav.file.Reset();
 }
 
 }  // namespace host

@@ -536,7 +536,7 @@ HWND CreateTextInfoWindow(HINSTANCE instance, HWND owner) {
     return Window->dialog;
 }
 
-void UnloadRichEdit() { RichEditLibrary.Free(); }
+void UnloadRichEdit() { RichEditLibrary.Reset(); }
 
 void DestroyTextInfoWindow() {
     if (!Window) return;

@@ -292,7 +292,7 @@ bool ReadInfoText(const char* fileName, InfoText* text, uint64_t atMostBytes) {
     const TextMemory memory = {AllocateBytes, ReleaseBytes, AnsiToUtf16};
     DecodedText decoded;
     const bool read = DecodeTextFile(source, memory, &decoded);
-    file.Close();
+    file.Reset();
     if (!read) return false;
     const uint64_t whole = UnitsFrom(decoded.text);
     const size_t shown = LimitShownText(decoded.text, MAX_SHOWN_TEXT_UNITS);

@@ -117,6 +117,6 @@ void EndSpeechEventThread() {
             WaitForSingleObject(EventThread.Get(), INFINITE);
         }
     }
-    EventThread.Close();
-    for (ScopedHandle& event : SpeechEvents) event.Close();
+    EventThread.Reset();
+    for (ScopedHandle& event : SpeechEvents) event.Reset();
 }

@@ -55,16 +55,12 @@ SpeechOutputStreamObject SpeechOutputStream;
 SpeechOutputStreamObject::SpeechOutputStreamObject()
     : current_(&NoFormat), wake_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
 
-SpeechOutputStreamObject::~SpeechOutputStreamObject() {
-    for (Format& format : formats_) CoTaskMemFree(format.wave);
-}
-
 const SpeechOutputStreamObject::Format* SpeechOutputStreamObject::FormatOf(int streamFormatIndex) {
     if (streamFormatIndex < 0 || streamFormatIndex >= FORMAT_INDEX_COUNT) return &NoFormat;
     Format& format = formats_[streamFormatIndex];
     if (!format.built) {
         // Out of memory leaves it unbuilt, to be tried again by the next Configure.
-        if (BuildWaveFormat(streamFormatIndex, &format.id, &format.wave) == E_OUTOFMEMORY) return &NoFormat;
+        if (BuildWaveFormat(streamFormatIndex, &format.id, format.wave.Receive()) == E_OUTOFMEMORY) return &NoFormat;
         format.built = true;
     }
     return &format;
@@ -73,7 +69,7 @@ const SpeechOutputStreamObject::Format* SpeechOutputStreamObject::FormatOf(int s
 int SpeechOutputStreamObject::Configure(int streamFormatIndex) {
     const Format* format = FormatOf(streamFormatIndex);
     current_ = format;
-    const WAVEFORMATEX* wave = format->wave;
+    const WAVEFORMATEX* wave = format->wave.Get();
     if (!wave) return -1;  // nothing to open the output with
     return PluginModule.outMod->Open(wave->nSamplesPerSec, wave->nChannels, wave->wBitsPerSample, -1, -1);
 }
@@ -124,7 +120,7 @@ HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Read(void* buffer, ULONG siz
 HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::Write(const void* data, ULONG size, ULONG* written) {
     WriteInside inside(writesInside_);  // counted before closed_ is read: Close sees this Write or it sees closed_
     if (written) *written = size;
-    const WAVEFORMATEX* format = current_.load()->wave;
+    const WAVEFORMATEX* format = current_.load()->wave.Get();
     if (!format || closed_) return S_OK;  // nothing can take the data
 
     const In_Module& host = PluginModule;
@@ -180,7 +176,7 @@ HRESULT STDMETHODCALLTYPE SpeechOutputStreamObject::GetFormat(GUID* formatId, WA
     *formatId = current->id;
     if (!current->wave) {
         *waveFormat = nullptr;
-    } else if (FAILED(CopyWaveFormat(current->wave, waveFormat))) {
+    } else if (FAILED(CopyWaveFormat(current->wave.Get(), waveFormat))) {
         *formatId = GUID_NULL;
     }
     return S_OK;

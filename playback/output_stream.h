@@ -15,13 +15,13 @@ constexpr DWORD OUTPUT_WAIT_MS = 20;
 class SpeechOutputStreamObject : public ISpStreamFormat {
 public:
     SpeechOutputStreamObject();
-    virtual ~SpeechOutputStreamObject();
+    virtual ~SpeechOutputStreamObject() = default;
 
     // Makes the stream-format index's wave format the stream's and opens the output module in it.
     // Returns the output module's Open result, or -1 when the index gives no wave format.
     int Configure(int streamFormatIndex);
 
-    const WAVEFORMATEX* WaveFormat() const { return current_.load()->wave; }
+    const WAVEFORMATEX* WaveFormat() const { return current_.load()->wave.Get(); }
 
     // A Write that waits for room looks again at once (a stop under way ends the wait).
     void WakeWaitingWrite() { SetEvent(wake_.Get()); }
@@ -58,11 +58,11 @@ public:
     // ISpStreamFormat
     HRESULT STDMETHODCALLTYPE GetFormat(GUID* formatId, WAVEFORMATEX** waveFormat) override;
 
-    // One stream format: its format id and wave format (null for an index without one).
+    // One stream format: its format id and wave format (none for an index without one).
     struct Format {
         bool built = false;
         GUID id = GUID_NULL;
-        WAVEFORMATEX* wave = nullptr;
+        ScopedTaskMem<WAVEFORMATEX> wave;
     };
 
 private:

@@ -241,7 +241,7 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath, Sp
         ShowErrorBox(TEXT_FORMAT_REJECTED);
         return PLAY_FAILED;
     }
-    if (PluginSettings.VoiceID.IsSet() && !UseConfiguredVoice(voice)) return PLAY_FAILED;
+    if (PluginSettings.VoiceID.IsValid() && !UseConfiguredVoice(voice)) return PLAY_FAILED;
     if (!Succeeded(voice->SetRate(PluginSettings.Rate), SITE_SET_RATE)) return PLAY_FAILED;
 
     const bool markup = IsMarkupPath(path);
@@ -304,7 +304,7 @@ void ClosePlayback() {
     SpeechOutputStream.Close();
     // A reader still blocked in a read may go on: it holds the library and will speak nothing.
     if (PendingThread.IsValid()) WaitForSingleObject(PendingThread.Get(), PENDING_READER_WAIT_MS);
-    PendingThread.Close();
+    PendingThread.Reset();
 }
 
 void SilenceVoice() {

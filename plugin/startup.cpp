@@ -60,7 +60,7 @@ void __cdecl Quit() {
     EndSpeechEventThread();
     DestroyTextInfoWindow();
     SilenceVoice();
-    Voice.Release();  // the pointer is null before the voice goes
+    Voice.Reset();  // the pointer is null before the voice goes
     WaitForLastWrite();
     FreeTextBuffer();
     UnloadRichEdit();

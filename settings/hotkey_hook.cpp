@@ -4,9 +4,10 @@
 
 #include "base/module_objects.h"
 #include "base/plugin_settings.h"
+#include "base/scoped.h"
 #include "settings/settings_sheet.h"
 
-static HHOOK HotKeyHookHandle;
+static ScopedHook HotKeyHookHandle;
 static bool HotKeyFired;
 
 bool HotKeyMatches(uint16_t hotKey, WPARAM keyCode, bool alt, bool shift, bool control) {
@@ -41,14 +42,11 @@ static LRESULT CALLBACK HotKeyHook(int code, WPARAM keyCode, LPARAM flags) {
         if (HotKeyLatchStep(&HotKeyFired, PluginSettings.HotKey, event) && PluginSettings.UseHotKey)
             ShowSettingsSheet(PluginModule.hMainWindow);
     }
-    return CallNextHookEx(HotKeyHookHandle, code, keyCode, flags);
+    return CallNextHookEx(HotKeyHookHandle.Get(), code, keyCode, flags);
 }
 
 void InstallHotKeyHook(HINSTANCE instance) {
-    HotKeyHookHandle = SetWindowsHookExA(WH_KEYBOARD, HotKeyHook, instance, GetCurrentThreadId());
+    HotKeyHookHandle.Reset(SetWindowsHookExA(WH_KEYBOARD, HotKeyHook, instance, GetCurrentThreadId()));
 }
 
-void RemoveHotKeyHook() {
-    if (HotKeyHookHandle) UnhookWindowsHookEx(HotKeyHookHandle);
-    HotKeyHookHandle = nullptr;
-}
+void RemoveHotKeyHook() { HotKeyHookHandle.Reset(); }

@@ -3,7 +3,7 @@
 #include <objbase.h>
 
 wchar_t* AssignAnsi(TaskWideString& holder, const char* text) {
-    holder.Release();
+    holder.Reset();
     if (!text) return nullptr;
     const int length = lstrlenA(text);
     wchar_t** field = holder.Receive();

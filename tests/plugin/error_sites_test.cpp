@@ -30,7 +30,7 @@ std::string ClipboardText() {
     return text;
 }
 
-void PutOnClipboard(const char* text) {
+void SetClipboardText(const char* text) {
     ASSERT_TRUE(OpenClipboard(nullptr));
     EmptyClipboard();
     HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE, lstrlenA(text) + 1);
@@ -38,6 +38,17 @@ void PutOnClipboard(const char* text) {
     GlobalUnlock(block);
     SetClipboardData(CF_TEXT, block);
     CloseClipboard();
+}
+
+// Wine's clipboard manager may still be taking back what the test program before this one left on
+// the clipboard, and empty it after this one has put its text there: the text goes on again until it
+// has stayed for a while.
+void PutOnClipboard(const char* text) {
+    const DWORD deadline = GetTickCount() + 10000;
+    do {
+        SetClipboardText(text);
+        Sleep(250);  // whether it stays: nothing may take it away meanwhile
+    } while (ClipboardText() != text && GetTickCount() < deadline);
 }
 
 void PrintTo(const SiteCase& c, std::ostream* os) { *os << c.name; }

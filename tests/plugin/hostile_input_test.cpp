@@ -168,7 +168,7 @@ TEST_F(UnreadableFiles, FileLockedByAnotherProgramIsReportedAsSpeakFailure) {
     ASSERT_TRUE(boxes.WaitForCount(1, 5000));
     EXPECT_EQ("Error result 80070020, facility 7, code 32, line 648", boxes.Seen()[0].text);
     EXPECT_EQ(L"", ShownText());
-    lock.Close();
+    lock.Reset();
     ExpectStillWorking();
 }
 

@@ -145,7 +145,7 @@ TEST_F(EnginePurgeTest, WhenAskedTheLastReleaseWaitsForTheEngineThreadToLeaveWri
     ASSERT_TRUE(output_.WaitForWrites(1, Patience));
 
     ScopedHandle released(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    std::thread releaser([&] { wired_.voice.Release(); SetEvent(released.Get()); });
+    std::thread releaser([&] { wired_.voice.Reset(); SetEvent(released.Get()); });
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(released.Get(), 1000)) << "Release came back with Write still held";
     output_.ReleaseWrites();
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(released.Get(), Patience));

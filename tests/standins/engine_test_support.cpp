@@ -132,8 +132,8 @@ WiredVoice::WiredVoice() : event(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
 }
 
 WiredVoice::~WiredVoice() {
-    voice.Release();
-    translator.Release();
+    voice.Reset();
+    translator.Reset();
     CloseHandle(event);
 }
 

@@ -159,7 +159,7 @@ int RunTxtPlay(const std::string& arguments, std::string& printed) {
     if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process))
         return -1001;
     ScopedHandle processHandle(process.hProcess), threadHandle(process.hThread);
-    writer.Close();
+    writer.Reset();
 
     // Reads until the program has ended and its output is drained. The pipe itself may never report
     // its end: a process Wine starts for the child's first window inherits the write end.

@@ -135,7 +135,7 @@ TEST_F(SettingsFile, VoiceIdOfUpTo510BytesRoundTripsThroughTheAnsiCodePage) {
     const std::string id510 = "Tokens\\Zo\xEB-\xC5ngstr\xF6m" + std::string(491, 'v');
     ASSERT_EQ(510u, id510.size());
     Load("[in_txt]\r\nVoiceID=" + id510 + "\r\n");
-    ASSERT_TRUE(PluginSettings.VoiceID.IsSet());
+    ASSERT_TRUE(PluginSettings.VoiceID.IsValid());
     EXPECT_EQ(0, std::wstring(PluginSettings.VoiceID.Get()).find(L"Tokens\\Zo\u00EB-\u00C5ngstr\u00F6mvv"));
     DeleteFileA(path_.c_str());
     Save();
@@ -157,7 +157,7 @@ TEST_F(SettingsFile, SavingWithoutVoiceRemovesItsLineAndKeepsTheOtherSections) {
     Load(head + "[in_txt]\r\nSampleRateMode=2\r\nVoiceID=Tokens\\Old\r\n" + tail);
     ASSERT_EQ("Tokens\\Old", Narrow(PluginSettings.VoiceID.Get()));
     EXPECT_EQ(0, PluginSettings.Rate) << "another section's key is not ours";
-    PluginSettings.VoiceID.Release();
+    PluginSettings.VoiceID.Reset();
     const std::string after = Save();
 
     EXPECT_EQ("(missing)", Value("VoiceID"));

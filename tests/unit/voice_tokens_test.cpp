@@ -89,7 +89,7 @@ TEST(CompareWide, ExactUnsignedComparisonOfCodeUnits) {
 
 TEST(TaskWideString, HoldsAnsiTextAsUtf16AndNoneForNull) {
     TaskWideString id;
-    EXPECT_FALSE(id.IsSet());
+    EXPECT_FALSE(id.IsValid());
 
     const wchar_t* held = AssignAnsi(id, "HKEY_LOCAL_MACHINE\\Voices\\Tokens\\Tone1");
     ASSERT_NE(nullptr, held);
@@ -100,7 +100,7 @@ TEST(TaskWideString, HoldsAnsiTextAsUtf16AndNoneForNull) {
     EXPECT_EQ(std::wstring(), id.Get()) << "an empty text is an empty string, not none";
 
     EXPECT_EQ(nullptr, AssignAnsi(id, nullptr));
-    EXPECT_FALSE(id.IsSet());
+    EXPECT_FALSE(id.IsValid());
 }
 
 }  // namespace
