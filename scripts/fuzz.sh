@@ -23,6 +23,7 @@ SEED=1
 # target | longest input | sources beside the target's own file
 targets=(
   "text_decoding_fuzz|4096|infowindow/text_decoding.cpp"
+  "text_encoding_fuzz|512|base/text_encoding.cpp"
   "settings_values_fuzz|600|settings/settings_values.cpp"
   "chunk_arithmetic_fuzz|17|playback/chunk_arithmetic.cpp"
   "stream_format_fuzz|8|playback/stream_format.cpp playback/chunk_arithmetic.cpp tests/fuzz/shim/task_memory.cpp"

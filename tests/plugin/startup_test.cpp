@@ -132,13 +132,16 @@ TEST_F(StartUp, QuitWithoutStopWhileTheVoiceWaitsForRoomThenUnload) {
         const char* state;
         host::DrainMode drain;
         bool paused;
+        bool releaseWaits;  // the voice's last Release waits for its own thread, as a real voice's may
     };
-    for (const Case& c : {Case{"paused and full", host::DrainMode::Clock, true},
-                          Case{"a device that never plays", host::DrainMode::Stalled, false}}) {
+    for (const Case& c : {Case{"paused and full", host::DrainMode::Clock, true, false},
+                          Case{"a device that never plays", host::DrainMode::Stalled, false, false},
+                          Case{"paused and full, a voice whose release waits", host::DrainMode::Clock, true, true}}) {
         SCOPED_TRACE(c.state);
         host::HostOptions options = DefaultOptions();
         options.output.drain = c.drain;
         ASSERT_NO_FATAL_FAILURE(LoadAndInit(options));
+        engine::SetReleaseWaitsForEngineThread(c.releaseWaits);
         std::string text;
         for (int i = 0; i < 60; ++i) text += "This sentence keeps the voice busy for a while. ";
         ASSERT_EQ(0, host_->Play(MakeFile("long.txt", text)));
