@@ -8,6 +8,7 @@
 #include <string>
 
 #include "base/scoped.h"
+#include "infowindow/reading_along.h"
 
 namespace {
 
@@ -71,7 +72,32 @@ LRESULT CALLBACK WatchedRichEditProc(HWND control, UINT message, WPARAM wParam, 
     return CallWindowProcA(RichEditProc, control, message, wParam, lParam);
 }
 
+// A CR or an LF ends a paragraph in the control, alone or in a line end of two or three units.
+bool EndsParagraph(char16_t unit) { return unit == u'\r' || unit == u'\n'; }
+
+// Where the paragraph that holds `at` starts, or `from` if it starts earlier.
+size_t ParagraphStart(const char16_t* text, size_t from, size_t at) {
+    while (at > from && !EndsParagraph(text[at - 1])) --at;
+    return at;
+}
+
+// Past the line end that closes the paragraph that holds `at`, or the text's end.
+size_t ParagraphEnd(const char16_t* text, size_t at, size_t units) {
+    while (at < units && !EndsParagraph(text[at])) ++at;
+    return at < units ? at + LineEndUnits(text, at, units) : units;
+}
+
 }  // namespace
+
+// A long paragraph that starts inside the piece waits for the next one, which then holds all of it.
+size_t NextPieceEnd(const char16_t* text, size_t start, size_t units, size_t pieceUnits) {
+    const size_t end = NextSliceEnd(text, start, units, pieceUnits);
+    if (end == units || EndsParagraph(text[end - 1])) return end;
+    const size_t paragraphStart = ParagraphStart(text, start, end);
+    const size_t paragraphEnd = ParagraphEnd(text, end, units);
+    if (paragraphEnd - paragraphStart <= pieceUnits) return end;
+    return paragraphStart > start ? paragraphStart : paragraphEnd;
+}
 
 bool SetFirstPiece(HWND control, const wchar_t* text, size_t units, bool utf16) {
     const std::wstring piece(text, units);

@@ -7,6 +7,12 @@
 
 #include <cstddef>
 
+// Where the piece of a text that starts at `start` ends. The control lays a paragraph out whole on
+// every change to it, so a paragraph longer than pieceUnits goes in whole, as a piece of its own: cut
+// into pieces, it would be laid out again for each (a megabyte on one line: minutes instead of two
+// seconds). Other pieces end where NextSliceEnd cuts them.
+size_t NextPieceEnd(const char16_t* text, size_t start, size_t units, size_t pieceUnits);
+
 // Makes a text of `units` code units the control's whole text: UTF-16 text through the control's text
 // services, so it never passes the ANSI code page, anything else (or when that route fails) through
 // the ANSI code page. Returns whether the text went in as UTF-16, which is how the rest of the same

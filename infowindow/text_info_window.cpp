@@ -93,7 +93,6 @@ struct TextInfoWindow {
     bool closingAdded = false;  // the note of what is not shown, or of what could not be read
     bool fillScheduled = false;
     double lastFillYield = 0;
-    bool wrapOff = false;  // word wrap off while a long paragraph goes in
     // The load under way (its ticket travels with the reader's posts), and every reader not yet ended.
     WPARAM ticket = 0;
     ReaderRef reader;
@@ -245,29 +244,52 @@ bool TextToFill(const TextInfoWindow& w) {
     return w.state == LoadState::StartShown || w.state == LoadState::Filling || w.state == LoadState::ReadFailed;
 }
 
+// Pieces of the text, as many as fit the step's budget. A paragraph longer than a piece goes in whole
+// and alone in its step (NextPieceEnd): the control lays it out again on every change, at about 2 ms
+// a KB of the paragraph under Wine, so nothing else should add to that step. Returns whether the step
+// gave such a paragraph.
+bool AppendPieces(TextInfoWindow& w, PieceAppender& appender) {
+    const double start = NowMs();
+    const char16_t* text = reinterpret_cast<const char16_t*>(w.shown.Text());
+    bool appended = false;
+    while (w.filledUnits < w.shown.units && NowMs() - start < FILL_BUDGET_MS) {
+        const size_t end = NextPieceEnd(text, w.filledUnits, w.shown.units, PIECE_UNITS);
+        const bool longParagraph = end - w.filledUnits > PIECE_UNITS;
+        if (longParagraph && appended) return false;
+        appender.Append(w.shown.Text() + w.filledUnits, end - w.filledUnits);
+        w.filledUnits = end;
+        appended = true;
+        if (longParagraph) return true;
+    }
+    return false;
+}
+
+// The closing line is due once the whole text is in; the start of a long file waits for the rest.
+bool ClosingLineDue(const TextInfoWindow& w) {
+    return w.filledUnits == w.shown.units && w.state != LoadState::StartShown && !w.closingAdded;
+}
+
+// The closing line changes the text's last paragraph: after a long one it waits for the next step.
+void AddClosingLine(TextInfoWindow& w, PieceAppender& appender, bool afterLongParagraph) {
+    const std::wstring closing = ClosingLine(w);
+    if (!closing.empty() && afterLongParagraph) return;
+    if (!closing.empty()) appender.Append(closing.c_str(), closing.size());
+    w.closingAdded = true;
+}
+
 // The one fill step: the next pieces of the text, within the step's budget; then, once the text is
 // in, its closing line. The start of a long file waits for the rest of it once in.
 void RunFillStep(TextInfoWindow& w) {
     w.fillScheduled = false;
     KillTimer(w.dialog, FILL_TIMER);
     if (!TextToFill(w)) return;
-    const double start = NowMs();
     {
         PieceAppender appender(w.richEdit, w.piecesAsUtf16);
-        const char16_t* text = reinterpret_cast<const char16_t*>(w.shown.Text());
-        while (w.filledUnits < w.shown.units && NowMs() - start < FILL_BUDGET_MS) {
-            const size_t end = NextSliceEnd(text, w.filledUnits, w.shown.units, PIECE_UNITS);
-            appender.Append(w.shown.Text() + w.filledUnits, end - w.filledUnits);
-            w.filledUnits = end;
-        }
-        if (w.filledUnits == w.shown.units && w.state != LoadState::StartShown && !w.closingAdded) {
-            const std::wstring closing = ClosingLine(w);
-            appender.Append(closing.c_str(), closing.size());
-            w.closingAdded = true;
-        }
+        const bool longParagraph = AppendPieces(w, appender);
+        if (ClosingLineDue(w)) AddClosingLine(w, appender, longParagraph);
     }
     ShowPendingSpan(w);
-    if (w.filledUnits < w.shown.units)
+    if (w.filledUnits < w.shown.units || ClosingLineDue(w))
         ScheduleFill(w);
     else if (w.state == LoadState::Filling)
         SetLoadState(w, LoadState::WholeIn);

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "infowindow/reading_along.h"
+#include "infowindow/text_control.h"
 #include "infowindow/text_decoding.h"
 
 namespace {
@@ -66,6 +67,17 @@ TEST(ShownText, PiecesForTheControlNeverSplitALineBreakOrACharacter) {
     EXPECT_EQ(6u, NextSliceEnd(twice.c_str(), 0, twice.size(), 8));
     const std::u16string lone = u"abcde\r\r\r\nxyz";
     EXPECT_EQ(6u, NextSliceEnd(lone.c_str(), 0, lone.size(), 7)) << "after the lone CR";
+}
+
+// The control lays out a paragraph whole on every change: one longer than a piece goes in whole, alone.
+TEST(ShownText, AParagraphLongerThanAPieceGoesInAsOnePiece) {
+    const std::u16string oneLine(100, u'a');
+    EXPECT_EQ(100u, NextPieceEnd(oneLine.c_str(), 0, 100, 16)) << "a text on one line";
+    EXPECT_EQ(100u, NextPieceEnd(oneLine.c_str(), 10, 100, 16)) << "the rest of it";
+    const std::u16string text = u"one\r\n" + oneLine + u"\r\r\ntwo\r\nthree four\r\nfive six seven\r\n";
+    EXPECT_EQ(5u, NextPieceEnd(text.c_str(), 0, text.size(), 16)) << "up to the long paragraph";
+    EXPECT_EQ(108u, NextPieceEnd(text.c_str(), 5, text.size(), 16)) << "all of it, with its CR CR LF";
+    EXPECT_EQ(123u, NextPieceEnd(text.c_str(), 108, text.size(), 16)) << "a short paragraph is cut as before";
 }
 
 // The units the control folds away, and where text positions lie in the control.
