@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <climits>
+#include <new>
 #include <cstdio>
 
 namespace engine {
@@ -370,10 +371,38 @@ std::unique_ptr<SpeechStream> TakeNextStream(VoiceCore& core) {
     return stream;
 }
 
+// Memory that runs out while a stream is spoken ends that stream as a failure the voice's status
+// shows, as a real engine's would, instead of ending the process: its end of input still comes, so the
+// program that spoke it moves on.
+void SpeakOrRunOut(VoiceCore& core, SpeechStream& stream) {
+    try {
+        StreamSpeaker(core, stream).Run();
+        return;
+    } catch (const std::bad_alloc&) {
+    }
+    ScopedComPtr<ISpNotifySink> sink;
+    std::vector<SPEVENT> dropped;
+    {
+        std::lock_guard<std::mutex> guard(core.lock);
+        core.lastResult = E_OUTOFMEMORY;
+        std::vector<SPEVENT> end = {PlainEvent(SPEI_END_INPUT_STREAM, stream.number, 0)};
+        if (!core.quit) QueueEventsLocked(core, end, dropped, sink);
+    }
+    NotifyAndRelease(sink, dropped);
+    std::lock_guard<std::mutex> guard(core.lock);
+    core.currentStream = 0;
+    core.currentPurged = false;
+    if (core.queue.empty()) {
+        core.audio.reset();
+        SetEvent(core.completeEvent.Get());
+    }
+    core.changed.notify_all();
+}
+
 void EngineThread(std::shared_ptr<VoiceCore> core) {
     HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     while (std::unique_ptr<SpeechStream> stream = TakeNextStream(*core)) {
-        StreamSpeaker(*core, *stream).Run();
+        SpeakOrRunOut(*core, *stream);
     }
     if (SUCCEEDED(init)) CoUninitialize();
     std::lock_guard<std::mutex> guard(core->lock);

@@ -1,14 +1,19 @@
 #include "host/call_log.h"
 
 #include <atomic>
+#include <cstdio>
+#include <deque>
 #include <mutex>
+#include <new>
 
 namespace host {
 
 namespace {
 
 std::mutex LogMutex;
-std::vector<HostCall> Log;
+// A deque: a long run logs millions of calls, and a vector would need ever larger blocks in one piece.
+std::deque<HostCall> Log;
+bool LogFull = false;  // memory ran out: later calls are not logged
 uint64_t NextSequence = 1;
 std::atomic<bool> KeepWrittenBytes{true};
 std::atomic<bool> Logging{true};
@@ -24,12 +29,20 @@ const char* CallName(Call call) {
     return index < sizeof names / sizeof names[0] ? names[index] : "?";
 }
 
+// The log is the tests' record, not the player's: when memory runs out it stops growing (saying so
+// once) rather than end the process under the plug-in.
 uint64_t LogCall(HostCall call) {
     if (!Logging) return 0;
     std::lock_guard<std::mutex> lock(LogMutex);
     call.sequence = NextSequence++;
-    Log.push_back(std::move(call));
-    return Log.back().sequence;
+    if (LogFull) return call.sequence;
+    try {
+        Log.push_back(std::move(call));
+    } catch (const std::bad_alloc&) {
+        LogFull = true;
+        std::fprintf(stderr, "player stand-in: memory ran out, the call log stops here\n");
+    }
+    return NextSequence - 1;
 }
 
 uint64_t LogCall(Call call, std::initializer_list<intptr_t> args, intptr_t result) {
@@ -44,7 +57,7 @@ uint64_t LogCall(Call call, std::initializer_list<intptr_t> args, intptr_t resul
 
 std::vector<HostCall> LoggedCalls() {
     std::lock_guard<std::mutex> lock(LogMutex);
-    return Log;
+    return std::vector<HostCall>(Log.begin(), Log.end());
 }
 
 std::vector<HostCall> LoggedCalls(Call call) {
@@ -66,6 +79,7 @@ size_t CountCalls(Call call) {
 void ClearCallLog() {
     std::lock_guard<std::mutex> lock(LogMutex);
     Log.clear();
+    LogFull = false;
 }
 
 void SetRecordWrittenBytes(bool on) { KeepWrittenBytes = on; }

@@ -80,7 +80,7 @@ struct PendingSpeech {
 };
 
 std::mutex SpeakLock;
-ULONG SpeakTicket = 0;                  // under SpeakLock
+std::atomic<ULONG> SpeakTicket{0};      // changed under SpeakLock
 std::shared_ptr<PendingSpeech> Pending;  // the file being read; under SpeakLock
 ScopedHandle PendingThread;             // its reader, for Quit; the player's thread only
 
@@ -149,13 +149,17 @@ HRESULT SpeakIfCurrent(const PendingSpeech& job, bool read, const SpeechInput& i
     std::lock_guard<std::mutex> guard(SpeakLock);
     if (job.ticket != SpeakTicket) return S_OK;
     Pending.reset();
-    PlaybackState.SpeakPending = false;
     ISpVoice* voice = Voice.Get();
     *site = SITE_SPEAK;
-    if (!read) return E_OUTOFMEMORY;
+    if (!read) {
+        PlaybackState.SpeakPending = false;
+        return E_OUTOFMEMORY;
+    }
     ULONG stream = 0;
     HRESULT result = SpeakInput(voice, job.widePath.c_str(), job.markup, input, &stream);
+    // The stream's number first: the event thread waits for it while a Speak is pending.
     PlaybackState.CurrentStream = stream;
+    PlaybackState.SpeakPending = false;
     if (SUCCEEDED(result)) {
         *site = SITE_RESUME;
         result = voice->Resume();

@@ -120,9 +120,9 @@ bool ReadOpenFile(HANDLE file, SpeechInput* input, const std::atomic<bool>* canc
         return true;
     }
     SetFilePointer(file, static_cast<LONG>(mark.length), nullptr, FILE_BEGIN);
-    ReserveFor(file, &input->text);
     ChunkReader reader(file);
     if (!mark.found) return ReadWithoutMark(reader, cancel, input);
+    ReserveFor(file, &input->text);
     input->encoding = mark.encoding;
     return mark.encoding == TextEncoding::Utf8 ? DecodeUtf8(reader, cancel, &input->text)
                                                : DecodeUtf16BigEndian(reader, cancel, &input->text);
