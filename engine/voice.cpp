@@ -8,6 +8,7 @@
 #include "engine/recorded_sound.h"
 #include "engine/sapi_codes.h"
 #include "engine/tokens.h"
+#include "engine/voice_automation.h"
 #include "engine/voice_choice.h"
 #include "engine/voice_core.h"
 
@@ -57,6 +58,11 @@ public:
     ~Voice() override { StopVoiceCore(core_); }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (object && (IsEqualIID(iid, __uuidof(ISpeechVoice)) || IsEqualIID(iid, IID_IDispatch))) {
+            *object = automation_.Get();
+            AddRef();
+            return S_OK;
+        }
         return QueryAmong(iid, object,
                           {IID_IUnknown, __uuidof(ISpNotifySource), __uuidof(ISpEventSource), __uuidof(ISpVoice)});
     }
@@ -453,6 +459,7 @@ private:
     }
 
     std::shared_ptr<VoiceCore> core_;
+    ScopedVoiceAutomation automation_{NewVoiceAutomation(this)};  // ISpeechVoice and IDispatch
 };
 
 }  // namespace

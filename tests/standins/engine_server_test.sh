@@ -6,7 +6,8 @@
 # program of its own (sapi_client.exe) goes through what any program in the prefix gets: voices by
 # attributes, a saved voice id reopened, speech on the default sound device (ALSA's default device
 # made a file for this test), the notification forms and the other calls; the audio output category
-# answers as it did before registration.
+# answers as it did before registration. A VBScript run by Wine's cscript uses the voice through
+# automation (CreateObject("SAPI.SpVoice"), Rate, Volume, GetVoices, Voice, Speak, Status).
 # Usage: engine_server_test.sh BUILD_DIR SAMPLE_FILE
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -105,6 +106,33 @@ awk -v p="$peak" 'BEGIN { exit !(p > 0.1) }' || fail "the default output is sile
 awk -v r="$on_return" -v f="$final" 'BEGIN { exit !(r >= 0.95 * f) }' || fail "a synchronous Speak returned before its sound was played"
 client_step --device notify
 client_step --device calls
+
+echo "--- a script through automation (CreateObject(\"SAPI.SpVoice\") in cscript)"
+query 'HKLM\Software\Classes\SAPI.SpVoice\CLSID' | grep -qi '{96749377-3391-11D2-9EE3-00C04F797396}' ||
+  fail "the ProgID SAPI.SpVoice does not lead to the voice class"
+rm -f "$capture"
+set +e
+said=$(ALSA_CONFIG_PATH="$work/asound.conf" timeout 120 wine cscript //nologo \
+       "$(winepath -w "$top/tests/standins/sapi_client/automation.vbs")" "$sentence" 2>&1 | tr -d '\r' | grep -v '^ALSA lib')
+set -e
+echo "$said"
+said() { sed -n "s/^$1: //p" <<<"$said"; }
+[ "$(said type)" = ISpeechVoice ] || fail "the script's voice is not an ISpeechVoice"
+[ "$(said rate)" = 3 ] && [ "$(said volume)" = 80 ] || fail "Rate or Volume did not keep what the script set"
+# VBScript reports E_INVALIDARG as its own error 5, "Invalid procedure call or argument".
+[ "$(said 'volume 101')" = 5 ] || fail "a volume of 101 did not reach the script as E_INVALIDARG"
+voices=$(said voices)
+[ "${voices:-0}" -gt 1 ] && [ "$(said 'for each')" = "$voices" ] || fail "GetVoices and For Each disagree"
+[ "$(said english)" -ge 1 ] && [ "$(said english)" -lt "$voices" ] || fail "GetVoices(\"Language=409\") did not filter"
+grep -q '^eSpeak NG English' <<<"$(said voice)" && grep -q '409' <<<"$(said 'voice language')" ||
+  fail "the voice the script chose is not English"
+[ "$(said 'running state')" = 1 ] && [ "$(said 'last stream')" -ge 1 ] || fail "Status after a synchronous Speak"
+heard=$(soxi -D "$capture")
+peak=$(sox "$capture" -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}')
+echo "the script's Speak: $heard s at rate 3 (at rate 0: $expected s), peak $peak"
+awk -v p="$peak" 'BEGIN { exit !(p > 0.1) }' || fail "the script's Speak was silent (peak $peak)"
+awk -v h="$heard" -v e="$expected" 'BEGIN { exit !(h > 0.4 * e && h < 0.9 * e) }' ||
+  fail "the script's Speak is not the sentence at a faster rate"
 
 echo "--- registered twice, then unregistered"
 wine regsvr32 /s "$server" || fail "registering again failed"
