@@ -414,6 +414,86 @@ void MeasureUtf8File(const Texts& texts, int trials) {
            "<= 100 ms", ownP50 <= 100);
 }
 
+// ---- Reading from a place -----------------------------------------------------------------------
+
+// A book of 4 MB (about the longest novels): Play of it remembered at the place it was stopped, and
+// "Read from the beginning" from the window's menu, which gives the voice the most text that "Read from
+// here" can. The menu runs its own loop: a thread timer picks the item and notes when.
+double MenuChosenAtMs = 0;
+
+BOOL CALLBACK MatchPopupMenu(HWND window, LPARAM found) {
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (lstrcmpA(name, "#32768") != 0 || !IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+void CALLBACK PickReadFromTheBeginning(HWND, UINT, UINT_PTR, DWORD) {
+    HWND menu = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), MatchPopupMenu, reinterpret_cast<LPARAM>(&menu));
+    if (!menu || MenuChosenAtMs > 0) return;
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    MenuChosenAtMs = bench::NowMs();
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+double EngineSpeakMs(const std::wstring& text) {
+    ScopedComPtr<ISpVoice> voice;
+    if (FAILED(CoCreateInstance(engine::VoiceClassId, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ISpVoice), voice.ReceiveVoid())))
+        Fail("no engine voice of the benchmark's own");
+    const double ms = TimeMs([&] { voice->Speak(text.c_str(), SPF_ASYNC | SPF_IS_NOT_XML, nullptr); });
+    voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+    engine::Reset();
+    return ms;
+}
+
+void MeasureReadingFromPlaces(const Texts& texts, int trials) {
+    std::printf("A 4 MB book continued and read from its beginning (%d trials)\n", trials);
+    std::string book;
+    for (int n = 0; book.size() < (4u << 20); ++n) book += "Sentence " + std::to_string(n) + " of the long book is read here.\r\n";
+    const std::string path = texts.folder + "\\book-4mb.txt";
+    if (!host::WriteWholeFile(path, book)) Fail("cannot write " + path);
+    auto player = StartPlayer(host::DrainMode::Instant, std::string(STEREO_48K) + "ResumeFiles=1\r\n");
+    HWND window = FindTextInfoWindow();
+    if (!window) Fail("no Text info window");
+    std::vector<double> play, playSound, readSound;
+    for (int trial = 0; trial <= trials; ++trial) {
+        long long before = host::OutputSnapshot().written;
+        double start = bench::NowMs();
+        if (player->Play(path) != 0) Fail("Play of the book failed");
+        const double playMs = bench::NowMs() - start;
+        if (!player->PumpUntil([&] { return host::OutputSnapshot().written > before; }, 20000)) Fail("the book was not heard");
+        if (trial > 0) play.push_back(playMs), playSound.push_back(bench::NowMs() - start);  // the first starts at the top
+        player->PumpMessages(1500);  // the window has read the whole book
+        before = host::OutputSnapshot().written;
+        MenuChosenAtMs = 0;
+        const UINT_PTR timer = SetTimer(nullptr, 0, 20, PickReadFromTheBeginning);
+        PostMessageA(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_INFO_TEXT)), -1);
+        const bool heard = player->PumpUntil(
+            [&] { return MenuChosenAtMs > 0 && host::OutputSnapshot().written > before; }, 20000);
+        KillTimer(nullptr, timer);
+        if (!heard) Fail("Read from the beginning was not heard");
+        readSound.push_back(bench::NowMs() - MenuChosenAtMs);
+        player->PumpMessages(100);  // a place is heard, to continue from
+        player->Stop();
+        engine::Reset();  // the stand-in's call log keeps each Speak's whole text
+        engine::SetRecordDeliveredPcm(false);
+    }
+    std::wstring text(book.begin(), book.end());
+    const double engineMs = EngineSpeakMs(text);
+    const double playMax = bench::Percentile(play, 1.0), readP50 = bench::Percentile(readSound, 0.5);
+    AddRow("Play of a 4 MB book from its remembered place (p50 / max)",
+           Format("%.2f / %.2f ms (first sound %.1f ms)", bench::Percentile(play, 0.5), playMax,
+                  bench::Percentile(playSound, 0.5)),
+           "max <= 20 ms", playMax <= 20);
+    AddRow("First sound after Read from here, 4 MB book, the plug-in's share (p50)",
+           Format("%.1f ms (first sound %.1f ms, max %.1f; the engine stand-in's Speak %.1f ms)", readP50 - engineMs,
+                  readP50, bench::Percentile(readSound, 1.0), engineMs),
+           "<= 150 ms", readP50 - engineMs <= 150);
+}
+
 // ---- Quit --------------------------------------------------------------------------------------
 
 // Every wait of the event thread wakes on the quit event: Quit never waits out the thread's grace.
@@ -963,6 +1043,7 @@ int main(int argc, char** argv) {
     if (wanted("play")) MeasurePlay(texts, trials / 2 + 1);
     if (wanted("quit")) MeasureQuit(texts, trials / 10 + 1);
     if (wanted("utf8")) MeasureUtf8File(texts, trials / 10 + 1);
+    if (wanted("places")) MeasureReadingFromPlaces(texts, trials / 10 + 1);
     if (wanted("cycles")) MeasureCycles(texts);
     if (wanted("window")) MeasureLongTexts(texts);
     if (wanted("window") || wanted("one-line")) MeasureOneLineTexts(texts);
