@@ -119,6 +119,7 @@ protected:
         SendMessageA(Text(), EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), character);
         POINT screen = {at.x + 2, at.y + 4};
         ClientToScreen(Text(), &screen);
+        SetCursorPos(0, 0);  // the pointer over the menu would choose its own item
         const UINT_PTR timer = SetTimer(nullptr, 0, 50, OnMenuTimerTick);
         PostMessageA(window_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Text()), MAKELPARAM(screen.x, screen.y));
         EXPECT_TRUE(host_->PumpUntil([&] { return menuDone_; }, 10000)) << "no menu";
@@ -138,8 +139,10 @@ protected:
     void OnMenuTimer() {
         HWND menu = nullptr;
         EnumThreadWindows(GetCurrentThreadId(), MatchMenu, reinterpret_cast<LPARAM>(&menu));
-        if (!menu || !menuItems_.empty()) return;
+        if (!menu || menuDone_) return;
+        if (menuPicture_) sheet::SaveScreenshot(menuPicture_, window_);
         HMENU items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
+        menuItems_.clear();
         int downs = 0, pick = 0;
         for (int i = 0; i < GetMenuItemCount(items); ++i) {
             char text[64] = {};
@@ -150,7 +153,6 @@ protected:
             ++downs;
             if (menuWanted_ && menuWanted_ == std::string(text)) pick = downs;
         }
-        if (menuPicture_) sheet::SaveScreenshot(menuPicture_, window_);
         for (int i = 0; i < pick; ++i) PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
         PostMessageA(menu, WM_KEYDOWN, pick ? VK_RETURN : VK_ESCAPE, 0);
         menuDone_ = true;
@@ -277,19 +279,23 @@ TEST_F(ReadingAlong, ReadFromHereRestartsAtTheClickedSentence) {
     host_->Module()->InfoBox(const_cast<char*>(path.c_str()), host_->MainWindow());
     ASSERT_EQ(0, host_->Play(path));
     ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[0]));
-    const std::vector<MenuItem> items = ChooseFromMenu(sentences[2].span.start + 6, "Read from here");
+    host_->Pause();  // a paused file is read from a place too, and stays paused there
+    const std::vector<MenuItem> items = ChooseFromMenu(sentences[2].span.start + 6, nullptr, "reading-menu");
     ASSERT_EQ(3u, items.size());
     EXPECT_EQ("Read from here", items[0].text);
     EXPECT_EQ("Read from the beginning", items[1].text);
     EXPECT_EQ("Continue where I stopped", items[2].text);
     EXPECT_EQ(0u, items[0].state);
     EXPECT_EQ(0u, items[2].state) << "not checked by default";
+    ChooseFromMenu(sentences[2].span.start + 6, "Read from here");
 
     int flags = 0;
     EXPECT_TRUE(host_->PumpUntil([&] { return LastSpoken(&flags) == Wide(text.substr(sentences[2].span.start)); }, 10000));
     EXPECT_EQ(SPF_ASYNC | SPF_IS_NOT_XML, flags);
     EXPECT_EQ(2u, host::LoggedCalls(host::Call::Open).size()) << "the output is opened again";
-    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[2].span; }, 20000));
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[2].span; }, 20000)) << "where it goes on";
+    EXPECT_TRUE(host::OutputSnapshot().paused) << "the output opened again stays paused";
+    host_->UnPause();
     ASSERT_TRUE(host_->WaitForEndOfFile(20000));
     EXPECT_EQ(1, host_->EndOfFileCount()) << "the part cut off ends nothing";
     host_->Stop();
