@@ -439,40 +439,38 @@ void CALLBACK PickReadFromTheBeginning(HWND, UINT, UINT_PTR, DWORD) {
     PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
 }
 
-double EngineSpeakMs(const std::wstring& text) {
-    ScopedComPtr<ISpVoice> voice;
-    if (FAILED(CoCreateInstance(engine::VoiceClassId, nullptr, CLSCTX_INPROC_SERVER, __uuidof(ISpVoice), voice.ReceiveVoid())))
-        Fail("no engine voice of the benchmark's own");
-    const double ms = TimeMs([&] { voice->Speak(text.c_str(), SPF_ASYNC | SPF_IS_NOT_XML, nullptr); });
-    voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
-    engine::Reset();
-    return ms;
-}
-
 void MeasureReadingFromPlaces(const Texts& texts, int trials) {
     std::printf("A 4 MB book continued and read from its beginning (%d trials)\n", trials);
     std::string book;
     for (int n = 0; book.size() < (4u << 20); ++n) book += "Sentence " + std::to_string(n) + " of the long book is read here.\r\n";
     const std::string path = texts.folder + "\\book-4mb.txt";
     if (!host::WriteWholeFile(path, book)) Fail("cannot write " + path);
-    auto player = StartPlayer(host::DrainMode::Instant, std::string(STEREO_48K) + "ResumeFiles=1\r\n");
+    // A device that plays in real time holds at most its buffer: once more than that was played, the
+    // output opened again holds less than before, and its first sound shows.
+    auto player = StartPlayer(host::DrainMode::Clock, std::string(STEREO_48K) + "ResumeFiles=1\r\n");
     HWND window = FindTextInfoWindow();
     if (!window) Fail("no Text info window");
+    player->Module()->InfoBox(const_cast<char*>(path.c_str()), player->MainWindow());  // shown, as to a reader
+    SetCursorPos(0, 0);  // the pointer over the menu would choose its own item
     std::vector<double> play, playSound, readSound;
     for (int trial = 0; trial <= trials; ++trial) {
-        long long before = host::OutputSnapshot().written;
-        double start = bench::NowMs();
+        const double start = bench::NowMs();
         if (player->Play(path) != 0) Fail("Play of the book failed");
         const double playMs = bench::NowMs() - start;
-        if (!player->PumpUntil([&] { return host::OutputSnapshot().written > before; }, 20000)) Fail("the book was not heard");
+        // The output counts what it was given since it was opened.
+        if (!player->PumpUntil([&] { return host::OutputSnapshot().written > 0; }, 20000)) Fail("the book was not heard");
         if (trial > 0) play.push_back(playMs), playSound.push_back(bench::NowMs() - start);  // the first starts at the top
         player->PumpMessages(1500);  // the window has read the whole book
-        before = host::OutputSnapshot().written;
+        const long long before = host::OutputSnapshot().written;
         MenuChosenAtMs = 0;
         const UINT_PTR timer = SetTimer(nullptr, 0, 20, PickReadFromTheBeginning);
         PostMessageA(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_INFO_TEXT)), -1);
         const bool heard = player->PumpUntil(
-            [&] { return MenuChosenAtMs > 0 && host::OutputSnapshot().written > before; }, 20000);
+            [&] {
+                const long long written = host::OutputSnapshot().written;
+                return MenuChosenAtMs > 0 && written > 0 && written < before;
+            },
+            20000);
         KillTimer(nullptr, timer);
         if (!heard) Fail("Read from the beginning was not heard");
         readSound.push_back(bench::NowMs() - MenuChosenAtMs);
@@ -481,17 +479,14 @@ void MeasureReadingFromPlaces(const Texts& texts, int trials) {
         engine::Reset();  // the stand-in's call log keeps each Speak's whole text
         engine::SetRecordDeliveredPcm(false);
     }
-    std::wstring text(book.begin(), book.end());
-    const double engineMs = EngineSpeakMs(text);
-    const double playMax = bench::Percentile(play, 1.0), readP50 = bench::Percentile(readSound, 0.5);
+    const double playMax = bench::Percentile(play, 1.0), readMax = bench::Percentile(readSound, 1.0);
     AddRow("Play of a 4 MB book from its remembered place (p50 / max)",
            Format("%.2f / %.2f ms (first sound %.1f ms)", bench::Percentile(play, 0.5), playMax,
                   bench::Percentile(playSound, 0.5)),
            "max <= 20 ms", playMax <= 20);
-    AddRow("First sound after Read from here, 4 MB book, the plug-in's share (p50)",
-           Format("%.1f ms (first sound %.1f ms, max %.1f; the engine stand-in's Speak %.1f ms)", readP50 - engineMs,
-                  readP50, bench::Percentile(readSound, 1.0), engineMs),
-           "<= 150 ms", readP50 - engineMs <= 150);
+    // The engine stand-in's own parse of the whole text inside Speak is included.
+    AddRow("First sound after Read from here, 4 MB book (p50 / max)",
+           Format("%.1f / %.1f ms", bench::Percentile(readSound, 0.5), readMax), "max <= 150 ms", readMax <= 150);
 }
 
 // ---- Quit --------------------------------------------------------------------------------------
