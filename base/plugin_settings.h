@@ -16,6 +16,8 @@ struct Settings {
     // Low byte: key code; high byte: HOTKEYF_* modifiers. 0 until the settings are loaded, which
     // gives DEFAULT_HOT_KEY when the file has none.
     uint16_t HotKey = 0;
+    // Play continues a remembered file where it was stopped (the Text info window's menu turns it on).
+    bool ResumeFiles = DEFAULT_RESUME_FILES;
 };
 
 // Defined in base/module_objects.cpp, with the other module-lifetime objects.

@@ -22,3 +22,5 @@ constexpr long DEFAULT_RATE = 0;
 
 constexpr bool DEFAULT_USE_HOT_KEY = true;
 constexpr uint16_t DEFAULT_HOT_KEY = 0x353;  // Ctrl+Shift+S: key code 'S', modifiers Shift and Control
+
+constexpr bool DEFAULT_RESUME_FILES = false;

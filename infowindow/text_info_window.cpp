@@ -1,6 +1,7 @@
 #include "infowindow/text_info_window.h"
 
 #include <richedit.h>
+#include <windowsx.h>
 
 #include <algorithm>
 #include <atomic>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "base/error_report.h"
+#include "base/plugin_settings.h"
+#include "infowindow/reading_start.h"
 #include "infowindow/text_control.h"
 #include "resources/resource.h"
 
@@ -54,6 +57,8 @@ constexpr UINT WM_INFO_FILL = WM_APP + 2;       // the next fill step, when noth
 constexpr UINT WM_INFO_REQUESTS = WM_APP + 3;   // another thread left requests
 constexpr UINT WM_INFO_RETIRE = WM_APP + 4;     // a replaced control to destroy
 enum InfoTimer : UINT_PTR { FILL_TIMER = 1, FOLLOW_TIMER = 2 };
+// The items of the text's context menu.
+enum ReadingCommand : UINT { READ_FROM_HERE = 1, READ_FROM_BEGINNING = 2, CONTINUE_WHERE_STOPPED = 3 };
 
 // Where the window's text stands. NoText -> Filling (a short file, or a long one's whole text that came
 // before its start was shown) or StartShown (a long file's start); StartShown -> Filling (the whole
@@ -71,6 +76,7 @@ struct Requests {
     ULONG stream = 0;
     DWORD bytesPerSecond = 0;
     OutputClock clock = nullptr;
+    int64_t textShift = 0;
     bool show = false;
     bool wakePosted = false;
 };
@@ -103,6 +109,8 @@ struct TextInfoWindow {
     SpeechFollower follower;
     OutputClock clock = nullptr;
     bool following = false;
+    bool selecting = false;  // until the reader's own move: the heard span is still tracked after it
+    int64_t textShift = 0;   // voice positions + textShift = the text's positions
     bool spanPending = false;
     TextSpan pendingSpan = {0, 0};  // in the text's positions
 
@@ -118,6 +126,9 @@ TextInfoWindow* Window = nullptr;  // from Init to Quit
 // The name the last load was for, kept with or without a window; any thread.
 std::mutex NameLock;
 char LoadedFileName[MAX_PATH] = "";
+// The start of the sentence heard last, in the text's positions; -1 when none. Any thread.
+std::atomic<int64_t> HeardPosition{-1};
+ReadingActions Actions = {nullptr, nullptr};  // set once at start-up
 
 double NowMs() {
     LARGE_INTEGER frequency, counter;
@@ -168,22 +179,25 @@ void EndFollowing(TextInfoWindow& w) {
     KillTimer(w.dialog, FOLLOW_TIMER);
 }
 
-void StartFollowing(TextInfoWindow& w, ULONG stream, DWORD bytesPerSecond, OutputClock clock) {
+void StartFollowing(TextInfoWindow& w, ULONG stream, DWORD bytesPerSecond, OutputClock clock, int64_t textShift) {
     w.follower.Start(stream, bytesPerSecond);
     w.clock = clock;
+    w.textShift = textShift;
     w.following = true;
+    w.selecting = true;
     w.spanPending = false;
     SetTimer(w.dialog, FOLLOW_TIMER, FOLLOW_TICK_MS, nullptr);
 }
 
-// The reader clicked, selected or scrolled: the window is theirs until the next file plays.
+// The reader clicked, selected or scrolled: the window is theirs until the next file plays. What is
+// heard is still tracked, for the place to continue from.
 void OnReaderMoved() {
-    if (Window && Window->following) EndFollowing(*Window);
+    if (Window) Window->selecting = false;
 }
 
 // The heard span, once the control holds it and no other text is on its way.
 void ShowPendingSpan(TextInfoWindow& w) {
-    if (!w.spanPending || !w.following || w.reader) return;
+    if (!w.spanPending || !w.following || !w.selecting || w.reader) return;
     const TextSpan span = ControlSpan(w.shown.folded, w.pendingSpan);
     if (span.position + span.length > ControlPosition(w.shown.folded, static_cast<uint32_t>(w.filledUnits))) return;
     SelectAndShow(w.richEdit, span.position, span.length);
@@ -194,6 +208,9 @@ void OnFollowTick(TextInfoWindow& w) {
     for (const SpokenBoundary& boundary : TakeBoundaries(w)) w.follower.Add(boundary);
     TextSpan heard;
     if (w.clock && w.follower.HeardAt(w.clock(), &heard)) {
+        const int64_t position = heard.position + w.textShift;
+        heard.position = position > 0 ? static_cast<uint32_t>(position) : 0;
+        HeardPosition = heard.position;
         w.pendingSpan = heard;
         w.spanPending = true;
     }
@@ -392,7 +409,8 @@ void ShowWindowNow(TextInfoWindow& w) {
 void ApplyRequests(TextInfoWindow& w) {
     Requests taken = TakeRequests(w);
     if (taken.load) StartLoad(w, taken.file);
-    if (taken.follow == Requests::Follow::Start) StartFollowing(w, taken.stream, taken.bytesPerSecond, taken.clock);
+    if (taken.follow == Requests::Follow::Start)
+        StartFollowing(w, taken.stream, taken.bytesPerSecond, taken.clock, taken.textShift);
     if (taken.follow == Requests::Follow::Stop) EndFollowing(w);
     if (taken.show) ShowWindowNow(w);
 }
@@ -414,6 +432,71 @@ void StopReaders(TextInfoWindow& w) {
         WaitForMultipleObjects(count, threads.data() + at, TRUE, static_cast<DWORD>(left));
     }
     w.readers.clear();
+}
+
+// ---- The text's context menu ----
+
+// The text can be read from a place while it is whole (a long file's start alone is not) and its file
+// is the one playing.
+bool CanReadFromPlace(const TextInfoWindow& w, bool* markup) {
+    if (!Actions.isPlaying || !w.shown.Text() || w.reader || w.state == LoadState::StartShown) return false;
+    std::lock_guard<std::mutex> guard(NameLock);
+    return Actions.isPlaying(LoadedFileName, markup);
+}
+
+// The voice goes on from the start of the sentence that holds the control's position; the window
+// follows it from there.
+void ReadFromPlace(TextInfoWindow& w, long controlPosition) {
+    bool markup = false;
+    if (!CanReadFromPlace(w, &markup) || controlPosition < 0) return;
+    const uint32_t position = TextPositionOf(w.shown.folded, static_cast<uint32_t>(controlPosition));
+    const ReadingStart start = ReadingStartAt(w.shown.Text(), w.shown.units, position, markup);
+    Actions.speakFrom(SpeechFrom(w.shown.Text(), w.shown.units, start), start.Shift());
+}
+
+HMENU MakeReadingMenu(bool canRead) {
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return nullptr;
+    const UINT readable = canRead ? MF_ENABLED : MF_GRAYED;
+    AppendMenuA(menu, MF_STRING | readable, READ_FROM_HERE, "Read from here");
+    AppendMenuA(menu, MF_STRING | readable, READ_FROM_BEGINNING, "Read from the beginning");
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING | (PluginSettings.ResumeFiles ? MF_CHECKED : MF_UNCHECKED), CONTINUE_WHERE_STOPPED,
+                "Continue where I stopped");
+    return menu;
+}
+
+// Where the menu is about: the clicked character, or from the keyboard (no point) the caret, below
+// which the menu then opens.
+long MenuPosition(HWND control, LPARAM lParam, POINT* at) {
+    if (lParam == -1) {
+        CHARRANGE selection = {0, 0};
+        SendMessageA(control, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+        POINTL caret = {0, 0};
+        SendMessageA(control, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&caret), selection.cpMin);
+        *at = {caret.x, caret.y + GetSystemMetrics(SM_CYMENUSIZE)};
+        ClientToScreen(control, at);
+        return selection.cpMin;
+    }
+    *at = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    POINTL client = {at->x, at->y};
+    ScreenToClient(control, reinterpret_cast<POINT*>(&client));
+    return static_cast<long>(SendMessageA(control, EM_CHARFROMPOS, 0, reinterpret_cast<LPARAM>(&client)));
+}
+
+INT_PTR OnContextMenu(TextInfoWindow& w, HWND target, LPARAM lParam) {
+    if (target != w.richEdit) return FALSE;
+    POINT at;
+    const long position = MenuPosition(w.richEdit, lParam, &at);
+    bool markup = false;
+    HMENU menu = MakeReadingMenu(CanReadFromPlace(w, &markup));
+    if (!menu) return TRUE;
+    const UINT chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, w.dialog, nullptr);
+    DestroyMenu(menu);
+    if (chosen == READ_FROM_HERE) ReadFromPlace(w, position);
+    if (chosen == READ_FROM_BEGINNING) ReadFromPlace(w, 0);
+    if (chosen == CONTINUE_WHERE_STOPPED) PluginSettings.ResumeFiles = !PluginSettings.ResumeFiles;
+    return TRUE;
 }
 
 // ---- The dialog ----
@@ -484,6 +567,7 @@ INT_PTR CALLBACK TextInfoDialogProc(HWND window, UINT message, WPARAM wParam, LP
     switch (message) {
     case WM_SIZE: return OnSize(*w, lParam);
     case WM_COMMAND: return OnCommand(window, wParam);
+    case WM_CONTEXTMENU: return OnContextMenu(*w, reinterpret_cast<HWND>(wParam), lParam);
     case WM_SYSCOMMAND: return OnSysCommand(window, wParam);
     case WM_TIMER: return OnTimer(*w, wParam);
     case WM_INFO_TEXT_READ:
@@ -616,12 +700,13 @@ int __cdecl InfoBox(char* file, HWND) {
 
 // Without the player's window nothing follows the speech: no boundaries are kept.
 void ExpectSpeechBoundaries() {
+    HeardPosition = -1;
     if (!Window) return;
     TakeBoundaries(*Window);
     Window->boundariesWanted = Window->hasOwner;
 }
 
-void FollowSpeech(ULONG stream, DWORD bytesPerSecond, OutputClock clock) {
+void FollowSpeech(ULONG stream, DWORD bytesPerSecond, OutputClock clock, int64_t textShift) {
     if (!Window || !Window->hasOwner || !clock) return;
     TextInfoWindow& w = *Window;
     if (!OnWindowThread(w)) {
@@ -630,10 +715,11 @@ void FollowSpeech(ULONG stream, DWORD bytesPerSecond, OutputClock clock) {
             requests.stream = stream;
             requests.bytesPerSecond = bytesPerSecond;
             requests.clock = clock;
+            requests.textShift = textShift;
         });
     }
     ApplyRequests(w);
-    StartFollowing(w, stream, bytesPerSecond, clock);
+    StartFollowing(w, stream, bytesPerSecond, clock, textShift);
 }
 
 void StopFollowingSpeech() {
@@ -645,6 +731,15 @@ void StopFollowingSpeech() {
     ApplyRequests(w);
     EndFollowing(w);
 }
+
+bool HeardTextPosition(uint32_t* position) {
+    const int64_t heard = HeardPosition;
+    if (heard < 0) return false;
+    *position = static_cast<uint32_t>(heard);
+    return true;
+}
+
+void SetReadingActions(const ReadingActions& actions) { Actions = actions; }
 
 void QueueSpokenBoundary(const SpokenBoundary& boundary) {
     TextInfoWindow* w = Window;

@@ -3,6 +3,9 @@
 
 #include <windows.h>
 
+#include <cstdint>
+#include <string>
+
 #include "infowindow/reading_along.h"
 #include "infowindow/text_loading.h"
 
@@ -40,13 +43,30 @@ int __cdecl InfoBox(char* file, HWND parent);
 // (or the word, from a voice that reports no sentences), until Stop, another text, or the reader's own
 // click, selection or scrolling. The output's clock (the milliseconds it has played) is handed in.
 // Without a player's window (a host that gave none) nothing is followed and no boundary is kept.
+// A voice given the text from a place on (Read from here, a remembered place) reports positions in
+// what it was given: textShift is how much further they lie in the window's text.
 using OutputClock = int(__cdecl*)();
 void ExpectSpeechBoundaries();
-void FollowSpeech(ULONG stream, DWORD bytesPerSecond, OutputClock clock);
+void FollowSpeech(ULONG stream, DWORD bytesPerSecond, OutputClock clock, int64_t textShift = 0);
 void StopFollowingSpeech();
 // From the speech event thread: a boundary the voice has reached. Only queued (the oldest go past a
 // bound); the window takes it on its own thread and never calls the engine.
 void QueueSpokenBoundary(const SpokenBoundary& boundary);
+
+// Where the sentence heard last of the file being followed starts in the window's text (kept through
+// Stop, until the next file is followed); false when none was heard. Any thread.
+bool HeardTextPosition(uint32_t* position);
+
+// The text's context menu: "Read from here", "Read from the beginning" and "Continue where I stopped"
+// (PluginSettings.ResumeFiles). Playback says which file plays and speaks a text in its place.
+struct ReadingActions {
+    // Whether `file` is being played (or is paused), and whether it is spoken as speech markup.
+    bool (*isPlaying)(const char* file, bool* markup);
+    // Speaks `speech` instead of what the playing file has left; positions in it lie textShift
+    // further in the window's text. False when nothing could be spoken.
+    bool (*speakFrom)(const std::wstring& speech, int64_t textShift);
+};
+void SetReadingActions(const ReadingActions& actions);
 
 // Reads a text file (ReadInfoText) and shows the whole of it in the Rich Edit control at once, with the
 // note of what was cut for showing: UTF-16 little-endian after a byte-order mark FF FE, otherwise ANSI

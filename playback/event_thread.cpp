@@ -49,7 +49,10 @@ Drain OnEndOfInputStream(ULONG stream) {
         if (QuitArrivesWithin(DRAIN_POLL_MS)) return Drain::Quit;
     // Without a main window the message would go to this thread's own queue, which nobody reads.
     HWND player = PluginModule.hMainWindow;
-    if (player && EndsCurrentFile(PlaybackState, stream)) PostMessageA(player, WM_WA_MPEG_EOF, 0, 0);
+    if (player && EndsCurrentFile(PlaybackState, stream)) {
+        PlaybackState.HeardToEnd = true;
+        PostMessageA(player, WM_WA_MPEG_EOF, 0, 0);
+    }
     return Drain::Done;
 }
 

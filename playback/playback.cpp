@@ -14,8 +14,10 @@
 #include "base/plugin_settings.h"
 #include "base/sapi_names.h"
 #include "base/scoped.h"
+#include "infowindow/reading_start.h"
 #include "infowindow/text_info_window.h"
 #include "playback/output_stream.h"
+#include "playback/remembered_places.h"
 #include "playback/playback_state.h"
 #include "playback/speech_input.h"
 #include "playback/stream_format.h"
@@ -75,6 +77,8 @@ struct PendingSpeech {
     std::string path;
     std::wstring widePath;
     bool markup = false;
+    bool fromPlace = false;  // spoken from a remembered place
+    uint32_t place = 0;
     ULONG ticket = 0;
     std::atomic<bool> cancel{false};
 };
@@ -139,8 +143,21 @@ HRESULT SpeakInput(ISpVoice* voice, const wchar_t* widePath, bool markup, const 
 }
 
 // The voice speaks the file's stream from now on; the window follows it.
-void FollowStream(ULONG stream) {
-    FollowSpeech(stream, SpeechOutputStream.WaveFormat()->nAvgBytesPerSec, PluginModule.outMod->GetOutputTime);
+void FollowStream(ULONG stream, int64_t textShift) {
+    FollowSpeech(stream, SpeechOutputStream.WaveFormat()->nAvgBytesPerSec, PluginModule.outMod->GetOutputTime,
+                 textShift);
+}
+
+// A file continued from a remembered place is decoded whole and given to the voice from the start of
+// that place's sentence (a file the voice can only be given by name, a pipe, starts at its top).
+bool ReadInputFor(const char* path, bool markup, const uint32_t* place, SpeechInput* input,
+                  const std::atomic<bool>* cancel = nullptr) {
+    if (!ReadSpeechInput(path, input, cancel, place != nullptr)) return false;
+    if (!place || input->ByName()) return true;
+    const ReadingStart start = ReadingStartAt(input->text.c_str(), input->text.size(), *place, markup);
+    input->text = SpeechFrom(input->text.c_str(), input->text.size(), start);
+    input->textShift = start.Shift();
+    return true;
 }
 
 // Speaks what was read, if the file is still the one to speak: under SpeakLock, so no Stop comes
@@ -169,7 +186,7 @@ HRESULT SpeakIfCurrent(const PendingSpeech& job, bool read, const SpeechInput& i
         voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
         return result;
     }
-    FollowStream(stream);
+    FollowStream(stream, input.textShift);
     return S_OK;
 }
 
@@ -177,7 +194,8 @@ HRESULT SpeakIfCurrent(const PendingSpeech& job, bool read, const SpeechInput& i
 // as after a Play that failed.
 void ReadAndSpeak(const PendingSpeech& job) {
     SpeechInput input;
-    const bool read = ReadSpeechInput(job.path.c_str(), &input, &job.cancel);
+    const bool read =
+        ReadInputFor(job.path.c_str(), job.markup, job.fromPlace ? &job.place : nullptr, &input, &job.cancel);
     if (job.cancel) return;
     ErrorSite site = SITE_SPEAK;
     const HRESULT result = SpeakIfCurrent(job, read, input, &site);
@@ -205,11 +223,14 @@ DWORD WINAPI ReadAndSpeakThread(LPVOID parameter) {
 }
 
 // Starts the reader of a long file; Play has already taken its ticket.
-int SpeakWhenRead(const char* path, const wchar_t* widePath, bool markup, SpeakPendingScope& pending) {
+int SpeakWhenRead(const char* path, const wchar_t* widePath, bool markup, const uint32_t* place,
+                  SpeakPendingScope& pending) {
     auto job = std::make_shared<PendingSpeech>();
     job->path = path;
     job->widePath = widePath;
     job->markup = markup;
+    job->fromPlace = place != nullptr;
+    job->place = place ? *place : 0;
     {
         std::lock_guard<std::mutex> guard(SpeakLock);
         job->ticket = ++SpeakTicket;
@@ -252,10 +273,13 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath, Sp
     lstrcpyA(PlaybackState.CurrentFile, path);
     LoadInfoText(path);
     ExpectSpeechBoundaries();
-    if (ReadsLong(path)) return SpeakWhenRead(path, widePath, markup, pending);
+    uint32_t remembered = 0;
+    const bool fromPlace = PluginSettings.ResumeFiles && RememberedPlaceOf(path, &remembered);
+    const uint32_t* place = fromPlace ? &remembered : nullptr;
+    if (ReadsLong(path)) return SpeakWhenRead(path, widePath, markup, place, pending);
 
     SpeechInput input;
-    if (!ReadSpeechInput(path, &input)) {
+    if (!ReadInputFor(path, markup, place, &input)) {
         ReportHResult(E_OUTOFMEMORY, SITE_SPEAK);
         return PLAY_FAILED;
     }
@@ -270,8 +294,57 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath, Sp
         ReportHResult(resumed, SITE_RESUME);
         return PLAY_FAILED;
     }
-    FollowStream(stream);
+    FollowStream(stream, input.textShift);
     return PLAY_STARTED;
+}
+
+// ---- Reading from a place, and keeping the place ----
+
+// The file is being played or paused: opened, not stopped, and not heard to its end.
+bool IsPlayingFile(const char* file, bool* markup) {
+    if (!PlaybackState.OutputOpen || PlaybackState.StopRequested || PlaybackState.HeardToEnd) return false;
+    if (lstrcmpiA(file, PlaybackState.CurrentFile) != 0) return false;
+    *markup = IsMarkupPath(file);
+    return true;
+}
+
+// The playing file's speech starts again with `speech`: what was left of it is dropped as Stop drops
+// it (no end of file for it, the playlist stays), the output is opened again as Play opens it, and a
+// paused file stays paused there.
+bool SpeakFromPlace(const std::wstring& speech, int64_t textShift) {
+    ISpVoice* voice = Voice.Get();
+    bool markup = false;
+    if (!voice || !IsPlayingFile(PlaybackState.CurrentFile, &markup)) return false;
+    BeginStop();
+    StopFollowingSpeech();
+    if (!Succeeded(voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr), SITE_PURGE)) return false;
+    CloseOutput();
+
+    SpeakPendingScope pending;
+    SpeechOutputStream.ResetWake();
+    BeginNextFile(PlaybackState);
+    if (!OpenOutput()) return false;
+    if (PlaybackState.Paused) PluginModule.outMod->Pause(1);
+    ExpectSpeechBoundaries();
+    ULONG stream = 0;
+    const HRESULT spoken = voice->Speak(speech.c_str(), SPF_ASYNC | (markup ? SPF_IS_XML : SPF_IS_NOT_XML), &stream);
+    PlaybackState.CurrentStream = stream;
+    if (!Succeeded(spoken, SITE_SPEAK)) return false;
+    if (!Succeeded(voice->Resume(), SITE_RESUME)) {
+        AbandonFile(voice);
+        return false;
+    }
+    FollowStream(stream, textShift);
+    return true;
+}
+
+// Stop and Quit keep the place of the file being played, when places are kept; a file heard to its
+// end is forgotten. Nothing heard yet leaves the place as it was.
+void KeepPlace() {
+    if (!PluginSettings.ResumeFiles || !PlaybackState.OutputOpen || !PlaybackState.CurrentFile[0]) return;
+    if (PlaybackState.HeardToEnd) return ForgetPlace(PlaybackState.CurrentFile);
+    uint32_t position = 0;
+    if (HeardTextPosition(&position)) RememberPlace(PlaybackState.CurrentFile, position);
 }
 
 }  // namespace
@@ -296,14 +369,19 @@ int __cdecl Play(char* file) {
     if (PlaybackState.OutputOpen) AbandonFile(Voice.Get());
     SpeakPendingScope pending;
     PlaybackState.Paused = false;
+    PlaybackState.HeardToEnd = false;
     SpeechOutputStream.ResetWake();  // while the stop is still under way, so no Write spins on the wake
     BeginNextFile(PlaybackState);
     return StartSpeaking(Voice.Get(), file, widePath, pending);
 }
 
-void OpenPlayback() { SpeechOutputStream.Reopen(); }
+void OpenPlayback() {
+    SpeechOutputStream.Reopen();
+    SetReadingActions({IsPlayingFile, SpeakFromPlace});
+}
 
 void ClosePlayback() {
+    KeepPlace();
     BeginStop();
     SpeechOutputStream.Close();
     // A reader still blocked in a read may go on: it holds the library and will speak nothing.
@@ -333,6 +411,7 @@ int __cdecl IsPaused() { return PlaybackState.Paused ? 1 : 0; }
 void __cdecl Stop() {
     ISpVoice* voice = Voice.Get();
     if (!voice) return;
+    KeepPlace();
     BeginStop();
     StopFollowingSpeech();  // the selection stays on what was heard last
     if (!Succeeded(voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr), SITE_PURGE)) return;

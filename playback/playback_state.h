@@ -20,6 +20,9 @@ struct PlaybackFlags {
     // Play opened the output module and no Stop has closed it since (a Stop that failed, or a Play
     // that failed after opening, leave it open). Main thread only.
     bool OutputOpen = false;
+
+    // The event thread told the player that the file was heard to its end; cleared by Play.
+    std::atomic<bool> HeardToEnd{false};
 };
 
 extern PlaybackFlags PlaybackState;

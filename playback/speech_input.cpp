@@ -100,6 +100,35 @@ bool DecodeUtf16BigEndian(ChunkReader& reader, const std::atomic<bool>* cancel, 
     return true;  // an odd last byte is no character
 }
 
+bool DecodeUtf16LittleEndian(ChunkReader& reader, const std::atomic<bool>* cancel, std::wstring* text) {
+    for (DWORD read; (read = reader.Next()) > 0;) {
+        if (Cancelled(cancel)) return false;
+        const size_t count = reader.Kept() + read, units = count / 2, start = text->size();
+        text->resize(start + units);
+        std::memcpy(&(*text)[start], reader.All(), units * 2);
+        reader.Keep(count, count % 2);
+    }
+    return true;
+}
+
+// ANSI text as the window shows it: up to its first 0 byte, through the ANSI code page.
+bool DecodeAnsi(HANDLE file, const std::atomic<bool>* cancel, std::wstring* text) {
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    std::string bytes;
+    std::vector<char> chunk(CHUNK_BYTES);
+    for (DWORD read; ReadFile(file, chunk.data(), CHUNK_BYTES, &read, nullptr) && read > 0;) {
+        if (Cancelled(cancel)) return false;
+        bytes.append(chunk.data(), read);
+    }
+    bytes.resize(std::strlen(bytes.c_str()));
+    text->resize(bytes.size());
+    if (bytes.empty()) return true;
+    const int units = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), &(*text)[0],
+                                          static_cast<int>(text->size()));
+    text->resize(units > 0 ? static_cast<size_t>(units) : 0);
+    return true;
+}
+
 // Room for the whole text at once, when there is: no copying as it grows.
 void ReserveFor(HANDLE file, std::wstring* text) {
     LARGE_INTEGER size = {};
@@ -110,18 +139,33 @@ void ReserveFor(HANDLE file, std::wstring* text) {
     }
 }
 
-bool ReadOpenFile(HANDLE file, SpeechInput* input, const std::atomic<bool>* cancel) {
+// The whole text of a file the voice would be given by name.
+bool DecodeByNameFile(HANDLE file, const ByteOrderMark& mark, const std::atomic<bool>* cancel, SpeechInput* input) {
+    input->decoded = true;
+    input->text = std::wstring();
+    if (mark.encoding == TextEncoding::Ansi) return DecodeAnsi(file, cancel, &input->text);
+    SetFilePointer(file, static_cast<LONG>(mark.length), nullptr, FILE_BEGIN);
+    ReserveFor(file, &input->text);
+    ChunkReader reader(file);
+    return DecodeUtf16LittleEndian(reader, cancel, &input->text);
+}
+
+bool ReadOpenFile(HANDLE file, SpeechInput* input, const std::atomic<bool>* cancel, bool wholeText) {
     uint8_t start[3] = {};
     DWORD read = 0;
     if (!ReadFile(file, start, sizeof start, &read, nullptr)) return true;  // the voice says what is wrong
     const ByteOrderMark mark = FindByteOrderMark(start, read);
     if (mark.encoding == TextEncoding::Utf16LE) {
+        if (wholeText) return DecodeByNameFile(file, mark, cancel, input);
         input->encoding = mark.encoding;  // the voice reads it by name
         return true;
     }
     SetFilePointer(file, static_cast<LONG>(mark.length), nullptr, FILE_BEGIN);
     ChunkReader reader(file);
-    if (!mark.found) return ReadWithoutMark(reader, cancel, input);
+    if (!mark.found) {
+        if (!ReadWithoutMark(reader, cancel, input)) return false;
+        return wholeText && input->ByName() ? DecodeByNameFile(file, mark, cancel, input) : true;
+    }
     ReserveFor(file, &input->text);
     input->encoding = mark.encoding;
     return mark.encoding == TextEncoding::Utf8 ? DecodeUtf8(reader, cancel, &input->text)
@@ -130,14 +174,14 @@ bool ReadOpenFile(HANDLE file, SpeechInput* input, const std::atomic<bool>* canc
 
 }  // namespace
 
-bool ReadSpeechInput(const char* path, SpeechInput* input, const std::atomic<bool>* cancel) {
+bool ReadSpeechInput(const char* path, SpeechInput* input, const std::atomic<bool>* cancel, bool wholeText) {
     *input = SpeechInput();
     ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     // A pipe or a device cannot be read twice: its name goes to the voice as it is.
     if (!file.IsValid() || GetFileType(file.Get()) != FILE_TYPE_DISK) return true;
     try {
-        if (ReadOpenFile(file.Get(), input, cancel)) return true;
+        if (ReadOpenFile(file.Get(), input, cancel, wholeText)) return true;
     } catch (const std::bad_alloc&) {
     }
     *input = SpeechInput();

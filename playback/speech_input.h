@@ -13,8 +13,12 @@
 struct SpeechInput {
     TextEncoding encoding = TextEncoding::Ansi;
     std::wstring text;  // the whole decoded text, when the voice is not given the file's name
+    bool decoded = false;  // the text was asked for whatever the encoding (a file read from a place)
+    int64_t textShift = 0;  // positions in text lie this much further in the file's text
 
-    bool ByName() const { return encoding == TextEncoding::Ansi || encoding == TextEncoding::Utf16LE; }
+    bool ByName() const {
+        return !decoded && (encoding == TextEncoding::Ansi || encoding == TextEncoding::Utf16LE);
+    }
 };
 
 // Reads the file as far as its encoding requires: the mark alone for UTF-16 little-endian, the whole
@@ -22,7 +26,10 @@ struct SpeechInput {
 // the voice cannot be given its name. Stops early, returning false, when *cancel becomes true. A file
 // that cannot be opened or read is given by name (the voice then reports it as it would); false also
 // when its text does not fit in memory.
-bool ReadSpeechInput(const char* path, SpeechInput* input, const std::atomic<bool>* cancel = nullptr);
+// With wholeText, the text is decoded whatever the encoding, as the Text info window decodes it (ANSI
+// text up to its first 0 byte), for speaking it from a place.
+bool ReadSpeechInput(const char* path, SpeechInput* input, const std::atomic<bool>* cancel = nullptr,
+                     bool wholeText = false);
 
 // Files up to this size are read on the thread of Play; longer ones off it.
 constexpr uint64_t SPEECH_INPUT_READ_HERE_BYTES = 256u << 10;

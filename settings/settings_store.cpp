@@ -1,7 +1,10 @@
 #include "settings/settings_store.h"
 
+#include <string>
+
 #include "base/plugin_settings.h"
 #include "base/scoped.h"
+#include "playback/remembered_places.h"
 #include "voices/task_wide_string.h"
 
 char SettingsFilePath[MAX_PATH] = "";
@@ -69,7 +72,19 @@ void ApplySettings(const CheckedSettings& checked, const char* voiceId) {
     PluginSettings.HotKey = checked.hotKey;
 }
 
-void ApplyDefaultSettings() { ApplySettings(CheckSettings(StoredSettings()), ""); }
+void ApplyDefaultSettings() {
+    ApplySettings(CheckSettings(StoredSettings()), "");
+    PluginSettings.ResumeFiles = DEFAULT_RESUME_FILES;
+}
+
+// The places of "Continue where I stopped" live beside the settings file.
+void LocatePlacesFile(const char* settingsPath) {
+    std::string path = settingsPath;
+    const size_t folderEnd = path.find_last_of('\\');
+    if (folderEnd == std::string::npos) return;  // a bare name would mean the Windows folder
+    path.resize(folderEnd + 1);
+    UsePlacesFile((path + PLACES_FILE_NAME).c_str());
+}
 
 // Keys are read in the file's order, each missing one giving its default.
 void ReadSettingsFile(const char* path) {
@@ -83,6 +98,7 @@ void ReadSettingsFile(const char* path) {
     stored.useHotKey = ReadInt("UseHotKey", stored.useHotKey, path);
     stored.hotKey = ReadInt("HotKey", stored.hotKey, path);
     ApplySettings(CheckSettings(stored), voiceId);
+    PluginSettings.ResumeFiles = ReadInt("ResumeFiles", DEFAULT_RESUME_FILES, path) != 0;
 }
 
 void WriteSettingsFile(const char* path) {
@@ -93,6 +109,8 @@ void WriteSettingsFile(const char* path) {
     WriteVoiceId(path);
     WriteNumber("UseHotKey", "%d", PluginSettings.UseHotKey ? 1 : 0, path);
     WriteNumber("HotKey", "%d", PluginSettings.HotKey, path);
+    // Off, the key is left out, as in a file written before there was one.
+    WriteText("ResumeFiles", PluginSettings.ResumeFiles ? "1" : nullptr, path);
 }
 
 // Without a path (the module's name did not fit) the defaults apply and no file is read: a bare
@@ -104,6 +122,7 @@ void LoadSettings(HINSTANCE module) {
         return;
     }
     ReadSettingsFile(SettingsFilePath);
+    LocatePlacesFile(SettingsFilePath);
 }
 
 // An empty path means start-up stopped before loading, or no path was found: nothing to write to.

@@ -414,6 +414,81 @@ void MeasureUtf8File(const Texts& texts, int trials) {
            "<= 100 ms", ownP50 <= 100);
 }
 
+// ---- Reading from a place -----------------------------------------------------------------------
+
+// A book of 4 MB (about the longest novels): Play of it remembered at the place it was stopped, and
+// "Read from the beginning" from the window's menu, which gives the voice the most text that "Read from
+// here" can. The menu runs its own loop: a thread timer picks the item and notes when.
+double MenuChosenAtMs = 0;
+
+BOOL CALLBACK MatchPopupMenu(HWND window, LPARAM found) {
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    if (lstrcmpA(name, "#32768") != 0 || !IsWindowVisible(window)) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
+    return FALSE;
+}
+
+void CALLBACK PickReadFromTheBeginning(HWND, UINT, UINT_PTR, DWORD) {
+    HWND menu = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), MatchPopupMenu, reinterpret_cast<LPARAM>(&menu));
+    if (!menu || MenuChosenAtMs > 0) return;
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    MenuChosenAtMs = bench::NowMs();
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+}
+
+void MeasureReadingFromPlaces(const Texts& texts, int trials) {
+    std::printf("A 4 MB book continued and read from its beginning (%d trials)\n", trials);
+    std::string book;
+    for (int n = 0; book.size() < (4u << 20); ++n) book += "Sentence " + std::to_string(n) + " of the long book is read here.\r\n";
+    const std::string path = texts.folder + "\\book-4mb.txt";
+    if (!host::WriteWholeFile(path, book)) Fail("cannot write " + path);
+    // A device that plays in real time holds at most its buffer: once more than that was played, the
+    // output opened again holds less than before, and its first sound shows.
+    auto player = StartPlayer(host::DrainMode::Clock, std::string(STEREO_48K) + "ResumeFiles=1\r\n");
+    HWND window = FindTextInfoWindow();
+    if (!window) Fail("no Text info window");
+    player->Module()->InfoBox(const_cast<char*>(path.c_str()), player->MainWindow());  // shown, as to a reader
+    SetCursorPos(0, 0);  // the pointer over the menu would choose its own item
+    std::vector<double> play, playSound, readSound;
+    for (int trial = 0; trial <= trials; ++trial) {
+        const double start = bench::NowMs();
+        if (player->Play(path) != 0) Fail("Play of the book failed");
+        const double playMs = bench::NowMs() - start;
+        // The output counts what it was given since it was opened.
+        if (!player->PumpUntil([&] { return host::OutputSnapshot().written > 0; }, 20000)) Fail("the book was not heard");
+        if (trial > 0) play.push_back(playMs), playSound.push_back(bench::NowMs() - start);  // the first starts at the top
+        player->PumpMessages(1500);  // the window has read the whole book
+        const long long before = host::OutputSnapshot().written;
+        MenuChosenAtMs = 0;
+        const UINT_PTR timer = SetTimer(nullptr, 0, 20, PickReadFromTheBeginning);
+        PostMessageA(window, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(GetDlgItem(window, IDC_INFO_TEXT)), -1);
+        const bool heard = player->PumpUntil(
+            [&] {
+                const long long written = host::OutputSnapshot().written;
+                return MenuChosenAtMs > 0 && written > 0 && written < before;
+            },
+            20000);
+        KillTimer(nullptr, timer);
+        if (!heard) Fail("Read from the beginning was not heard");
+        readSound.push_back(bench::NowMs() - MenuChosenAtMs);
+        player->PumpMessages(100);  // a place is heard, to continue from
+        player->Stop();
+        engine::Reset();  // the stand-in's call log keeps each Speak's whole text
+        engine::SetRecordDeliveredPcm(false);
+    }
+    const double playMax = bench::Percentile(play, 1.0), readMax = bench::Percentile(readSound, 1.0);
+    AddRow("Play of a 4 MB book from its remembered place (p50 / max)",
+           Format("%.2f / %.2f ms (first sound %.1f ms)", bench::Percentile(play, 0.5), playMax,
+                  bench::Percentile(playSound, 0.5)),
+           "max <= 20 ms", playMax <= 20);
+    // The engine stand-in's own parse of the whole text inside Speak is included.
+    AddRow("First sound after Read from here, 4 MB book (p50 / max)",
+           Format("%.1f / %.1f ms", bench::Percentile(readSound, 0.5), readMax), "max <= 150 ms", readMax <= 150);
+}
+
 // ---- Quit --------------------------------------------------------------------------------------
 
 // Every wait of the event thread wakes on the quit event: Quit never waits out the thread's grace.
@@ -963,6 +1038,7 @@ int main(int argc, char** argv) {
     if (wanted("play")) MeasurePlay(texts, trials / 2 + 1);
     if (wanted("quit")) MeasureQuit(texts, trials / 10 + 1);
     if (wanted("utf8")) MeasureUtf8File(texts, trials / 10 + 1);
+    if (wanted("places")) MeasureReadingFromPlaces(texts, trials / 10 + 1);
     if (wanted("cycles")) MeasureCycles(texts);
     if (wanted("window")) MeasureLongTexts(texts);
     if (wanted("window") || wanted("one-line")) MeasureOneLineTexts(texts);

@@ -3,6 +3,7 @@
 // it holds a whole book.
 #include <windows.h>
 #include <richedit.h>
+#include <sapi.h>
 
 #include <string>
 #include <vector>
@@ -98,8 +99,84 @@ protected:
         EXPECT_GE(Played(), heard.startMs) << "selected before it was heard";
     }
 
+
+    // ---- The text's context menu ----
+
+    struct MenuItem {
+        std::string text;
+        UINT state;  // MF_GRAYED, MF_CHECKED, ...
+    };
+    // Opens the text's menu at a character, as a right-click there does, and picks the item of that
+    // text (none: closes the menu); returns the items as the menu showed them. The menu runs its own
+    // loop, in which a thread timer looks at it and sends it keys.
+    std::vector<MenuItem> ChooseFromMenu(long character, const char* item, const char* picture = nullptr) {
+        MenuTest = this;
+        menuItems_.clear();
+        menuWanted_ = item;
+        menuPicture_ = picture;
+        menuDone_ = false;
+        POINTL at = {0, 0};
+        SendMessageA(Text(), EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&at), character);
+        POINT screen = {at.x + 2, at.y + 4};
+        ClientToScreen(Text(), &screen);
+        SetCursorPos(0, 0);  // the pointer over the menu would choose its own item
+        const UINT_PTR timer = SetTimer(nullptr, 0, 50, OnMenuTimerTick);
+        PostMessageA(window_, WM_CONTEXTMENU, reinterpret_cast<WPARAM>(Text()), MAKELPARAM(screen.x, screen.y));
+        EXPECT_TRUE(host_->PumpUntil([&] { return menuDone_; }, 10000)) << "no menu";
+        KillTimer(nullptr, timer);
+        host_->PumpMessages(50);
+        return menuItems_;
+    }
+    static ReadingAlong* MenuTest;
+    static void CALLBACK OnMenuTimerTick(HWND, UINT, UINT_PTR, DWORD) { MenuTest->OnMenuTimer(); }
+    static BOOL CALLBACK MatchMenu(HWND window, LPARAM found) {
+        char name[16] = {};
+        GetClassNameA(window, name, sizeof name);
+        if (lstrcmpA(name, "#32768") != 0 || !IsWindowVisible(window)) return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    void OnMenuTimer() {
+        HWND menu = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), MatchMenu, reinterpret_cast<LPARAM>(&menu));
+        if (!menu || menuDone_) return;
+        if (menuPicture_) sheet::SaveScreenshot(menuPicture_, window_);
+        HMENU items = reinterpret_cast<HMENU>(SendMessageA(menu, MN_GETHMENU, 0, 0));
+        menuItems_.clear();
+        int downs = 0, pick = 0;
+        for (int i = 0; i < GetMenuItemCount(items); ++i) {
+            char text[64] = {};
+            GetMenuStringA(items, i, text, sizeof text, MF_BYPOSITION);
+            const UINT state = GetMenuState(items, i, MF_BYPOSITION);
+            if (state & MF_SEPARATOR) continue;
+            menuItems_.push_back({text, state & (MF_GRAYED | MF_CHECKED)});
+            ++downs;
+            if (menuWanted_ && menuWanted_ == std::string(text)) pick = downs;
+        }
+        for (int i = 0; i < pick; ++i) PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+        PostMessageA(menu, WM_KEYDOWN, pick ? VK_RETURN : VK_ESCAPE, 0);
+        menuDone_ = true;
+    }
+    // The text the voice was last given, and how (the Speak flags).
+    static std::wstring LastSpoken(int* flags) {
+        const std::vector<std::wstring> speaks = LogLines(L"Speak(");
+        for (auto line = speaks.rbegin(); line != speaks.rend(); ++line) {
+            if (line->compare(0, 10, L"Speak(NULL") == 0) continue;
+            const size_t comma = line->rfind(L", ");
+            *flags = std::stoi(line->substr(comma + 2));
+            return line->substr(6, comma - 6);
+        }
+        return L"";
+    }
+    std::string PlacesFile() const { return host_->PluginFolder() + "\\in_txt_places.txt"; }
+
+    std::vector<MenuItem> menuItems_;
+    const char* menuWanted_ = nullptr;
+    const char* menuPicture_ = nullptr;
+    bool menuDone_ = false;
     HWND window_ = nullptr;
 };
+ReadingAlong* ReadingAlong::MenuTest = nullptr;
 
 TEST_F(ReadingAlong, SelectionFollowsWhatTheOutputPlaysAndAPauseHoldsIt) {
     const std::string text =
@@ -190,6 +267,127 @@ TEST_F(ReadingAlong, HeardSentenceIsKeptInViewAndPictured) {
     EXPECT_TRUE(start.y >= 0 && start.y < client.bottom) << "the heard sentence is in view: " << start.y;
     host_->PumpMessages(100);  // painted before the picture
     sheet::SaveScreenshot("reading-along", window_);
+}
+
+// Read from here: the speech starts again at the sentence clicked, without an end of file for what was
+// cut off; the window follows from there. On a file that is not playing the item is greyed.
+TEST_F(ReadingAlong, ReadFromHereRestartsAtTheClickedSentence) {
+    const std::string text = "First we hear this one. Then a second one comes along. The third is read again now.";
+    const std::vector<Heard> sentences = SentencesOf(text, false);
+    ASSERT_EQ(3u, sentences.size());
+    const std::string path = MakeFile("here.txt", text);
+    host_->Module()->InfoBox(const_cast<char*>(path.c_str()), host_->MainWindow());
+    ASSERT_EQ(0, host_->Play(path));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[0]));
+    host_->Pause();  // a paused file is read from a place too, and stays paused there
+    const std::vector<MenuItem> items = ChooseFromMenu(sentences[2].span.start + 6, nullptr, "reading-menu");
+    ASSERT_EQ(3u, items.size());
+    EXPECT_EQ("Read from here", items[0].text);
+    EXPECT_EQ("Read from the beginning", items[1].text);
+    EXPECT_EQ("Continue where I stopped", items[2].text);
+    EXPECT_EQ(0u, items[0].state);
+    EXPECT_EQ(0u, items[2].state) << "not checked by default";
+    ChooseFromMenu(sentences[2].span.start + 6, "Read from here");
+
+    int flags = 0;
+    EXPECT_TRUE(host_->PumpUntil([&] { return LastSpoken(&flags) == Wide(text.substr(sentences[2].span.start)); }, 10000));
+    EXPECT_EQ(SPF_ASYNC | SPF_IS_NOT_XML, flags);
+    EXPECT_EQ(2u, host::LoggedCalls(host::Call::Open).size()) << "the output is opened again";
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[2].span; }, 20000)) << "where it goes on";
+    EXPECT_TRUE(host::OutputSnapshot().paused) << "the output opened again stays paused";
+    host_->UnPause();
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    EXPECT_EQ(1, host_->EndOfFileCount()) << "the part cut off ends nothing";
+    host_->Stop();
+    EXPECT_EQ(MF_GRAYED, ChooseFromMenu(0, "Read from here").at(0).state) << "greyed while nothing plays";
+    EXPECT_EQ(2, LogCount(L"Speak(") - LogCount(L"Speak(NULL"));
+}
+
+// In markup the elements open at the sentence (a voice and a rate here) are opened again before it.
+TEST_F(ReadingAlong, ReadFromHereInMarkupReopensTheOpenElements) {
+    const std::string markup = "<speak><voice required=\"Gender=Male\"><rate speed=\"-2\">The first sentence here. "
+                               "The second sentence there.</rate></voice> And a third.</speak>";
+    const std::vector<Heard> sentences = SentencesOf(markup, true);
+    ASSERT_EQ(3u, sentences.size());
+    const std::string path = MakeFile("here.xml", markup);
+    host_->Module()->InfoBox(const_cast<char*>(path.c_str()), host_->MainWindow());
+    ASSERT_EQ(0, host_->Play(path));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[0]));
+    ChooseFromMenu(sentences[1].span.start + 5, "Read from here");
+    int flags = 0;
+    const std::string rest = markup.substr(markup.find("The second"));
+    EXPECT_TRUE(host_->PumpUntil(
+        [&] { return LastSpoken(&flags) == Wide("<speak><voice required=\"Gender=Male\"><rate speed=\"-2\">" + rest); },
+        10000));
+    EXPECT_EQ(SPF_ASYNC | SPF_IS_XML, flags);
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[1].span; }, 20000));
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[2].span; }, 20000));
+}
+
+// Continue where I stopped, turned on from the menu: a file stopped, or left playing when the player
+// quit, starts at the sentence heard last, in this player and in the next one, also after a write of
+// the places file was cut short.
+TEST_F(ReadingAlong, ContinuesWhereStoppedAfterStopQuitAndANewPlayer) {
+    std::string story;
+    for (int n = 1; n <= 6; ++n) story += "Sentence number " + std::to_string(n) + " of the book goes here. ";
+    const std::vector<Heard> sentences = SentencesOf(story, false);
+    const std::string path = MakeFile("book.txt", story);
+    host_->Module()->InfoBox(const_cast<char*>(path.c_str()), host_->MainWindow());
+    EXPECT_EQ(0u, ChooseFromMenu(0, "Continue where I stopped").at(2).state);
+    EXPECT_EQ(MF_CHECKED, ChooseFromMenu(0, nullptr).at(2).state);
+
+    ASSERT_EQ(0, host_->Play(path));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[1]));
+    host_->Stop();
+    ASSERT_EQ(0, host_->Play(path));
+    int flags = 0;
+    EXPECT_EQ(Wide(story.substr(sentences[1].span.start)), LastSpoken(&flags)) << "after Stop";
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[1].span; }, 20000));
+    ASSERT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[3].span; }, 20000));
+    EXPECT_EQ("1", IniValue(IniAfterQuit(), "ResumeFiles"));
+
+    // The next player: the settings and places the last one left, and a write of the places cut short.
+    const std::string ini = host_->ReadIni(), places = host::ReadWholeFile(PlacesFile()), texts = folder_;
+    host_.reset();
+    host::HostOptions options = WithSettings(ini);
+    options.output.drain = host::DrainMode::Clock;
+    ASSERT_NO_FATAL_FAILURE(LoadPlugin(options));
+    ASSERT_TRUE(host::WriteWholeFile(PlacesFile(), places));
+    ASSERT_TRUE(host::WriteWholeFile(PlacesFile() + ".new", places.substr(0, places.size() / 2)));
+    host_->Init();
+    ASSERT_EQ(0, host_->Play(path));
+    EXPECT_EQ(Wide(story.substr(sentences[3].span.start)), LastSpoken(&flags)) << "after Quit, in a new player";
+    host_->Stop();
+    host::RemoveFolderTree(texts);
+}
+
+// A file changed since its place was kept starts from its top; one heard to its end is forgotten.
+TEST_F(ReadingAlong, ChangedFileOrOneHeardToItsEndStartsFromTheTop) {
+    const std::string story = "One sentence to start. Another follows it. A third ends it.";
+    const std::vector<Heard> sentences = SentencesOf(story, false);
+    const std::string path = MakeFile("changes.txt", story);
+    host_->Module()->InfoBox(const_cast<char*>(path.c_str()), host_->MainWindow());
+    ChooseFromMenu(0, "Continue where I stopped");
+    const auto playStopAtSecond = [&] {
+        ASSERT_EQ(0, host_->Play(path));
+        ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[1]));
+        host_->Stop();
+    };
+    int flags = 0;
+    ASSERT_NO_FATAL_FAILURE(playStopAtSecond());
+    ASSERT_TRUE(host::WriteWholeFile(path, story + " More."));
+    ASSERT_EQ(0, host_->Play(path));
+    EXPECT_EQ(L"Speak(" + Wide(path) + L", 21)", LogLines(L"Speak(").back().substr(0, path.size() + 11)) << "changed";
+    host_->Stop();
+
+    ASSERT_TRUE(host::WriteWholeFile(path, story));
+    ASSERT_NO_FATAL_FAILURE(playStopAtSecond());
+    ASSERT_EQ(0, host_->Play(path));
+    EXPECT_EQ(Wide(story.substr(sentences[1].span.start)), LastSpoken(&flags)) << "kept";
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    host_->Stop();
+    ASSERT_EQ(0, host_->Play(path));
+    EXPECT_EQ(L"Speak(" + Wide(path) + L", 21)", LogLines(L"Speak(").back().substr(0, path.size() + 11)) << "heard";
 }
 
 // Every kind of line end, and characters outside the basic plane: for each row, the text the window

@@ -1,0 +1,36 @@
+// Where speech starts again inside a text ("Read from here", a remembered place), and what the voice
+// is given from there. No platform calls here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The start of the sentence that holds `position`: sentences end after . ! ? or ; (and the closing
+// quotes or brackets after it) before a blank, or at a blank line, and start at their first
+// non-blank unit, as the voices report them. In markup, tags are neither blanks nor text: a sentence
+// starts at its first character of text, after the tags before it. Before the first sentence: 0.
+size_t SentenceStartAt(const wchar_t* text, size_t units, size_t position, bool markup);
+
+// The start tags of the elements open at `position` of speech markup, in the order they were opened
+// and as they were written: given first, they make the markup from `position` on sound as it would
+// there. Self-closing tags, end tags, comments, processing instructions and declarations open
+// nothing; an end tag closes the latest element of its name (letter case ignored), and those opened
+// inside it.
+std::wstring OpenElementsAt(const wchar_t* text, size_t position);
+
+// What the voice is given to read a text from a place: the text from `from` on, after `prefix`.
+struct ReadingStart {
+    size_t from = 0;
+    std::wstring prefix;
+    // A position in what the voice is given lies this far further in the text.
+    int64_t Shift() const { return static_cast<int64_t>(from) - static_cast<int64_t>(prefix.size()); }
+};
+ReadingStart ReadingStartAt(const wchar_t* text, size_t units, size_t position, bool markup);
+// prefix + text[from, units).
+std::wstring SpeechFrom(const wchar_t* text, size_t units, const ReadingStart& start);
+
+// The position in the text of a position in a control that folds the units `folded` (FindFoldedUnits)
+// into the line ends before them: the inverse of ControlPosition.
+uint32_t TextPositionOf(const std::vector<uint32_t>& folded, uint32_t controlPosition);

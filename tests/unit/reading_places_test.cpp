@@ -1,0 +1,93 @@
+// Reading from a place: where the sentence holding a position starts, the elements of speech markup
+// open there, and the file of remembered places.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "infowindow/reading_start.h"
+#include "playback/remembered_places.h"
+
+namespace {
+
+struct StartCase {
+    const wchar_t* text;
+    const wchar_t* at;      // the position: the first occurrence of this
+    const wchar_t* starts;  // what the text reads from the sentence's start
+    bool markup;
+};
+
+TEST(ReadingStart, SentenceStartIsWhereTheVoiceStartsTheSentence) {
+    const StartCase cases[] = {
+        {L"One here. Two there! Three?", L"there", L"Two there! Three?", false},
+        {L"One here. Two there! Three?", L"One", L"One here. Two there! Three?", false},
+        {L"  Lead in. Next", L"Lead", L"Lead in. Next", false},
+        {L"He said \"stop.\" Then went.", L"went", L"Then went.", false},
+        {L"Version 2.5 is out. Yes", L"out", L"Version 2.5 is out. Yes", false},
+        {L"A title\r\n\r\nBody text goes on", L"goes", L"Body text goes on", false},
+        {L"One line\r\nand its next", L"next", L"One line\r\nand its next", false},
+        {L"After the end.   ", L"  ", L"After the end.   ", false},
+        {L"<speak>One.</emph> <rate speed=\"2\">Two is here.</rate></speak>", L"is", L"Two is here.</rate></speak>", true},
+        {L"<speak><p>Tag.<emph>x</emph> y</p></speak>", L"y<", L"Tag.<emph>x</emph> y</p></speak>", true},
+    };
+    for (const StartCase& c : cases) {
+        const std::wstring text = c.text;
+        const size_t start = SentenceStartAt(text.c_str(), text.size(), text.find(c.at), c.markup);
+        EXPECT_EQ(c.starts, text.substr(start)) << "at \"" << std::string(c.at, c.at + wcslen(c.at)) << "\"";
+    }
+}
+
+TEST(ReadingStart, ElementsOpenAtAPlaceAreOpenedAgainInOrder) {
+    const struct {
+        const wchar_t* markup;
+        const wchar_t* prefix;
+    } cases[] = {
+        {L"<speak><voice required=\"Gender=Male\"><rate speed=\"-2\">Here",
+         L"<speak><voice required=\"Gender=Male\"><rate speed=\"-2\">"},
+        {L"<?xml version=\"1.0\"?><speak><!-- <emph> --><silence msec=\"9\"/><pitch middle=\"5\">a</pitch><emph>Here",
+         L"<speak><emph>"},
+        {L"<volume level=\"50\"><lang langid=\"408\"><emph>x</EMPH></lang>Here", L"<volume level=\"50\">"},
+        {L"<voice a=\"1\"><rate speed=\"3\">x</voice>Here", L""},  // an end tag closes what is open inside it
+        {L"</rate>Here", L""},
+    };
+    for (const auto& c : cases) {
+        const std::wstring markup = c.markup;
+        EXPECT_EQ(c.prefix, OpenElementsAt(markup.c_str(), markup.find(L"Here"))) << markup.size();
+    }
+}
+
+TEST(ReadingStart, VoicePositionsShiftBackIntoTheText) {
+    const std::wstring markup = L"<speak><rate speed=\"-2\">One. Two</rate></speak>";
+    const ReadingStart start = ReadingStartAt(markup.c_str(), markup.size(), markup.find(L"Two"), true);
+    const std::wstring speech = SpeechFrom(markup.c_str(), markup.size(), start);
+    EXPECT_EQ(L"<speak><rate speed=\"-2\">Two</rate></speak>", speech);
+    EXPECT_EQ(markup.find(L"Two"), speech.find(L"Two") + start.Shift());
+    // The control holds "a\r\nb" as "a\rb": its position 2 is the text's 3.
+    EXPECT_EQ(3u, TextPositionOf({2}, 2));
+    EXPECT_EQ(1u, TextPositionOf({2}, 1));
+    EXPECT_EQ(6u, TextPositionOf({2, 5}, 4));
+}
+
+TEST(RememberedPlaces, FileTextRoundTripsAndSurvivesDamage) {
+    std::vector<RememberedPlace> places;
+    PutPlaceFirst(places, {"C:\\b.txt", 20, 7, 5});
+    PutPlaceFirst(places, {"C:\\a.txt", 10, 9, 3});
+    PutPlaceFirst(places, {"c:\\B.TXT", 21, 8, 6});  // the same file, newer place
+    const std::string text = FormatPlaces(places);
+    EXPECT_EQ("6 21 8 c:\\B.TXT\r\n3 10 9 C:\\a.txt\r\n", text);
+    ASSERT_EQ(2u, ParsePlaces(text).size());
+    EXPECT_EQ(6u, FindPlace(ParsePlaces(text), "C:\\b.txt")->position);
+
+    // A write cut short, and lines that are not places, lose only themselves.
+    EXPECT_EQ(1u, ParsePlaces(text.substr(0, text.size() - 5)).size());
+    const std::vector<RememberedPlace> kept =
+        ParsePlaces("garbage\r\n\x01\x02 3 4\r\n9 1 2 C:\\c.txt\r\n-1 2 3 C:\\d.txt\r\n1 2 C:\\e.txt\r\n" + text);
+    ASSERT_EQ(3u, kept.size());
+    EXPECT_EQ("C:\\c.txt", kept[0].file);
+    EXPECT_TRUE(DropPlace(places, "C:\\A.txt"));
+    EXPECT_FALSE(DropPlace(places, "C:\\A.txt"));
+    for (int n = 0; n < 250; ++n) PutPlaceFirst(places, {"C:\\" + std::to_string(n), 1, 1, 1});
+    EXPECT_EQ(MAX_REMEMBERED_PLACES, ParsePlaces(FormatPlaces(places)).size());
+    EXPECT_EQ("C:\\249", places.front().file);
+}
+
+}  // namespace
