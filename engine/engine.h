@@ -75,6 +75,10 @@ struct VoiceInfo {
     std::vector<std::pair<std::wstring, std::wstring>> attributes;
     // The espeak-ng voice that speaks for it, as `espeak-ng -v` takes it; empty for the tone voice.
     std::wstring espeakVoice;
+    // Set for a voice someone else registered (see ListRegisteredVoices): its token's CLSID value,
+    // the class of the ISpTTSEngine that speaks it (empty when the token has none).
+    bool registered = false;
+    std::wstring engineClassId;
 };
 
 // The id of the voices category, the only category that exists.
@@ -111,6 +115,16 @@ bool OfferEspeakVoices();
 
 // Replaces the installed voices; enumerators made afterwards list these.
 void SetInstalledVoices(std::vector<VoiceInfo> voices);
+
+// When on, voices others registered under the voices category's key (Voices\Tokens under
+// HKLM\SOFTWARE\Microsoft\Speech: Wine's own, or any SAPI 5 voice installed in the prefix) are
+// listed after the installed ones, and a voice speaking with one hosts its engine: the ISpTTSEngine its token's CLSID names is
+// created (Speak fails with the creation's error, or SPERR_UNSUPPORTED_FORMAT when the engine's output
+// format is not the output's), given its token, and its Speak is called on the voice's engine thread
+// with a fragment list of the parsed text and an engine site that writes to the voice's output.
+// Tokens that registration wrote for the installed voices are not listed again. Off by default and after
+// Reset, so in-process tests list exactly the voices they install; the server DLL turns it on.
+void ListRegisteredVoices(bool on);
 
 // When set, SetId of the voices category fails with SPERR_NOT_FOUND.
 void SetCategoryMissing(bool missing);

@@ -34,6 +34,7 @@ struct State {
     bool lateEndEvents = false;
     bool sentenceEvents = true;
     bool releaseWaitsForEngineThread = false;
+    bool registeredVoicesListed = false;
     std::wstring unixProgramFolder;
 
     RefCounts counts[KindCount];
@@ -129,6 +130,11 @@ bool PurgeTimedOut() {
 void SetLatePurgedEndEvents(bool late) {
     std::lock_guard<std::mutex> lock(StateLock);
     TheState().lateEndEvents = late;
+}
+
+void ListRegisteredVoices(bool on) {
+    std::lock_guard<std::mutex> lock(StateLock);
+    TheState().registeredVoicesListed = on;
 }
 
 void SetSentenceEvents(bool on) {
@@ -307,6 +313,11 @@ void NotePurgeTimeout() {
 bool LatePurgedEndEventsWanted() {
     std::lock_guard<std::mutex> lock(StateLock);
     return TheState().lateEndEvents;
+}
+
+bool RegisteredVoicesListed() {
+    std::lock_guard<std::mutex> lock(StateLock);
+    return TheState().registeredVoicesListed;
 }
 
 bool SentenceEventsWanted() {

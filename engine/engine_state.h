@@ -33,6 +33,7 @@ DWORD PurgeWatchdogMilliseconds();
 void NotePurgeTimeout();
 bool LatePurgedEndEventsWanted();
 bool SentenceEventsWanted();
+bool RegisteredVoicesListed();
 bool ReleaseWaitsForEngineThread();
 std::wstring UnixProgramFolder();  // Windows path; empty: PATH alone
 

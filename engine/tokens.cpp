@@ -1,6 +1,7 @@
 #include "engine/tokens.h"
 
 #include "engine/com_object.h"
+#include "engine/hosted_engine.h"
 #include "engine/sapi_codes.h"
 #include "engine/voice_choice.h"
 #include "base/scoped.h"
@@ -316,7 +317,7 @@ public:
         *tokens = nullptr;
         if (auto injected = InjectedResult(Op::EnumTokens)) return Logged(call, *injected);
         if (!initialized_) return Logged(call, SPERR_UNINITIALIZED);
-        *tokens = new TokenEnumerator(SelectVoices(InstalledVoices(), required ? required : L"", optional ? optional : L""), 0);
+        *tokens = new TokenEnumerator(SelectVoices(ListedVoices(), required ? required : L"", optional ? optional : L""), 0);
         return Logged(call, S_OK);
     }
 
@@ -416,7 +417,7 @@ ISpObjectToken* NewToken(const VoiceInfo& voice) { return new Token(voice); }
 
 ISpObjectToken* NewTokenForId(const std::wstring& id) {
     VoiceInfo voice;
-    if (!FindInstalledVoice(id, voice)) voice.id = id;
+    if (!FindInstalledVoice(id, voice) && !FindRegisteredVoice(id, voice)) voice.id = id;
     return NewToken(voice);
 }
 

@@ -233,6 +233,7 @@ public:
             const std::wstring voiceId = VoiceId();
             HRESULT result = PrepareSpeechOrRunOut(text, flags, voiceId, stream->speech);
             if (SUCCEEDED(result)) result = CheckVoicesCanSpeak(stream->speech, voiceId);
+            if (SUCCEEDED(result)) result = HostRegisteredVoice(voiceId, *stream);
             if (FAILED(result)) return Logged(call, result);
         }
         ULONG number = 0;
@@ -420,6 +421,19 @@ private:
     bool HasOutputStream() {
         std::lock_guard<std::mutex> guard(core_->lock);
         return static_cast<bool>(core_->output);
+    }
+
+    // A voice someone else registered speaks through its own engine, made now so that a Speak it
+    // cannot serve fails with the reason instead of ending in silence.
+    HRESULT HostRegisteredVoice(const std::wstring& voiceId, SpeechStream& stream) {
+        VoiceInfo voice;
+        if (FindInstalledVoice(voiceId, voice) || !FindRegisteredVoice(voiceId, voice)) return S_OK;
+        PcmFormat format;
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            format = core_->outputFormat;
+        }
+        return CreateHostedEngine(voice, format, stream.hostedEngine);
     }
 
     std::wstring VoiceId() {

@@ -4,6 +4,7 @@
 #include "engine/events.h"
 #include "engine/sapi_codes.h"
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <new>
@@ -84,7 +85,7 @@ struct PendingEvent {
 
 // ---- Speaking one stream (engine thread only) -------------------------------------------
 
-class StreamSpeaker {
+class StreamSpeaker : public HostedStream {
 public:
     StreamSpeaker(VoiceCore& core, SpeechStream& stream)
         : core_(core),
@@ -93,8 +94,10 @@ public:
                                        : MakeSynthesizer(stream.speech, stream.format, stream.voiceId)),
           nextSentence_(SentenceEventsWanted() ? NextSentence(stream.speech.text, 0) : TextSpan{0, 0}),
           nextWord_(NextWord(stream.speech.text, 0)) {}
+    ~StreamSpeaker() override { ReleaseAll(hostedEvents_); }
 
     void Run() {
+        if (stream_.hostedEngine) return RunHosted();
         std::vector<SPEVENT> start = {PlainEvent(SPEI_START_INPUT_STREAM, stream_.number, 0),
                                       VoiceChangeEvent(stream_.number, 0, stream_.voiceId),
                                       PrivatePointerEvent(stream_.number, 0), PrivateObjectEvent(stream_.number, 0)};
@@ -120,10 +123,87 @@ public:
     }
 
 private:
-    long Rate() {
+    long Rate() override {
         std::lock_guard<std::mutex> guard(core_.lock);
-        return core_.rate < -10 ? -10 : core_.rate > 10 ? 10 : core_.rate;
+        lastRate_ = core_.rate < -10 ? -10 : core_.rate > 10 ? 10 : core_.rate;
+        return lastRate_;
     }
+
+    // ---- A registered voice's engine speaks the stream, through the site (hosted_engine.h) ----
+
+    void RunHosted() {
+        std::vector<SPEVENT> start = {PlainEvent(SPEI_START_INPUT_STREAM, stream_.number, 0),
+                                      VoiceChangeEvent(stream_.number, 0, stream_.voiceId)};
+        if (!Deliver(start, false)) return Conclude({}, false);
+        HRESULT result = SpeakHosted(stream_.hostedEngine.Get(), stream_.format, stream_.speech, *this);
+        if (StoppingNow()) return Conclude({}, false);
+        if (FAILED(result)) {
+            NoteSynthesisFailure(result);
+            return Conclude({}, false);
+        }
+        if (stream_.audio && !stream_.audio->Drain([this] { return StoppingNow(); })) return Conclude({}, false);
+        std::vector<SPEVENT> last = DueHostedEvents(ULLONG_MAX);
+        last.push_back(PlainEvent(SPEI_END_INPUT_STREAM, stream_.number, written_));
+        Conclude(last, true);
+    }
+
+    bool WriteAudio(const void* data, ULONG bytes) override {
+        if (hostedWrites_++ == 0) paceOrigin_ = Clock::now();
+        const auto* begin = static_cast<const unsigned char*>(data);
+        carry_.assign(begin, begin + bytes);
+        const bool written = WriteBlock(bytes);
+        carry_.clear();
+        return written && Deliver(DueHostedEvents(written_), hostedWrites_ == 1) && Pace();
+    }
+
+    DWORD Actions() override {
+        std::lock_guard<std::mutex> guard(core_.lock);
+        const long rate = core_.rate < -10 ? -10 : core_.rate > 10 ? 10 : core_.rate;
+        return (Stopping() ? TtsAbort : 0) | (core_.skipRequest ? TtsSkip : 0) | (rate != lastRate_ ? TtsRate : 0) |
+               (core_.volume != lastVolume_ ? TtsVolume : 0);
+    }
+
+    USHORT Volume() override {
+        std::lock_guard<std::mutex> guard(core_.lock);
+        lastVolume_ = core_.volume;
+        return lastVolume_;
+    }
+
+    ULONGLONG EventInterest() override {
+        std::lock_guard<std::mutex> guard(core_.lock);
+        return core_.eventInterest | core_.queuedInterest;
+    }
+
+    // Kept in order of audio offset, to be queued once the audio before them has been written.
+    void AddEvent(const SPEVENT& event) override {
+        auto later = std::upper_bound(hostedEvents_.begin(), hostedEvents_.end(), event, [](const SPEVENT& a, const SPEVENT& b) {
+            return a.ullAudioStreamOffset < b.ullAudioStreamOffset;
+        });
+        hostedEvents_.insert(later, event)->ulStreamNum = stream_.number;
+    }
+
+    std::vector<SPEVENT> DueHostedEvents(ULONGLONG offset) {
+        auto end = hostedEvents_.begin();
+        while (end != hostedEvents_.end() && end->ullAudioStreamOffset < offset) ++end;
+        std::vector<SPEVENT> due(hostedEvents_.begin(), end);
+        hostedEvents_.erase(hostedEvents_.begin(), end);
+        return due;
+    }
+
+    ULONG SkipRequest() override {
+        std::lock_guard<std::mutex> guard(core_.lock);
+        return core_.skipRequest;
+    }
+
+    void SkipDone(long skipped) override {
+        std::lock_guard<std::mutex> guard(core_.lock);
+        core_.skipped = static_cast<ULONG>(skipped);
+        core_.skipDone = true;
+        core_.skipRequest = 0;
+        core_.changed.notify_all();
+    }
+
+    // ---- The engine's own voices ----
 
     bool Stopping() const { return core_.quit || core_.currentPurged; }
 
@@ -358,6 +438,11 @@ private:
     ULONGLONG produced_ = 0;
     ULONGLONG written_ = 0;
     Clock::time_point paceOrigin_;
+    // Hosting a registered voice's engine: what it was last told, its writes, its events not yet due.
+    long lastRate_ = 0;
+    USHORT lastVolume_ = 0xFFFF;
+    ULONG hostedWrites_ = 0;
+    std::vector<SPEVENT> hostedEvents_;
 };
 
 std::unique_ptr<SpeechStream> TakeNextStream(VoiceCore& core) {
@@ -401,6 +486,11 @@ void SpeakOrRunOut(VoiceCore& core, SpeechStream& stream) {
 
 void EngineThread(std::shared_ptr<VoiceCore> core) {
     HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    {
+        std::lock_guard<std::mutex> guard(core->lock);
+        core->comReady = true;
+        core->changed.notify_all();
+    }
     while (std::unique_ptr<SpeechStream> stream = TakeNextStream(*core)) {
         SpeakOrRunOut(*core, *stream);
     }
@@ -429,6 +519,11 @@ std::shared_ptr<VoiceCore> StartVoiceCore(const std::wstring& voiceId) {
     auto core = std::make_shared<VoiceCore>();
     core->voiceId = voiceId;
     core->thread = std::thread(EngineThread, core);
+    {
+        // Engines of registered voices are made in that apartment, which this thread keeps alive.
+        Lock lock(core->lock);
+        core->changed.wait(lock, [&] { return core->comReady; });
+    }
     Register(core);
     return core;
 }

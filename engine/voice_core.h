@@ -2,6 +2,7 @@
 // (voice.cpp) only translates calls into these functions.
 #pragma once
 
+#include "engine/hosted_engine.h"
 #include "engine/speech_text.h"
 #include "engine/recorded_sound.h"
 #include "engine/synthesizer.h"
@@ -28,6 +29,7 @@ struct SpeechStream {
     PcmFormat format;
     ScopedComPtr<ISpStreamFormat> output;  // null: the sound device plays it (audio)
     std::shared_ptr<WaveOutput> audio;
+    ScopedComPtr<TtsEngine> hostedEngine;  // set: a registered voice's own engine speaks it
 };
 
 // Everything below is guarded by `lock`. The lock is never held while calling the output's
@@ -69,6 +71,7 @@ struct VoiceCore {
     ScopedHandle completeEvent{CreateEventW(nullptr, TRUE, TRUE, nullptr)};
 
     bool quit = false;
+    bool comReady = false;  // the engine thread is in the multithreaded apartment
     bool threadEnded = false;
     std::thread thread;
 };

@@ -44,6 +44,7 @@ extern "C" HRESULT WINAPI DllGetClassObject(REFCLSID classId, REFIID iid, void**
     std::call_once(voicesChosen, [] {
         engine::SetRecordDeliveredPcm(false);  // a player runs for hours
         engine::OfferEspeakVoices();
+        engine::ListRegisteredVoices(true);  // the prefix's other voices, spoken by their engines
     });
     return engine::GetClassObject(classId, iid, object);
 }

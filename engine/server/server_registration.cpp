@@ -1,5 +1,7 @@
 #include "engine/server/server_registration.h"
 
+#include "engine/hosted_engine.h"  // OwnTokenValue: marks the tokens registration wrote
+
 #include "engine/engine.h"
 #include "base/scoped.h"
 
@@ -106,7 +108,6 @@ HRESULT UnregisterServerForClass(const CLSID& classId) {
 
 const wchar_t MachineHive[] = L"HKEY_LOCAL_MACHINE\\";
 const wchar_t VoiceTokensKey[] = L"SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens";
-const wchar_t OwnTokenValue[] = L"TxtEngine Token";  // marks the tokens registration wrote
 
 LONG WriteValues(HKEY key, const std::vector<std::pair<std::wstring, std::wstring>>& values) {
     for (const auto& value : values) {
