@@ -3,6 +3,7 @@
 #include "engine/engine_state.h"
 #include "engine/sapi_codes.h"
 #include "engine/tokens.h"
+#include "engine/wave_out.h"
 
 #include <algorithm>
 #include <cstring>
@@ -58,17 +59,6 @@ bool ReadRegisteredVoice(HKEY tokens, const wchar_t* name, VoiceInfo& voice) {
 bool SameFormat(const WAVEFORMATEX& given, const PcmFormat& format) {
     return given.wFormatTag == WAVE_FORMAT_PCM && given.nSamplesPerSec == format.samplesPerSec &&
            given.nChannels == format.channels && given.wBitsPerSample == format.bitsPerSample;
-}
-
-WAVEFORMATEX WaveFormatOf(const PcmFormat& format) {
-    WAVEFORMATEX wave = {};
-    wave.wFormatTag = WAVE_FORMAT_PCM;
-    wave.nChannels = format.channels;
-    wave.nSamplesPerSec = format.samplesPerSec;
-    wave.wBitsPerSample = format.bitsPerSample;
-    wave.nBlockAlign = format.BlockAlign();
-    wave.nAvgBytesPerSec = format.samplesPerSec * format.BlockAlign();
-    return wave;
 }
 
 HRESULT CreateAndPrepare(const CLSID& classId, const VoiceInfo& voice, const PcmFormat& format,

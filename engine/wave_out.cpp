@@ -9,7 +9,9 @@ namespace {
 // device stops calling back.
 const DWORD WaitSliceMilliseconds = 20;
 
-WAVEFORMATEX WaveFormat(const PcmFormat& format) {
+}  // namespace
+
+WAVEFORMATEX WaveFormatOf(const PcmFormat& format) {
     WAVEFORMATEX wave = {};
     wave.wFormatTag = WAVE_FORMAT_PCM;
     wave.nChannels = format.channels;
@@ -20,7 +22,6 @@ WAVEFORMATEX WaveFormat(const PcmFormat& format) {
     return wave;
 }
 
-}  // namespace
 
 HRESULT WaveOpenResult(MMRESULT result) {
     switch (result) {
@@ -39,7 +40,7 @@ HRESULT WaveOutput::Open(const PcmFormat& format, std::shared_ptr<WaveOutput>& o
     if (waveOutGetNumDevs() == 0) return SPERR_NO_DRIVER;
     HANDLE doneEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!doneEvent) return HRESULT_FROM_WIN32(GetLastError());
-    const WAVEFORMATEX wave = WaveFormat(format);
+    const WAVEFORMATEX wave = WaveFormatOf(format);
     HWAVEOUT device = nullptr;
     MMRESULT opened = waveOutOpen(&device, WAVE_MAPPER, &wave, reinterpret_cast<DWORD_PTR>(doneEvent), 0,
                                   CALLBACK_EVENT);

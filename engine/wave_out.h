@@ -15,6 +15,9 @@
 
 namespace engine {
 
+// The PCM wave format record of a format.
+WAVEFORMATEX WaveFormatOf(const PcmFormat& format);
+
 // Tells a wait that its stream is being stopped (purged, or the voice released).
 using StopCheck = std::function<bool()>;
 
