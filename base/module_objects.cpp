@@ -7,4 +7,4 @@
 
 In_Module PluginModule = {};
 Settings PluginSettings;
-ScopedComPtr<ISpVoice> Voice;
+ModuleComPtr<ISpVoice> Voice;

@@ -13,5 +13,5 @@
 // callbacks) are written when the library's export hands the record out.
 extern In_Module PluginModule;
 
-// The one voice: created by Init, released by Quit (a voice still held at unload is released then).
-extern ScopedComPtr<ISpVoice> Voice;
+// The one voice: created by Init, released by Quit (one still held at unload is left to the process).
+extern ModuleComPtr<ISpVoice> Voice;

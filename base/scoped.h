@@ -120,6 +120,19 @@ public:
     }
 };
 
+// The module's own reference to a COM object, given back by Quit. Unlike ScopedComPtr it never
+// releases in its destructor: that runs while the plug-in is being unloaded under the loader lock
+// (a host that unloads without Quit), where a release may wait for the object's own threads for ever.
+// The object then goes with the process.
+template <typename T>
+class ModuleComPtr : public ScopedComPtr<T> {
+public:
+    ModuleComPtr() = default;
+    ~ModuleComPtr() { this->Detach(); }
+    ModuleComPtr(const ModuleComPtr&) = delete;
+    ModuleComPtr& operator=(const ModuleComPtr&) = delete;
+};
+
 // A block of COM task memory, freed with CoTaskMemFree.
 template <typename T>
 struct TaskMemTraits {

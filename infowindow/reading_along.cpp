@@ -10,7 +10,10 @@ void SpeechFollower::Start(uint32_t stream, uint32_t bytesPerSecond) {
 
 void SpeechFollower::Add(const SpokenBoundary& boundary) {
     if (boundary.stream != stream_ || stream_ == 0) return;
-    (boundary.sentence ? sentences_ : words_).push_back(boundary);
+    std::deque<SpokenBoundary>& kept = boundary.sentence ? sentences_ : words_;
+    // Kept for a clock nobody reads (no window): the oldest go first.
+    if (kept.size() >= MAX_KEPT_BOUNDARIES) kept.pop_front();
+    kept.push_back(boundary);
 }
 
 uint64_t SpeechFollower::StartMs(const SpokenBoundary& boundary) const {

@@ -25,7 +25,8 @@ struct TextSpan {
 
 // The boundaries of the file being played, in the order the voice reports them, and the span being
 // heard: the last sentence whose sound the output has begun to play, or, from a voice that reports
-// no sentences, the last such word.
+// no sentences, the last such word. At most MAX_KEPT_BOUNDARIES of a kind wait to be heard.
+constexpr size_t MAX_KEPT_BOUNDARIES = 4096;
 class SpeechFollower {
 public:
     // A new file: the stream Speak handed back for it, and the bytes per second of its audio.

@@ -155,3 +155,48 @@ uint32_t TextPositionOf(const std::vector<uint32_t>& folded, uint32_t controlPos
     while (k < folded.size() && folded[k] <= controlPosition + k) ++k;
     return controlPosition + static_cast<uint32_t>(k);
 }
+
+namespace {
+
+// The last blank at or before `limit` outside a tag, past `from`; `from` when there is none.
+size_t LastBlankBefore(const wchar_t* text, size_t from, size_t limit, bool markup) {
+    size_t found = from;
+    bool inTag = false;
+    for (size_t at = from; at < limit; ++at) {
+        if (markup && text[at] == L'<') inTag = true;
+        if (!inTag && IsBlank(text[at])) found = at + 1;
+        if (markup && text[at] == L'>') inTag = false;
+    }
+    return found;
+}
+
+// Never between the halves of a surrogate pair or inside a line end.
+size_t WholeCharacterEnd(const wchar_t* text, size_t end, size_t from) {
+    while (end > from + 1 && ((text[end - 1] >= 0xD800 && text[end - 1] <= 0xDBFF) || text[end - 1] == L'\r'))
+        --end;
+    return end;
+}
+
+}  // namespace
+
+size_t SpeechPieceEnd(const wchar_t* text, size_t from, size_t available, bool whole, size_t atLeast,
+                      size_t atMost, bool markup) {
+    if (from >= available) return from;
+    if (whole && available - from <= atMost) return available;
+    size_t end = from;
+    for (size_t start = SkipBlanks(text, from, available, markup); start < available;) {
+        const size_t sentenceEnd = SentenceEnd(text, start, available, markup);
+        const size_t next = SkipBlanks(text, sentenceEnd, available, markup);
+        if (next >= available && !whole) break;  // not known to end yet
+        if (next - from > atMost) break;
+        end = next;
+        if (end - from >= atLeast || end >= available) return end;
+        start = next;
+    }
+    if (end > from) return end;
+    const size_t limit = from + atMost;
+    if (available <= limit) return from;  // a sentence not known to end, within the limit: wait
+    // No sentence ends within atMost units: a blank, or else any unit, ends the piece.
+    const size_t blank = LastBlankBefore(text, from, limit, markup);
+    return blank > from ? blank : WholeCharacterEnd(text, limit, from);
+}

@@ -34,3 +34,12 @@ std::wstring SpeechFrom(const wchar_t* text, size_t units, const ReadingStart& s
 // The position in the text of a position in a control that folds the units `folded` (FindFoldedUnits)
 // into the line ends before them: the inverse of ControlPosition.
 uint32_t TextPositionOf(const std::vector<uint32_t>& folded, uint32_t controlPosition);
+
+// Where a piece of speech that starts at `from` ends, when a text is given to the voice in pieces:
+// at the start of a sentence, once the piece holds at least `atLeast` units, at most `atMost` when a
+// sentence allows it (else at the last blank outside a tag before that, else there). Only the first
+// `available` units are known yet; unless `whole`, a sentence is known to end only when the unit
+// after its end is known, so a piece never ends at `available`. Returns `from` when no piece can be
+// cut yet.
+size_t SpeechPieceEnd(const wchar_t* text, size_t from, size_t available, bool whole, size_t atLeast,
+                      size_t atMost, bool markup);

@@ -65,8 +65,8 @@ bool ReaderMoves(UINT message, WPARAM wParam) {
 
 LRESULT CALLBACK WatchedRichEditProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
     if (ReaderMoves(message, wParam)) {
-        auto onReaderMoved = reinterpret_cast<void (*)()>(GetPropA(control, READER_MOVED_PROPERTY));
-        if (onReaderMoved) onReaderMoved();
+        auto onReaderMoved = reinterpret_cast<void (*)(HWND)>(GetPropA(control, READER_MOVED_PROPERTY));
+        if (onReaderMoved) onReaderMoved(control);
     }
     if (message == WM_NCDESTROY) RemovePropA(control, READER_MOVED_PROPERTY);
     return CallWindowProcA(RichEditProc, control, message, wParam, lParam);
@@ -157,7 +157,7 @@ void SelectAndShow(HWND control, long position, long length) {
     SendMessageA(control, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
 }
 
-void PrepareTextControl(HWND control, void (*onReaderMoved)()) {
+void PrepareTextControl(HWND control, void (*onReaderMoved)(HWND control)) {
     SendMessageA(control, EM_SETUNDOLIMIT, 0, 0);  // undo would copy every piece given
     SendMessageA(control, EM_EXLIMITTEXT, 0, NO_LENGTH_LIMIT);
     SetPropA(control, READER_MOVED_PROPERTY, reinterpret_cast<HANDLE>(onReaderMoved));
@@ -166,7 +166,7 @@ void PrepareTextControl(HWND control, void (*onReaderMoved)()) {
     if (previous != WatchedRichEditProc) RichEditProc = previous;
 }
 
-HWND ReplaceTextControl(HWND old, void (*onReaderMoved)()) {
+HWND ReplaceTextControl(HWND old, void (*onReaderMoved)(HWND control)) {
     HWND parent = GetParent(old);
     char className[64] = {};
     GetClassNameA(old, className, sizeof className);

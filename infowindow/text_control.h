@@ -43,10 +43,10 @@ long ControlLength(HWND control);
 void SelectAndShow(HWND control, long position, long length);
 
 // Prepares a new control for long texts: no undo, no length limit, and reports of the reader's own
-// moves (clicks, selections with the keyboard, scrolling) to onReaderMoved.
-void PrepareTextControl(HWND control, void (*onReaderMoved)());
+// moves (clicks, selections with the keyboard, scrolling) to onReaderMoved, with the control.
+void PrepareTextControl(HWND control, void (*onReaderMoved)(HWND control));
 
 // A new control made like `old` (class, styles, place, font, id, order among its siblings), prepared
 // the same way; `old` loses its id and is hidden, for the caller to destroy. Null when it cannot be
 // made.
-HWND ReplaceTextControl(HWND old, void (*onReaderMoved)());
+HWND ReplaceTextControl(HWND old, void (*onReaderMoved)(HWND control));

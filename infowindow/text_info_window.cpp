@@ -3,11 +3,10 @@
 #include <richedit.h>
 #include <windowsx.h>
 
-#include <algorithm>
 #include <atomic>
-#include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "base/plugin_settings.h"
 #include "infowindow/reading_start.h"
 #include "infowindow/text_control.h"
+#include "infowindow/text_decoding.h"
 #include "resources/resource.h"
 
 namespace {
@@ -27,13 +27,12 @@ namespace {
 //    of another host): on the window's thread a call works at once; from another it leaves its request
 //    in the window's request slot (a newer one of a kind replaces the older) and wakes the window with
 //    one post, and never sends to the window or waits for it;
-//  - the speech event thread: QueueSpokenBoundary, into a bounded queue the follow timer empties;
-//  - a reader thread for each long file: reads and decodes it in chunks and hands its texts over in
-//    its InfoTextReader, which the window takes when woken.
+//  - a file's reader: its watcher posts one WM_INFO_TEXT_READ at a time when more text is in.
+// What is heard comes from playback, asked on each follow tick.
 
 constexpr int MARGIN = 3;
 
-// A file larger than this is read on a thread of its own, so Play never waits for it.
+// A file larger than this is read on a thread of its own, so the caller never waits for it.
 constexpr uint64_t READ_HERE_BYTES = 256u << 10;
 // The text goes into the control in pieces: the first at once, the others from the window's message
 // loop, as many as fit a step's budget, so the player's thread is never held for long.
@@ -45,14 +44,10 @@ constexpr double FILL_BUDGET_MS = 15;
 constexpr double FILL_YIELD_MS = 200;
 // Emptying a control costs far more than destroying it once it holds more than this: it is replaced.
 constexpr long EMPTY_IN_PLACE_CHARACTERS = 4096;
-// How often the window compares what the output has played with the voice's boundaries.
+// How often the window asks playback what is heard.
 constexpr UINT FOLLOW_TICK_MS = 40;
-// Boundaries kept for a window whose thread does not take them: the oldest go first.
-constexpr size_t MAX_QUEUED_BOUNDARIES = 4096;
-// How long Quit waits, in all, for reader threads to stop.
-constexpr DWORD READERS_STOP_MS = 100;
 
-constexpr UINT WM_INFO_TEXT_READ = WM_APP + 1;  // a reader brought a text: wParam its ticket
+constexpr UINT WM_INFO_TEXT_READ = WM_APP + 1;  // more of the text coming in: wParam its load's ticket
 constexpr UINT WM_INFO_FILL = WM_APP + 2;       // the next fill step, when nothing else waits
 constexpr UINT WM_INFO_REQUESTS = WM_APP + 3;   // another thread left requests
 constexpr UINT WM_INFO_RETIRE = WM_APP + 4;     // a replaced control to destroy
@@ -60,29 +55,42 @@ enum InfoTimer : UINT_PTR { FILL_TIMER = 1, FOLLOW_TIMER = 2 };
 // The items of the text's context menu.
 enum ReadingCommand : UINT { READ_FROM_HERE = 1, READ_FROM_BEGINNING = 2, CONTINUE_WHERE_STOPPED = 3 };
 
-// Where the window's text stands. NoText -> Filling (a short file, or a long one's whole text that came
-// before its start was shown) or StartShown (a long file's start); StartShown -> Filling (the whole
-// text follows) or ReadFailed (the rest could not be read: a closing line says so); Filling ->
-// WholeIn. A new load starts again from wherever the state is; a failed load before anything showed
-// leaves the state and the text as they were.
-enum class LoadState { NoText, StartShown, Filling, WholeIn, ReadFailed };
+// Where the window's text stands. NoText -> Filling (a text's first units, or all of an empty one,
+// came in) -> WholeIn, or ReadFailed (the rest could not be read: a closing line says so). A text
+// that fails before any of it came in leaves the window as it was.
+enum class LoadState { NoText, Filling, WholeIn, ReadFailed };
 
 // What other threads ask of the window, kept until its thread takes it.
 struct Requests {
     enum class Follow { Keep, Start, Stop };
     bool load = false;
     std::string file;
+    bool withText = false;            // the text comes along (playback reads it)
+    std::shared_ptr<FileText> text;
     Follow follow = Follow::Keep;
-    ULONG stream = 0;
-    DWORD bytesPerSecond = 0;
-    OutputClock clock = nullptr;
-    int64_t textShift = 0;
     bool show = false;
     bool wakePosted = false;
 };
 
+// A text the window shows or is about to: watched while it is read, and let go of (its reader
+// stopped, when the window opened it) when another takes its place.
+struct WatchedText {
+    std::shared_ptr<FileText> text;
+    bool own = false;  // opened by the window (not playback's)
+    int watch = 0;
+
+    void Release() {
+        if (text) {
+            text->Unwatch(watch);
+            if (own) text->Cancel();
+        }
+        text.reset();
+        own = false;
+    }
+};
+
 // The window's whole state, attached to the dialog; only the window's thread touches it, but for
-// what `lock` guards and `boundariesWanted`.
+// what `lock` guards.
 struct TextInfoWindow {
     HWND dialog = nullptr;
     HWND closeButton = nullptr;
@@ -91,44 +99,39 @@ struct TextInfoWindow {
     bool hasOwner = false;  // a player's window to follow the speech for
     DWORD thread = 0;
 
-    // The text, and how much of it the control holds.
+    // The text shown, and how much of it the control holds; the one coming in to replace it.
     LoadState state = LoadState::NoText;
-    InfoText shown;
+    WatchedText shown;
+    WatchedText incoming;
+    WPARAM ticket = 0;  // of the text coming in, or shown
+    std::shared_ptr<std::atomic<bool>> readPosted = std::make_shared<std::atomic<bool>>(false);
     size_t filledUnits = 0;
+    std::vector<uint32_t> folded;  // the units the control folds into line ends (FindFoldedUnits)
     bool piecesAsUtf16 = true;
     bool closingAdded = false;  // the note of what is not shown, or of what could not be read
     bool fillScheduled = false;
     double lastFillYield = 0;
-    // The load under way (its ticket travels with the reader's posts), and every reader not yet ended.
-    WPARAM ticket = 0;
-    ReaderRef reader;
-    std::vector<ReaderRef> readers;
     std::vector<HWND> retired;  // replaced controls, destroyed one a message
 
     // Reading along.
-    SpeechFollower follower;
-    OutputClock clock = nullptr;
     bool following = false;
-    bool selecting = false;  // until the reader's own move: the heard span is still tracked after it
-    int64_t textShift = 0;   // voice positions + textShift = the text's positions
+    bool selecting = false;  // until the reader's own move
     bool spanPending = false;
     TextSpan pendingSpan = {0, 0};  // in the text's positions
+    bool spanShown = false;
+    TextSpan shownSpan = {0, 0};
 
     // Shared with other threads.
     std::mutex lock;
     Requests requests;
-    std::deque<SpokenBoundary> boundaries;
-    std::atomic<bool> boundariesWanted{false};
 };
 
 ModuleLibrary RichEditLibrary;
-TextInfoWindow* Window = nullptr;  // from Init to Quit
+TextInfoWindow* Window = nullptr;  // from Init to Quit, for the calls in
 // The name the last load was for, kept with or without a window; any thread.
 std::mutex NameLock;
 char LoadedFileName[MAX_PATH] = "";
-// The start of the sentence heard last, in the text's positions; -1 when none. Any thread.
-std::atomic<int64_t> HeardPosition{-1};
-ReadingActions Actions = {nullptr, nullptr};  // set once at start-up
+ReadingActions Actions = {nullptr, nullptr, nullptr, nullptr};  // set once at start-up
 
 double NowMs() {
     LARGE_INTEGER frequency, counter;
@@ -139,9 +142,14 @@ double NowMs() {
 
 bool OnWindowThread(const TextInfoWindow& w) { return GetCurrentThreadId() == w.thread; }
 
+TextInfoWindow* WindowOf(HWND dialog) { return reinterpret_cast<TextInfoWindow*>(GetWindowLongPtrA(dialog, DWLP_USER)); }
+
+const char16_t* Units(const FileText& text) { return reinterpret_cast<const char16_t*>(text.Text()); }
+
 // ---- Requests from other threads ----
 
-// One wake-up post for any number of requests; a post that fails leaves the next request to try again.
+// The one way in from another thread: the change is left in the request slot, and one wake-up post
+// serves any number of requests; a post that fails leaves the next request to try again.
 template <typename Change>
 void LeaveRequest(TextInfoWindow& w, Change change) {
     bool wake = false;
@@ -166,54 +174,50 @@ Requests TakeRequests(TextInfoWindow& w) {
 
 // ---- Reading along ----
 
-std::deque<SpokenBoundary> TakeBoundaries(TextInfoWindow& w) {
-    std::deque<SpokenBoundary> taken;
-    std::lock_guard<std::mutex> guard(w.lock);
-    taken.swap(w.boundaries);
-    return taken;
-}
-
 void EndFollowing(TextInfoWindow& w) {
     w.following = false;
     w.spanPending = false;
     KillTimer(w.dialog, FOLLOW_TIMER);
 }
 
-void StartFollowing(TextInfoWindow& w, ULONG stream, DWORD bytesPerSecond, OutputClock clock, int64_t textShift) {
-    w.follower.Start(stream, bytesPerSecond);
-    w.clock = clock;
-    w.textShift = textShift;
+void StartFollowing(TextInfoWindow& w) {
+    if (!w.hasOwner) return;
     w.following = true;
     w.selecting = true;
     w.spanPending = false;
+    w.spanShown = false;
     SetTimer(w.dialog, FOLLOW_TIMER, FOLLOW_TICK_MS, nullptr);
 }
 
-// The reader clicked, selected or scrolled: the window is theirs until the next file plays. What is
-// heard is still tracked, for the place to continue from.
-void OnReaderMoved() {
-    if (Window) Window->selecting = false;
+// The reader clicked, selected or scrolled: the window is theirs until the next file plays. The
+// subclassed control finds its window's state through the dialog that holds it.
+void OnReaderMoved(HWND control) {
+    TextInfoWindow* w = WindowOf(GetParent(control));
+    if (w) w->selecting = false;
 }
 
-// The heard span, once the control holds it and no other text is on its way.
+// The heard span, once the control holds it.
 void ShowPendingSpan(TextInfoWindow& w) {
-    if (!w.spanPending || !w.following || !w.selecting || w.reader) return;
-    const TextSpan span = ControlSpan(w.shown.folded, w.pendingSpan);
-    if (span.position + span.length > ControlPosition(w.shown.folded, static_cast<uint32_t>(w.filledUnits))) return;
+    if (!w.spanPending || !w.following || !w.selecting || w.state == LoadState::NoText) return;
+    const TextSpan span = ControlSpan(w.folded, w.pendingSpan);
+    if (span.position + span.length > ControlPosition(w.folded, static_cast<uint32_t>(w.filledUnits))) return;
     SelectAndShow(w.richEdit, span.position, span.length);
     w.spanPending = false;
+    w.spanShown = true;
+    w.shownSpan = w.pendingSpan;
+}
+
+bool ShowsPlayingText(const TextInfoWindow& w) {
+    return w.shown.text && Actions.isPlaying && Actions.isPlaying(w.shown.text.get());
 }
 
 void OnFollowTick(TextInfoWindow& w) {
-    for (const SpokenBoundary& boundary : TakeBoundaries(w)) w.follower.Add(boundary);
     TextSpan heard;
-    if (w.clock && w.follower.HeardAt(w.clock(), &heard)) {
-        const int64_t position = heard.position + w.textShift;
-        heard.position = position > 0 ? static_cast<uint32_t>(position) : 0;
-        HeardPosition = heard.position;
-        w.pendingSpan = heard;
-        w.spanPending = true;
-    }
+    if (!w.following || !Actions.heard || !ShowsPlayingText(w) || !Actions.heard(&heard)) return;
+    const bool same = w.spanShown && heard.position == w.shownSpan.position && heard.length == w.shownSpan.length;
+    if (same && !w.spanPending) return;
+    w.pendingSpan = heard;
+    w.spanPending = !same;
     ShowPendingSpan(w);
 }
 
@@ -223,14 +227,32 @@ std::wstring HiddenTextNote(uint64_t hiddenUnits) {
     return L"\r\n\r\n[" + std::to_wstring(hiddenUnits) + L" more characters are not shown here.]";
 }
 
-// The line that closes a text: what is not shown of a long one, or that the rest could not be read.
-std::wstring ClosingLine(const TextInfoWindow& w) {
-    if (w.state == LoadState::ReadFailed) return L"\r\n\r\n[The rest of the text could not be read.]";
-    if (w.state == LoadState::Filling && w.shown.hiddenUnits > 0) return HiddenTextNote(w.shown.hiddenUnits);
-    return L"";
+// How far the control can be filled now: the part shown of a text read whole (or past what is shown),
+// else up to its last line end that is known for good, so a paragraph goes in whole.
+size_t FillableUnits(const TextInfoWindow& w) {
+    const FileText& text = *w.shown.text;
+    const bool done = text.Done();  // before the units: all of them are in once it is
+    const size_t units = text.Units();
+    const size_t shown = ShownUnitsOf(Units(text), units, MAX_SHOWN_TEXT_UNITS);
+    if (done || shown < units) return shown;
+    return KnownLinesEnd(Units(text), w.filledUnits, units);
 }
 
-void SetLoadState(TextInfoWindow& w, LoadState state) { w.state = state; }
+// The line that closes a text: what is not shown of a long one, or that the rest could not be read.
+// Due once the text's read has ended and all of what is shown is in.
+std::wstring ClosingLine(const TextInfoWindow& w) {
+    if (w.state == LoadState::ReadFailed) return L"\r\n\r\n[The rest of the text could not be read.]";
+    const FileText& text = *w.shown.text;
+    const size_t units = text.Units();
+    const size_t shown = ShownUnitsOf(Units(text), units, MAX_SHOWN_TEXT_UNITS);
+    return shown < units ? HiddenTextNote(units - shown) : L"";
+}
+
+bool ReadEnded(const TextInfoWindow& w) { return w.shown.text && w.shown.text->Done(); }
+
+bool ClosingLineDue(const TextInfoWindow& w) {
+    return !w.closingAdded && ReadEnded(w) && w.filledUnits == FillableUnits(w);
+}
 
 // Destroying a control that held a long text takes a while (about 50 ms a million characters): one a
 // message, right after the new text's first piece is in.
@@ -257,33 +279,33 @@ void ScheduleFill(TextInfoWindow& w) {
     SetTimer(w.dialog, FILL_TIMER, 0, nullptr);
 }
 
-bool TextToFill(const TextInfoWindow& w) {
-    return w.state == LoadState::StartShown || w.state == LoadState::Filling || w.state == LoadState::ReadFailed;
+// The units from filledUnits to `end` are in the control: the line ends among them are noted (the
+// pieces never end inside one, so each is seen whole).
+void NoteFilled(TextInfoWindow& w, size_t end) {
+    const char16_t* text = Units(*w.shown.text);
+    for (uint32_t unit : FindFoldedUnits(text + w.filledUnits, end - w.filledUnits))
+        w.folded.push_back(static_cast<uint32_t>(w.filledUnits + unit));
+    w.filledUnits = end;
 }
 
 // Pieces of the text, as many as fit the step's budget. A paragraph longer than a piece goes in whole
 // and alone in its step (NextPieceEnd): the control lays it out again on every change, at about 2 ms
 // a KB of the paragraph under Wine, so nothing else should add to that step. Returns whether the step
 // gave such a paragraph.
-bool AppendPieces(TextInfoWindow& w, PieceAppender& appender) {
+bool AppendPieces(TextInfoWindow& w, PieceAppender& appender, size_t fillable) {
     const double start = NowMs();
-    const char16_t* text = reinterpret_cast<const char16_t*>(w.shown.Text());
+    const char16_t* text = Units(*w.shown.text);
     bool appended = false;
-    while (w.filledUnits < w.shown.units && NowMs() - start < FILL_BUDGET_MS) {
-        const size_t end = NextPieceEnd(text, w.filledUnits, w.shown.units, PIECE_UNITS);
+    while (w.filledUnits < fillable && NowMs() - start < FILL_BUDGET_MS) {
+        const size_t end = NextPieceEnd(text, w.filledUnits, fillable, PIECE_UNITS);
         const bool longParagraph = end - w.filledUnits > PIECE_UNITS;
         if (longParagraph && appended) return false;
-        appender.Append(w.shown.Text() + w.filledUnits, end - w.filledUnits);
-        w.filledUnits = end;
+        appender.Append(w.shown.text->Text() + w.filledUnits, end - w.filledUnits);
+        NoteFilled(w, end);
         appended = true;
         if (longParagraph) return true;
     }
     return false;
-}
-
-// The closing line is due once the whole text is in; the start of a long file waits for the rest.
-bool ClosingLineDue(const TextInfoWindow& w) {
-    return w.filledUnits == w.shown.units && w.state != LoadState::StartShown && !w.closingAdded;
 }
 
 // The closing line changes the text's last paragraph: after a long one it waits for the next step.
@@ -295,21 +317,25 @@ void AddClosingLine(TextInfoWindow& w, PieceAppender& appender, bool afterLongPa
 }
 
 // The one fill step: the next pieces of the text, within the step's budget; then, once the text is
-// in, its closing line. The start of a long file waits for the rest of it once in.
+// read and in, its closing line.
 void RunFillStep(TextInfoWindow& w) {
     w.fillScheduled = false;
     KillTimer(w.dialog, FILL_TIMER);
-    if (!TextToFill(w)) return;
+    if (w.state != LoadState::Filling && w.state != LoadState::ReadFailed) return;
+    if (w.closingAdded) return;
+    const size_t fillable = FillableUnits(w);
+    bool longParagraph = false;
     {
         PieceAppender appender(w.richEdit, w.piecesAsUtf16);
-        const bool longParagraph = AppendPieces(w, appender);
+        longParagraph = AppendPieces(w, appender, fillable);
         if (ClosingLineDue(w)) AddClosingLine(w, appender, longParagraph);
     }
     ShowPendingSpan(w);
-    if (w.filledUnits < w.shown.units || ClosingLineDue(w))
+    if (w.closingAdded) {
+        if (w.state == LoadState::Filling) w.state = LoadState::WholeIn;
+    } else if (w.filledUnits < FillableUnits(w) || ClosingLineDue(w)) {
         ScheduleFill(w);
-    else if (w.state == LoadState::Filling)
-        SetLoadState(w, LoadState::WholeIn);
+    }
 }
 
 // A control that holds a long text is replaced by an empty one; a short one is simply overwritten.
@@ -321,82 +347,90 @@ void MakeRoomForNewText(TextInfoWindow& w) {
     w.richEdit = fresh;
 }
 
-// A text takes the control's place, from its top.
-void ShowNewText(TextInfoWindow& w, InfoText text, LoadState state) {
+// The text coming in takes the control's place, from its top, with its first piece.
+void AdoptIncoming(TextInfoWindow& w) {
     MakeRoomForNewText(w);
-    w.shown = std::move(text);
+    w.shown.Release();
+    w.shown = std::move(w.incoming);
+    w.incoming = WatchedText();
+    const FileText& text = *w.shown.text;
+    w.state = LoadState::Filling;
     w.closingAdded = false;
-    SetLoadState(w, state);
-    w.filledUnits = NextSliceEnd(reinterpret_cast<const char16_t*>(w.shown.Text()), 0, w.shown.units, FIRST_PIECE_UNITS);
-    w.piecesAsUtf16 = SetFirstPiece(w.richEdit, w.shown.Text(), w.filledUnits, w.shown.utf16);
+    w.filledUnits = 0;
+    w.folded.clear();
+    w.spanShown = false;
+    w.selecting = true;
+    const size_t fillable = FillableUnits(w);
+    const size_t first = NextSliceEnd(Units(text), 0, fillable, FIRST_PIECE_UNITS);
+    // Bytes without a mark whose encoding is not known yet may still turn out to be UTF-8.
+    w.piecesAsUtf16 = SetFirstPiece(w.richEdit, text.Text(), first, text.Utf16() || !text.EncodingKnown());
+    NoteFilled(w, first);
     ScheduleFill(w);
 }
 
 // ---- Loading ----
 
-// Readers whose threads have ended are let go; the others stay until they end or Quit.
-void ForgetEndedReaders(TextInfoWindow& w) {
-    for (auto reader = w.readers.begin(); reader != w.readers.end();) {
-        if (WaitForSingleObject((*reader)->Thread(), 0) == WAIT_OBJECT_0)
-            reader = w.readers.erase(reader);
-        else
-            ++reader;
-    }
-}
+void LoadTextFile(TextInfoWindow& w, const std::string& file, std::shared_ptr<FileText> text, bool withText);
 
-void CancelLoad(TextInfoWindow& w) {
-    ++w.ticket;
-    if (w.reader) w.reader->Cancel();
-    w.reader.Reset();
-}
-
-// The whole text of a long file goes on from its start when that is shown.
-void OnWholeText(TextInfoWindow& w, InfoText text) {
-    w.reader.Reset();
-    if (w.state != LoadState::StartShown) return ShowNewText(w, std::move(text), LoadState::Filling);
-    w.shown = std::move(text);
-    SetLoadState(w, LoadState::Filling);
-    ScheduleFill(w);
-}
-
-// A file that could not be read leaves the text shown; one whose start is shown gets a closing line.
-void OnReadFailed(TextInfoWindow& w) {
-    w.reader.Reset();
-    if (w.state != LoadState::StartShown) return;
-    SetLoadState(w, LoadState::ReadFailed);
-    ScheduleFill(w);
-}
-
+// More of the text coming in, or of the one shown, was read. The text coming in takes the window once
+// any of it is in; one that fails before that leaves the window as it was.
 void OnTextRead(TextInfoWindow& w, WPARAM ticket) {
-    if (ticket != w.ticket || !w.reader) return;  // an earlier load's
-    InfoText text;
-    for (;;) {
-        switch (w.reader->Take(&text)) {
-        case InfoTextReader::Brought::Nothing: return ShowPendingSpan(w);
-        case InfoTextReader::Brought::Start: ShowNewText(w, std::move(text), LoadState::StartShown); break;
-        case InfoTextReader::Brought::Whole: OnWholeText(w, std::move(text)); return ShowPendingSpan(w);
-        case InfoTextReader::Brought::Failed: OnReadFailed(w); return ShowPendingSpan(w);
-        }
+    if (ticket != w.ticket) return;  // an earlier load's
+    w.readPosted->store(false);
+    if (w.incoming.text) {
+        const FileText& text = *w.incoming.text;
+        const FileText::Progress progress = text.State();
+        if (progress == FileText::Progress::Misread && w.incoming.own)
+            return LoadTextFile(w, text.Path(), FileText::Open(text.Path().c_str(), true), true);
+        if (text.Units() > 0 || progress == FileText::Progress::Whole)
+            AdoptIncoming(w);
+        else if (progress != FileText::Progress::Reading)
+            w.incoming.Release();
+        if (!w.shown.text || w.incoming.text) return;
     }
+    if (!w.shown.text) return;
+    if (w.shown.text->State() == FileText::Progress::Failed && w.state == LoadState::Filling)
+        w.state = LoadState::ReadFailed;
+    if (w.shown.text->State() == FileText::Progress::Misread && w.shown.own)
+        return LoadTextFile(w, w.shown.text->Path(), FileText::Open(w.shown.text->Path().c_str(), true), true);
+    ScheduleFill(w);
 }
 
-// A long file, or one whose reads may wait (a pipe, a device), is read on a thread of its own.
-void StartLoad(TextInfoWindow& w, const std::string& file) {
-    EndFollowing(w);  // the text changes; Play follows the speech again once it speaks
-    CancelLoad(w);
-    ForgetEndedReaders(w);
-    uint64_t size = 0;
-    if (!TextFileSize(file.c_str(), &size)) return;  // the text shown stays
-    if (size > READ_HERE_BYTES) {
-        InfoTextReader* reader = InfoTextReader::Start(file.c_str(), w.dialog, WM_INFO_TEXT_READ, w.ticket);
-        if (!reader) return;
-        w.reader = ReaderRef(reader);
-        reader->AddRef();
-        w.readers.emplace_back(reader);
-        return;
+// The text is watched as it is read: one post at a time tells the window there is more.
+void WatchIncoming(TextInfoWindow& w, std::shared_ptr<FileText> text, bool own) {
+    w.incoming.Release();
+    ++w.ticket;
+    w.readPosted->store(false);
+    w.incoming.text = std::move(text);
+    w.incoming.own = own;
+    const HWND dialog = w.dialog;
+    const WPARAM ticket = w.ticket;
+    const std::shared_ptr<std::atomic<bool>> posted = w.readPosted;
+    w.incoming.watch = w.incoming.text->Watch([dialog, ticket, posted] {
+        if (!posted->exchange(true)) PostMessageA(dialog, WM_INFO_TEXT_READ, ticket, 0);
+    });
+}
+
+// The window shows `text` (playback's, when withText), or else the text of the file being played when
+// it is that one, or else the file read here: a long one (or a pipe) on a thread of its own. A file
+// that cannot be opened leaves the text shown.
+void LoadTextFile(TextInfoWindow& w, const std::string& file, std::shared_ptr<FileText> text, bool withText) {
+    bool own = false;
+    if (!withText && Actions.playingText) text = Actions.playingText(file.c_str());
+    if (!withText && !text) {
+        text = FileText::Open(file.c_str());
+        own = true;
+        if (text && (!text->OnDisk() || text->FileBytes() > READ_HERE_BYTES)) {
+            WatchIncoming(w, text, own);
+            text->ReadOnThread();
+            return;
+        }
+        if (text) text->ReadHere();
     }
-    InfoText text;
-    if (ReadShownText(file.c_str(), &text) == ReadEnd::Whole) ShowNewText(w, std::move(text), LoadState::Filling);
+    if (!text) return;
+    if (text == w.shown.text && !w.incoming.text) return;  // shown already
+    WatchIncoming(w, text, own);
+    OnTextRead(w, w.ticket);
 }
 
 void ShowWindowNow(TextInfoWindow& w) {
@@ -404,55 +438,19 @@ void ShowWindowNow(TextInfoWindow& w) {
     SetForegroundWindow(w.dialog);
 }
 
-// Requests left by other threads, in the order that keeps their meaning: a load ends the following of
-// the text before it, so a follow request that came after the load applies after it.
+// Requests left by other threads: a load first, then the following, then showing the window.
 void ApplyRequests(TextInfoWindow& w) {
     Requests taken = TakeRequests(w);
-    if (taken.load) StartLoad(w, taken.file);
-    if (taken.follow == Requests::Follow::Start)
-        StartFollowing(w, taken.stream, taken.bytesPerSecond, taken.clock, taken.textShift);
+    if (taken.load) LoadTextFile(w, taken.file, std::move(taken.text), taken.withText);
+    if (taken.follow == Requests::Follow::Start) StartFollowing(w);
     if (taken.follow == Requests::Follow::Stop) EndFollowing(w);
     if (taken.show) ShowWindowNow(w);
 }
 
-// Stops every reader and waits for their threads READERS_STOP_MS in all; one blocked in a read ends on
-// its own later, holding what it touches.
-void StopReaders(TextInfoWindow& w) {
-    CancelLoad(w);
-    std::vector<HANDLE> threads;
-    for (ReaderRef& reader : w.readers) {
-        reader->Cancel();
-        threads.push_back(reader->Thread());
-    }
-    const double deadline = NowMs() + READERS_STOP_MS;
-    for (size_t at = 0; at < threads.size(); at += MAXIMUM_WAIT_OBJECTS) {
-        const double left = deadline - NowMs();
-        if (left <= 0) break;
-        const DWORD count = static_cast<DWORD>(std::min<size_t>(MAXIMUM_WAIT_OBJECTS, threads.size() - at));
-        WaitForMultipleObjects(count, threads.data() + at, TRUE, static_cast<DWORD>(left));
-    }
-    w.readers.clear();
-}
-
 // ---- The text's context menu ----
 
-// The text can be read from a place while it is whole (a long file's start alone is not) and its file
-// is the one playing.
-bool CanReadFromPlace(const TextInfoWindow& w, bool* markup) {
-    if (!Actions.isPlaying || !w.shown.Text() || w.reader || w.state == LoadState::StartShown) return false;
-    std::lock_guard<std::mutex> guard(NameLock);
-    return Actions.isPlaying(LoadedFileName, markup);
-}
-
-// The voice goes on from the start of the sentence that holds the control's position; the window
-// follows it from there.
-void ReadFromPlace(TextInfoWindow& w, long controlPosition) {
-    bool markup = false;
-    if (!CanReadFromPlace(w, &markup) || controlPosition < 0) return;
-    const uint32_t position = TextPositionOf(w.shown.folded, static_cast<uint32_t>(controlPosition));
-    const ReadingStart start = ReadingStartAt(w.shown.Text(), w.shown.units, position, markup);
-    Actions.speakFrom(SpeechFrom(w.shown.Text(), w.shown.units, start), start.Shift());
-}
+// The text can be read from a place while it is the text of the file being played.
+bool CanReadFromPlace(const TextInfoWindow& w) { return w.state != LoadState::NoText && ShowsPlayingText(w); }
 
 HMENU MakeReadingMenu(bool canRead) {
     HMENU menu = CreatePopupMenu();
@@ -484,17 +482,20 @@ long MenuPosition(HWND control, LPARAM lParam, POINT* at) {
     return static_cast<long>(SendMessageA(control, EM_CHARFROMPOS, 0, reinterpret_cast<LPARAM>(&client)));
 }
 
+// The click's place in the text, and the text it is in, are taken when the menu opens: a file that
+// ends while the menu is open is not read from a place in the next one's text.
 INT_PTR OnContextMenu(TextInfoWindow& w, HWND target, LPARAM lParam) {
     if (target != w.richEdit) return FALSE;
     POINT at;
     const long position = MenuPosition(w.richEdit, lParam, &at);
-    bool markup = false;
-    HMENU menu = MakeReadingMenu(CanReadFromPlace(w, &markup));
+    const std::shared_ptr<FileText> text = w.shown.text;
+    const uint32_t textPosition = TextPositionOf(w.folded, static_cast<uint32_t>(position > 0 ? position : 0));
+    HMENU menu = MakeReadingMenu(CanReadFromPlace(w));
     if (!menu) return TRUE;
     const UINT chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, w.dialog, nullptr);
     DestroyMenu(menu);
-    if (chosen == READ_FROM_HERE) ReadFromPlace(w, position);
-    if (chosen == READ_FROM_BEGINNING) ReadFromPlace(w, 0);
+    if (chosen == READ_FROM_HERE && position >= 0 && Actions.readFrom) Actions.readFrom(text.get(), textPosition);
+    if (chosen == READ_FROM_BEGINNING && Actions.readFrom) Actions.readFrom(text.get(), 0);
     if (chosen == CONTINUE_WHERE_STOPPED) PluginSettings.ResumeFiles = !PluginSettings.ResumeFiles;
     return TRUE;
 }
@@ -508,8 +509,6 @@ void PlaceControls(TextInfoWindow& w, int clientWidth, int clientHeight) {
     MoveWindow(w.closeButton, button.left, button.top, button.right - button.left, button.bottom - button.top, TRUE);
     MoveWindow(w.richEdit, text.left, text.top, text.right - text.left, text.bottom - text.top, TRUE);
 }
-
-TextInfoWindow* WindowOf(HWND dialog) { return reinterpret_cast<TextInfoWindow*>(GetWindowLongPtrA(dialog, DWLP_USER)); }
 
 INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) {
     TextInfoWindow& w = *reinterpret_cast<TextInfoWindow*>(parameter);
@@ -560,22 +559,38 @@ INT_PTR OnInfoMessage(TextInfoWindow& w, UINT message, WPARAM wParam) {
     return TRUE;
 }
 
+// Memory that runs out while the window fills or follows ends that step, never the player: nothing
+// may unwind through the window system.
+INT_PTR Guarded(INT_PTR (*handler)(TextInfoWindow&, UINT, WPARAM, LPARAM), TextInfoWindow& w, UINT message,
+                WPARAM wParam, LPARAM lParam) {
+    try {
+        return handler(w, message, wParam, lParam);
+    } catch (const std::bad_alloc&) {
+        w.fillScheduled = false;
+        return TRUE;
+    }
+}
+
+INT_PTR HandleMessage(TextInfoWindow& w, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_SIZE: return OnSize(w, lParam);
+    case WM_COMMAND: return OnCommand(w.dialog, wParam);
+    case WM_CONTEXTMENU: return OnContextMenu(w, reinterpret_cast<HWND>(wParam), lParam);
+    case WM_SYSCOMMAND: return OnSysCommand(w.dialog, wParam);
+    case WM_TIMER: return OnTimer(w, wParam);
+    case WM_INFO_TEXT_READ:
+    case WM_INFO_FILL:
+    case WM_INFO_REQUESTS:
+    case WM_INFO_RETIRE: return OnInfoMessage(w, message, wParam);
+    default: return FALSE;
+    }
+}
+
 INT_PTR CALLBACK TextInfoDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) return OnInitDialog(window, lParam);
     TextInfoWindow* w = WindowOf(window);
     if (!w) return FALSE;
-    switch (message) {
-    case WM_SIZE: return OnSize(*w, lParam);
-    case WM_COMMAND: return OnCommand(window, wParam);
-    case WM_CONTEXTMENU: return OnContextMenu(*w, reinterpret_cast<HWND>(wParam), lParam);
-    case WM_SYSCOMMAND: return OnSysCommand(window, wParam);
-    case WM_TIMER: return OnTimer(*w, wParam);
-    case WM_INFO_TEXT_READ:
-    case WM_INFO_FILL:
-    case WM_INFO_REQUESTS:
-    case WM_INFO_RETIRE: return OnInfoMessage(*w, message, wParam);
-    default: return FALSE;
-    }
+    return Guarded(HandleMessage, *w, message, wParam, lParam);
 }
 
 // A name too long to keep is not kept at all: cut, it could equal another file's name, and InfoBox
@@ -593,9 +608,30 @@ bool IsLoadedName(const char* file) {
     return lstrcmpiA(file, LoadedFileName) == 0;
 }
 
-void StopWantingBoundaries(TextInfoWindow& w) {
-    w.boundariesWanted = false;
-    TakeBoundaries(w);
+void RequestLoad(const char* file, std::shared_ptr<FileText> text, bool withText) {
+    if (!file) file = "";
+    RememberName(file);
+    if (!Window) return;
+    TextInfoWindow& w = *Window;
+    if (!OnWindowThread(w)) {
+        return LeaveRequest(w, [&](Requests& requests) {
+            requests.load = true;
+            requests.file = file;
+            requests.text = std::move(text);
+            requests.withText = withText;
+        });
+    }
+    ApplyRequests(w);
+    LoadTextFile(w, file, std::move(text), withText);
+}
+
+void RequestFollowing(Requests::Follow follow) {
+    if (!Window) return;
+    TextInfoWindow& w = *Window;
+    if (!OnWindowThread(w)) return LeaveRequest(w, [follow](Requests& requests) { requests.follow = follow; });
+    ApplyRequests(w);
+    if (follow == Requests::Follow::Start) StartFollowing(w);
+    if (follow == Requests::Follow::Stop) EndFollowing(w);
 }
 
 }  // namespace
@@ -613,17 +649,6 @@ InfoWindowLayout LayoutInfoWindow(int clientWidth, int clientHeight, SIZE closeB
     layout.text.right = MARGIN + clientWidth - 2 * MARGIN;
     layout.text.bottom = MARGIN + clientHeight - h - 3 * MARGIN;
     return layout;
-}
-
-bool LoadTextFile(HWND richEdit, const char* fileName, InfoText* text) {
-    if (!ReadInfoText(fileName, text)) return false;
-    if (!richEdit) return true;
-    const bool asUtf16 = SetFirstPiece(richEdit, text->Text(), text->units, text->utf16);
-    if (text->hiddenUnits > 0) {
-        const std::wstring note = HiddenTextNote(text->hiddenUnits);
-        PieceAppender(richEdit, asUtf16).Append(note.c_str(), note.size());
-    }
-    return true;
 }
 
 // The library must be loaded before a dialog holding a "RichEdit20A" control is created.
@@ -648,8 +673,8 @@ void DestroyTextInfoWindow() {
     if (!Window) return;
     TextInfoWindow* w = Window;
     Window = nullptr;
-    StopWantingBoundaries(*w);
-    StopReaders(*w);
+    w->incoming.Release();
+    w->shown.Release();
     // From another thread the window cannot be destroyed: it is at least cut off from the state that goes.
     SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
     for (HWND control : w->retired) DestroyWindow(control);
@@ -657,33 +682,9 @@ void DestroyTextInfoWindow() {
     delete w;
 }
 
-HWND TextInfoWindowHandle() { return Window ? Window->dialog : nullptr; }
+void LoadInfoText(const char* file) { RequestLoad(file, nullptr, false); }
 
-void FreeTextBuffer() {
-    if (!Window || !OnWindowThread(*Window)) return;
-    Window->shown = InfoText();
-    Window->filledUnits = 0;
-}
-
-// Without the window nothing is read: nothing would show it.
-void LoadInfoText(const char* file) {
-    if (!file) file = "";
-    RememberName(file);
-    if (!Window) return;
-    TextInfoWindow& w = *Window;
-    StopWantingBoundaries(w);  // Play asks for them again once it speaks
-    if (!OnWindowThread(w)) {
-        return LeaveRequest(w, [&](Requests& requests) {
-            requests.load = true;
-            requests.file = file;
-            requests.follow = Requests::Follow::Stop;
-        });
-    }
-    ApplyRequests(w);
-    StartLoad(w, file);
-}
-
-const char* LoadedInfoFileName() { return LoadedFileName; }
+void ShowPlayingText(const char* file, std::shared_ptr<FileText> text) { RequestLoad(file, std::move(text), true); }
 
 int __cdecl InfoBox(char* file, HWND) {
     if (!Window) return 0;
@@ -698,53 +699,8 @@ int __cdecl InfoBox(char* file, HWND) {
     return 0;
 }
 
-// Without the player's window nothing follows the speech: no boundaries are kept.
-void ExpectSpeechBoundaries() {
-    HeardPosition = -1;
-    if (!Window) return;
-    TakeBoundaries(*Window);
-    Window->boundariesWanted = Window->hasOwner;
-}
+void FollowSpeech() { RequestFollowing(Requests::Follow::Start); }
 
-void FollowSpeech(ULONG stream, DWORD bytesPerSecond, OutputClock clock, int64_t textShift) {
-    if (!Window || !Window->hasOwner || !clock) return;
-    TextInfoWindow& w = *Window;
-    if (!OnWindowThread(w)) {
-        return LeaveRequest(w, [&](Requests& requests) {
-            requests.follow = Requests::Follow::Start;
-            requests.stream = stream;
-            requests.bytesPerSecond = bytesPerSecond;
-            requests.clock = clock;
-            requests.textShift = textShift;
-        });
-    }
-    ApplyRequests(w);
-    StartFollowing(w, stream, bytesPerSecond, clock, textShift);
-}
-
-void StopFollowingSpeech() {
-    if (!Window) return;
-    TextInfoWindow& w = *Window;
-    StopWantingBoundaries(w);
-    if (!OnWindowThread(w))
-        return LeaveRequest(w, [](Requests& requests) { requests.follow = Requests::Follow::Stop; });
-    ApplyRequests(w);
-    EndFollowing(w);
-}
-
-bool HeardTextPosition(uint32_t* position) {
-    const int64_t heard = HeardPosition;
-    if (heard < 0) return false;
-    *position = static_cast<uint32_t>(heard);
-    return true;
-}
+void StopFollowingSpeech() { RequestFollowing(Requests::Follow::Stop); }
 
 void SetReadingActions(const ReadingActions& actions) { Actions = actions; }
-
-void QueueSpokenBoundary(const SpokenBoundary& boundary) {
-    TextInfoWindow* w = Window;
-    if (!w || !w->boundariesWanted) return;
-    std::lock_guard<std::mutex> guard(w->lock);
-    if (w->boundaries.size() >= MAX_QUEUED_BOUNDARIES) w->boundaries.pop_front();
-    w->boundaries.push_back(boundary);
-}

@@ -6,8 +6,7 @@
 
 #include "base/module_objects.h"
 #include "base/speech_event.h"
-#include "infowindow/text_info_window.h"
-#include "playback/playback_state.h"
+#include "playback/playback.h"
 
 ScopedHandle SpeechEvents[2];
 
@@ -31,35 +30,20 @@ bool QuitArrivesWithin(DWORD ms) {
 
 enum class Drain { Done, Quit };
 
-// Play is between its start and the return of Speak: the number of the new stream is not known yet.
-Drain WaitWhileSpeakPending() {
-    while (PlaybackState.SpeakPending)
-        if (QuitArrivesWithin(DRAIN_POLL_MS)) return Drain::Quit;
-    return Drain::Done;
-}
-
-// The voice has spoken the whole of a stream: once the output has played it out, the player is told
-// the file has ended, unless it was stopped or the stream belongs to an earlier (purged) file.
-Drain OnEndOfInputStream(ULONG stream) {
-    if (WaitWhileSpeakPending() == Drain::Quit) return Drain::Quit;
-    if (!EndsCurrentFile(PlaybackState, stream)) return Drain::Done;
+// The voice has spoken the last of a speech: once the output has played it out, the player is told the
+// file has ended, unless it was stopped or another speech started meanwhile.
+Drain OnEndOfSpeech(ULONG ticket) {
     Out_Module* output = PluginModule.outMod;
     output->CanWrite();
-    while (output->IsPlaying() && EndsCurrentFile(PlaybackState, stream))
+    while (output->IsPlaying() && IsCurrentSpeech(ticket))
         if (QuitArrivesWithin(DRAIN_POLL_MS)) return Drain::Quit;
     // Without a main window the message would go to this thread's own queue, which nobody reads.
     HWND player = PluginModule.hMainWindow;
-    if (player && EndsCurrentFile(PlaybackState, stream)) {
-        PlaybackState.HeardToEnd = true;
+    if (player && IsCurrentSpeech(ticket)) {
+        MarkHeardToEnd(ticket);
         PostMessageA(player, WM_WA_MPEG_EOF, 0, 0);
     }
     return Drain::Done;
-}
-
-// Sentences and words go to the Text info window, which follows them as the output plays them.
-void PassOnBoundary(const SPEVENT& event, bool sentence) {
-    QueueSpokenBoundary({event.ulStreamNum, event.ullAudioStreamOffset, static_cast<uint32_t>(event.lParam),
-                         static_cast<uint32_t>(event.wParam), sentence});
 }
 
 Drain DrainVoiceEvents() {
@@ -67,15 +51,9 @@ Drain DrainVoiceEvents() {
     for (;;) {
         ISpVoice* voice = Voice.Get();
         if (!voice || voice->GetEvents(1, event.Get(), nullptr) != S_OK) return Drain::Done;
-        const SPEVENT& fetched = *event.Get();
-        switch (static_cast<short>(fetched.eEventId)) {
-        case SPEI_END_INPUT_STREAM:
-            if (OnEndOfInputStream(fetched.ulStreamNum) == Drain::Quit) return Drain::Quit;
-            break;
-        case SPEI_SENTENCE_BOUNDARY: PassOnBoundary(fetched, true); break;
-        case SPEI_WORD_BOUNDARY: PassOnBoundary(fetched, false); break;
-        }
+        const SpeechEventOutcome outcome = OnSpeechEvent(*event.Get());
         event.Clear();
+        if (outcome.endsSpeech && OnEndOfSpeech(outcome.ticket) == Drain::Quit) return Drain::Quit;
     }
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/error_report.h"
+#include "base/file_text.h"
 #include "base/module_objects.h"
 #include "base/plugin_settings.h"
 #include "base/sapi_names.h"
@@ -17,9 +18,9 @@
 #include "infowindow/reading_start.h"
 #include "infowindow/text_info_window.h"
 #include "playback/output_stream.h"
-#include "playback/remembered_places.h"
 #include "playback/playback_state.h"
-#include "playback/speech_input.h"
+#include "playback/remembered_places.h"
+#include "playback/speech.h"
 #include "playback/stream_format.h"
 #include "voices/voice_tokens.h"
 
@@ -27,26 +28,26 @@ PlaybackFlags PlaybackState;
 
 namespace {
 
+// Which thread runs what:
+//  - the player's thread (or a host's): Play, Stop, Pause, the window's "Read from" items; each start
+//    and stop of a speech goes through StartSpeech and StopSpeech;
+//  - a file's reader: OnTextProgress after each chunk, which gives the voice the pieces now readable;
+//  - the speech event thread: OnSpeechEvent, which follows the streams and gives the next pieces.
+// Every look at the current speech, and every Speak of it, is made under SpeechLock, so no stop comes
+// between the check that a speech is current and its Speak.
+
 constexpr int PLAY_STARTED = 0;
 constexpr int PLAY_NO_OUTPUT = 1;
 constexpr int PLAY_FAILED = -1;
-// How long Quit gives a long file's reader to finish.
-constexpr DWORD PENDING_READER_WAIT_MS = 50;
+// Files up to this size are read on the caller's thread; longer ones (and pipes) on one of their own.
+constexpr uint64_t READ_HERE_BYTES = 256u << 10;
 
-// Clears SpeakPending on every way out of Play, but when a reader speaks the file later.
-class SpeakPendingScope {
-public:
-    SpeakPendingScope() { PlaybackState.SpeakPending = true; }
-    ~SpeakPendingScope() {
-        if (!kept_) PlaybackState.SpeakPending = false;
-    }
-    SpeakPendingScope(const SpeakPendingScope&) = delete;
-    SpeakPendingScope& operator=(const SpeakPendingScope&) = delete;
-    void Keep() { kept_ = true; }
+std::mutex SpeechLock;
+std::shared_ptr<Speech> Current;  // the speech played last: live while LiveTicket is its ticket
+std::atomic<ULONG> LiveTicket{0};  // 0 while no speech is being played
+ULONG LastTicket = 0;             // under SpeechLock
 
-private:
-    bool kept_ = false;
-};
+bool IsLive(const Speech& speech) { return speech.ticket != 0 && LiveTicket == speech.ticket; }
 
 // Tells the player the stream parameters: bit rate, rate and channels, for the info and visualisation.
 void AnnounceStream(int rate, int bits, int channels) {
@@ -66,59 +67,10 @@ bool UseConfiguredVoice(ISpVoice* voice) {
     return !token || Succeeded(voice->SetVoice(token.Get()), SITE_SET_VOICE);
 }
 
-// ---- Files read off the player's thread --------------------------------------------------------
-//
-// A long file is read on a thread of its own, which speaks it once read unless a Stop, another Play
-// or Quit came first: each of them takes a new ticket under SpeakLock, and the reader speaks only
-// while holding the lock with its ticket still current. The reader holds a reference to this module,
-// so one still blocked in a read when the library is unloaded wakes in code that is still there.
-
-struct PendingSpeech {
-    std::string path;
-    std::wstring widePath;
-    bool markup = false;
-    bool fromPlace = false;  // spoken from a remembered place
-    uint32_t place = 0;
-    ULONG ticket = 0;
-    std::atomic<bool> cancel{false};
-};
-
-std::mutex SpeakLock;
-std::atomic<ULONG> SpeakTicket{0};      // changed under SpeakLock
-std::shared_ptr<PendingSpeech> Pending;  // the file being read; under SpeakLock
-ScopedHandle PendingThread;             // its reader, for Quit; the player's thread only
-
-// No file read earlier is spoken from now on.
-void DropPendingSpeech() {
-    std::lock_guard<std::mutex> guard(SpeakLock);
-    ++SpeakTicket;
-    if (Pending) Pending->cancel = true;
-    Pending.reset();
-    PlaybackState.SpeakPending = false;
-}
-
-// From now on the end of no stream ends a file, no long file being read is spoken, and a Write that
-// waits for room lets go of purged speech.
-void BeginStop() {
-    DropPendingSpeech();
-    RequestStop(PlaybackState);
-    SpeechOutputStream.WakeWaitingWrite();
-}
-
 void CloseOutput() {
     PluginModule.outMod->Close();
     PluginModule.SAVSADeInit();
     PlaybackState.OutputOpen = false;
-}
-
-// Ends what a file left behind: its queued speech (a stop under way lets a Write that waits for room
-// go) and the output it opened. The end of the purged stream ends nothing. Results are not looked at:
-// the failure that left the file behind was reported when it happened.
-void AbandonFile(ISpVoice* voice) {
-    BeginStop();
-    StopFollowingSpeech();
-    voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
-    CloseOutput();
 }
 
 // Opens the output in the configured format and tells the player about the stream; false after
@@ -136,132 +88,210 @@ bool OpenOutput() {
     return true;
 }
 
-// Hands the file to the voice: its name, or its decoded text (speech markup for an XML file).
-HRESULT SpeakInput(ISpVoice* voice, const wchar_t* widePath, bool markup, const SpeechInput& input, ULONG* stream) {
-    if (input.ByName()) return voice->Speak(widePath, markup ? SPEAK_MARKUP_FILE : SPEAK_PLAIN_FILE, stream);
-    return voice->Speak(input.text.c_str(), SPF_ASYNC | (markup ? SPF_IS_XML : SPF_IS_NOT_XML), stream);
-}
+// ---- The one way to stop ----
 
-// The voice speaks the file's stream from now on; the window follows it.
-void FollowStream(ULONG stream, int64_t textShift) {
-    FollowSpeech(stream, SpeechOutputStream.WaveFormat()->nAvgBytesPerSec, PluginModule.outMod->GetOutputTime,
-                 textShift);
-}
+enum class StopKind {
+    Stop,     // the player's Stop: the voice purged and waited for, failures reported, the output closed
+    Restart,  // a newer start, or a failed one: what is left is purged and the output closed, quietly
+    Quit,     // shut-down: nothing more ends a file or is given to the voice; the voice goes later
+};
 
-// A file continued from a remembered place is decoded whole and given to the voice from the start of
-// that place's sentence (a file the voice can only be given by name, a pipe, starts at its top).
-bool ReadInputFor(const char* path, bool markup, const uint32_t* place, SpeechInput* input,
-                  const std::atomic<bool>* cancel = nullptr) {
-    if (!ReadSpeechInput(path, input, cancel, place != nullptr)) return false;
-    if (!place || input->ByName()) return true;
-    const ReadingStart start = ReadingStartAt(input->text.c_str(), input->text.size(), *place, markup);
-    input->text = SpeechFrom(input->text.c_str(), input->text.size(), start);
-    input->textShift = start.Shift();
+// Ends the current speech: no event of it counts any more, no piece of it is given, a Write waiting
+// for room lets go of it, and the window stops following it. False when Stop's purge or wait failed
+// (reported; the output then stays open).
+bool StopSpeech(StopKind kind) {
+    std::shared_ptr<Speech> stopped;
+    {
+        std::lock_guard<std::mutex> guard(SpeechLock);
+        LiveTicket = 0;
+        stopped = Current;
+    }
+    PlaybackState.StopRequested = true;
+    if (stopped && stopped->text) {
+        stopped->text->Unwatch(stopped->textWatch);
+        if (stopped->text.use_count() <= 2) stopped->text->Cancel();  // no one else reads it
+    }
+    SpeechOutputStream.WakeWaitingWrite();
+    StopFollowingSpeech();  // the selection stays on what was heard last
+    ISpVoice* voice = Voice.Get();
+    if (kind == StopKind::Quit || !voice) return true;
+    if (kind == StopKind::Restart) {
+        if (!PlaybackState.OutputOpen) return true;
+        voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+        CloseOutput();
+        return true;
+    }
+    if (!Succeeded(voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr), SITE_PURGE)) return false;
+    if (!Succeeded(voice->WaitUntilDone(0), SITE_WAIT_UNTIL_DONE)) return false;
+    CloseOutput();
     return true;
 }
 
-// Speaks what was read, if the file is still the one to speak: under SpeakLock, so no Stop comes
-// between the check and the Speak. Returns the failure to report and where, or S_OK.
-HRESULT SpeakIfCurrent(const PendingSpeech& job, bool read, const SpeechInput& input, ErrorSite* site) {
-    std::lock_guard<std::mutex> guard(SpeakLock);
-    if (job.ticket != SpeakTicket) return S_OK;
-    Pending.reset();
-    ISpVoice* voice = Voice.Get();
-    *site = SITE_SPEAK;
-    if (!read) {
-        PlaybackState.SpeakPending = false;
-        return E_OUTOFMEMORY;
+// ---- Giving the voice its text ----
+
+// By name or in pieces: a file spoken from its top in an encoding the voice reads itself (ANSI,
+// UTF-16 little-endian) goes by name, as does one that cannot be read here (missing, locked: the voice
+// then says what is wrong) or read twice (a pipe). Bytes without a mark are decided by their verdict,
+// or as soon as a multi-byte UTF-8 sequence shows they are decoded here.
+void Decide(Speech& s, bool decodedAnyway) {
+    if (s.decided) return;
+    const FileText* text = s.text.get();
+    if (!text || (!text->OnDisk() && !decodedAnyway)) {
+        s.byName = true;
+    } else if (decodedAnyway) {
+        s.byName = false;
+    } else if (text->EncodingKnown() || text->Done()) {
+        s.byName = text->Encoding() == TextEncoding::Ansi || text->Encoding() == TextEncoding::Utf16LE;
+    } else if (text->Encoding() == TextEncoding::Utf8) {
+        s.byName = false;
+    } else {
+        return;
     }
+    s.decided = true;
+}
+
+HRESULT SpeakPiece(ISpVoice* voice, Speech& s, size_t end) {
+    const FileText& text = *s.text;
+    std::wstring piece = s.markup ? OpenElementsAt(text.Text(), s.given) : std::wstring();
+    const int64_t shift = static_cast<int64_t>(s.given) - static_cast<int64_t>(piece.size());
+    piece.append(text.Text() + s.given, end - s.given);
     ULONG stream = 0;
-    HRESULT result = SpeakInput(voice, job.widePath.c_str(), job.markup, input, &stream);
-    // The stream's number first: the event thread waits for it while a Speak is pending.
-    PlaybackState.CurrentStream = stream;
-    PlaybackState.SpeakPending = false;
-    if (SUCCEEDED(result)) {
-        *site = SITE_RESUME;
-        result = voice->Resume();
-    }
-    if (FAILED(result)) {
-        RequestStop(PlaybackState);  // nothing of the file is heard or ends it
-        voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
-        return result;
-    }
-    FollowStream(stream, input.textShift);
+    const HRESULT spoken = voice->Speak(piece.c_str(), SPF_ASYNC | (s.markup ? SPF_IS_XML : SPF_IS_NOT_XML), &stream);
+    if (FAILED(spoken)) return spoken;
+    SpeechPiece given;
+    given.stream = stream;
+    given.from = s.given;
+    given.shift = shift;
+    s.pieces.push_back(given);
+    s.given = end;
     return S_OK;
 }
 
-// The reader's own failure, or the voice's, is reported from the reader; the player then moves on,
-// as after a Play that failed.
-void ReadAndSpeak(const PendingSpeech& job) {
-    SpeechInput input;
-    const bool read =
-        ReadInputFor(job.path.c_str(), job.markup, job.fromPlace ? &job.place : nullptr, &input, &job.cancel);
-    if (job.cancel) return;
-    ErrorSite site = SITE_SPEAK;
-    const HRESULT result = SpeakIfCurrent(job, read, input, &site);
-    if (SUCCEEDED(result)) return;
-    ReportHResult(result, site);
-    HWND player = PluginModule.hMainWindow;
-    if (player && job.ticket == SpeakTicket) PostMessageA(player, WM_WA_MPEG_EOF, 0, 0);
+// Gives the voice what can be given now, keeping PIECES_QUEUED pieces with it. Under SpeechLock.
+// Returns a failure and where it happened, or S_OK.
+HRESULT Feed(Speech& s, bool decodedAnyway, ErrorSite* site) {
+    ISpVoice* voice = Voice.Get();
+    *site = SITE_SPEAK;
+    if (!voice || !IsLive(s)) return S_OK;
+    Decide(s, decodedAnyway);
+    if (!s.decided) return S_OK;
+    if (s.byName && s.pieces.empty()) {
+        ULONG stream = 0;
+        const HRESULT spoken = voice->Speak(s.widePath.c_str(), s.markup ? SPEAK_MARKUP_FILE : SPEAK_PLAIN_FILE, &stream);
+        if (FAILED(spoken)) return spoken;
+        SpeechPiece whole;
+        whole.stream = stream;
+        s.pieces.push_back(whole);
+    }
+    while (!s.byName && s.Outstanding() < PIECES_QUEUED) {
+        const FileText& text = *s.text;
+        const bool done = text.Done();  // before the units: all of them are in once it is
+        const size_t units = text.Units();
+        const bool first = s.pieces.empty();
+        size_t end = SpeechPieceEnd(text.Text(), s.given, units, done, first ? FIRST_PIECE_AT_LEAST : PIECE_AT_LEAST,
+                                    first ? FIRST_PIECE_AT_MOST : PIECE_AT_MOST, s.markup);
+        // A text with nothing left to speak from here still gives the voice a stream to end.
+        if (end <= s.given && !(first && done)) break;
+        if (end < s.given) end = s.given;
+        const HRESULT spoken = SpeakPiece(voice, s, end);
+        if (FAILED(spoken)) return spoken;
+        if (first && done && end == units) break;
+    }
+    if (!s.resumed && !s.pieces.empty()) {
+        s.resumed = true;
+        *site = SITE_RESUME;
+        return voice->Resume();
+    }
+    return S_OK;
 }
 
-struct ReaderStart {
-    std::shared_ptr<PendingSpeech> job;
-    HMODULE module;  // the reader's own reference to this library, or null
+// A speech that cannot go on after Play returned: silenced, then reported, and the player moves on.
+void AbandonLater(ULONG ticket, HRESULT failure, ErrorSite site) {
+    if (LiveTicket != ticket) return;
+    LiveTicket = 0;
+    PlaybackState.StopRequested = true;
+    SpeechOutputStream.WakeWaitingWrite();
+    if (Voice.Get()) Voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+    ReportHResult(failure, site);
+    HWND player = PluginModule.hMainWindow;
+    if (player) PostMessageA(player, WM_WA_MPEG_EOF, 0, 0);
+}
+
+void RestartByName(Speech& s);
+
+// From a file's reader: more of the text is in, or the read ended.
+void OnTextProgress(ULONG ticket) {
+    HRESULT failure = S_OK;
+    ErrorSite site = SITE_SPEAK;
+    DWORD readError = NO_ERROR;
+    {
+        std::lock_guard<std::mutex> guard(SpeechLock);
+        if (!Current || Current->ticket != ticket || !IsLive(*Current)) return;
+        Speech& s = *Current;
+        if (s.text->State() == FileText::Progress::Misread) return RestartByName(s);
+        failure = Feed(s, s.from > 0, &site);
+        // Text decoded here and cut short by a failed read: what was read is spoken, and it is said.
+        if (SUCCEEDED(failure) && !s.byName && s.text->State() == FileText::Progress::Failed &&
+            !s.readFailureReported) {
+            s.readFailureReported = true;
+            readError = s.text->ReadError();
+        }
+    }
+    if (FAILED(failure)) return AbandonLater(ticket, failure, site);
+    if (readError != NO_ERROR) ReportHResult(HRESULT_FROM_WIN32(readError), SITE_SPEAK);
+}
+
+// Bytes without a mark that were spoken as UTF-8 until one turned out not to be: the file is ANSI,
+// and the voice reads it by name from its top; the window shows it read again. Under SpeechLock.
+void RestartByName(Speech& s) {
+    std::shared_ptr<FileText> again = FileText::Open(s.path.c_str(), true);
+    s.text->Unwatch(s.textWatch);
+    if (!s.pieces.empty()) {
+        PlaybackState.StopRequested = true;
+        SpeechOutputStream.WakeWaitingWrite();
+        Voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+        SpeechOutputStream.ResetWake();
+        PlaybackState.StopRequested = false;
+        s.startMs = PluginModule.outMod->GetWrittenTime();
+    }
+    s.pieces.clear();
+    s.soundBefore = 0;
+    s.follower.Start(s.ticket, s.bytesPerSecond);
+    s.from = s.given = 0;
+    s.byName = s.decided = true;
+    s.resumed = false;
+    if (again) {
+        s.text = again;
+        again->ReadOnThread();
+        ShowPlayingText(s.path.c_str(), again);
+    }
+    ErrorSite site = SITE_SPEAK;
+    const HRESULT result = Feed(s, false, &site);
+    if (FAILED(result)) {
+        LiveTicket = 0;
+        Voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+    }
+}
+
+// ---- The one way to start ----
+
+struct SpeechStart {
+    const char* path;
+    std::shared_ptr<FileText> text;  // the file's text when it is already being read
+    size_t from = 0;                 // where in the text the speech starts
+    bool decoded = false;            // given decoded even from the top (reading from a place)
 };
 
-DWORD WINAPI ReadAndSpeakThread(LPVOID parameter) {
-    std::unique_ptr<ReaderStart> start(static_cast<ReaderStart*>(parameter));
-    const HMODULE module = start->module;
-    try {
-        ReadAndSpeak(*start->job);
-    } catch (...) {  // memory ran out: the file is not spoken, and nothing else happens
-    }
-    start.reset();
-    if (module) FreeLibraryAndExitThread(module, 0);
-    return 0;
-}
-
-// Starts the reader of a long file; Play has already taken its ticket.
-int SpeakWhenRead(const char* path, const wchar_t* widePath, bool markup, const uint32_t* place,
-                  SpeakPendingScope& pending) {
-    auto job = std::make_shared<PendingSpeech>();
-    job->path = path;
-    job->widePath = widePath;
-    job->markup = markup;
-    job->fromPlace = place != nullptr;
-    job->place = place ? *place : 0;
-    {
-        std::lock_guard<std::mutex> guard(SpeakLock);
-        job->ticket = ++SpeakTicket;
-        Pending = job;
-    }
-    HMODULE module = nullptr;
-    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&ReadAndSpeakThread), &module);
-    auto* start = new ReaderStart{job, module};
-    HANDLE thread = CreateThread(nullptr, 0, ReadAndSpeakThread, start, 0, nullptr);
-    if (!thread) {
-        delete start;
-        if (module) FreeLibrary(module);
-        DropPendingSpeech();
-        return PLAY_FAILED;
-    }
-    PendingThread.Reset(thread);
-    pending.Keep();  // the reader clears it once it has spoken
-    return PLAY_STARTED;
-}
-
-// Files of one encoding are given to the voice by name at once; the others are read first, here when
-// short, else on a thread of their own.
-bool ReadsLong(const char* path) {
-    WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &attributes)) return false;
-    return attributes.nFileSizeHigh > 0 || attributes.nFileSizeLow > SPEECH_INPUT_READ_HERE_BYTES;
-}
-
-// Sets up the output path and the voice, then starts speaking the file. Returns Play's result.
-int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath, SpeakPendingScope& pending) {
+// Opens the output (again) in the current format and gives it to the voice, sets the voice and rate,
+// and starts speaking: what can be spoken now is given at once, the rest as the file is read. The
+// window shows the text and follows the speech. Returns Play's result.
+int StartSpeech(SpeechStart start) {
+    StopSpeech(StopKind::Restart);
+    ISpVoice* voice = Voice.Get();
+    SpeechOutputStream.ResetWake();  // while the stop is still under way, so no Write spins on the wake
+    PlaybackState.StopRequested = false;
     if (!OpenOutput()) return PLAY_NO_OUTPUT;
+    if (PlaybackState.Paused) PluginModule.outMod->Pause(1);
     if (FAILED(voice->SetOutput(&SpeechOutputStream, FALSE))) {
         ShowErrorBox(TEXT_FORMAT_REJECTED);
         return PLAY_FAILED;
@@ -269,73 +299,108 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath, Sp
     if (PluginSettings.VoiceID.IsValid() && !UseConfiguredVoice(voice)) return PLAY_FAILED;
     if (!Succeeded(voice->SetRate(PluginSettings.Rate), SITE_SET_RATE)) return PLAY_FAILED;
 
-    const bool markup = IsMarkupPath(path);
-    lstrcpyA(PlaybackState.CurrentFile, path);
-    LoadInfoText(path);
-    ExpectSpeechBoundaries();
-    uint32_t remembered = 0;
-    const bool fromPlace = PluginSettings.ResumeFiles && RememberedPlaceOf(path, &remembered);
-    const uint32_t* place = fromPlace ? &remembered : nullptr;
-    if (ReadsLong(path)) return SpeakWhenRead(path, widePath, markup, place, pending);
+    auto speech = std::make_shared<Speech>();
+    Speech& s = *speech;
+    s.path = start.path;
+    wchar_t widePath[MAX_PATH] = L"";
+    MultiByteToWideChar(CP_ACP, 0, start.path, -1, widePath, MAX_PATH);
+    s.widePath = widePath;
+    s.markup = IsMarkupPath(start.path);
+    s.text = start.text;
+    if (!s.text) {
+        s.text = FileText::Open(start.path);
+        if (s.text && (!s.text->OnDisk() || s.text->FileBytes() > READ_HERE_BYTES))
+            s.text->ReadOnThread();
+        else if (s.text)
+            s.text->ReadHere();
+    }
+    ShowPlayingText(start.path, s.text);
+    if (start.decoded && !s.text) start.from = 0, start.decoded = false;  // the voice says what is wrong
+    s.from = s.given = start.from;
+    s.bytesPerSecond = SpeechOutputStream.WaveFormat()->nAvgBytesPerSec;
 
-    SpeechInput input;
-    if (!ReadInputFor(path, markup, place, &input)) {
-        ReportHResult(E_OUTOFMEMORY, SITE_SPEAK);
+    HRESULT result = S_OK;
+    ErrorSite site = SITE_SPEAK;
+    {
+        std::lock_guard<std::mutex> guard(SpeechLock);
+        s.ticket = ++LastTicket ? LastTicket : ++LastTicket;
+        s.follower.Start(s.ticket, s.bytesPerSecond);
+        Current = speech;
+        LiveTicket = s.ticket;
+        if (s.text) {
+            const ULONG ticket = s.ticket;
+            s.textWatch = s.text->Watch([ticket] { OnTextProgress(ticket); });
+        }
+        result = Feed(s, start.decoded, &site);
+    }
+    if (FAILED(result)) {
+        // Nothing of the file may be heard or end it: silenced before the box is shown. A voice that
+        // took none of it leaves the output open, for the next Play or Stop to close.
+        if (site == SITE_RESUME) {
+            StopSpeech(StopKind::Restart);
+        } else {
+            StopSpeech(StopKind::Quit);
+            if (!s.pieces.empty()) voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+        }
+        ReportHResult(result, site);
         return PLAY_FAILED;
     }
-    ULONG stream = 0;
-    const HRESULT spoken = SpeakInput(voice, widePath, markup, input, &stream);
-    PlaybackState.CurrentStream = stream;
-    if (!Succeeded(spoken, SITE_SPEAK)) return PLAY_FAILED;
-    const HRESULT resumed = voice->Resume();
-    if (FAILED(resumed)) {
-        // Play fails, so nothing of the file may be heard or end it: silenced before the box is shown.
-        AbandonFile(voice);
-        ReportHResult(resumed, SITE_RESUME);
-        return PLAY_FAILED;
-    }
-    FollowStream(stream, input.textShift);
+    FollowSpeech();
     return PLAY_STARTED;
 }
 
 // ---- Reading from a place, and keeping the place ----
 
-// The file is being played or paused: opened, not stopped, and not heard to its end.
-bool IsPlayingFile(const char* file, bool* markup) {
-    if (!PlaybackState.OutputOpen || PlaybackState.StopRequested || PlaybackState.HeardToEnd) return false;
-    if (lstrcmpiA(file, PlaybackState.CurrentFile) != 0) return false;
-    *markup = IsMarkupPath(file);
+// The speech's text, when `text` is it and its file is being played or paused.
+std::shared_ptr<Speech> PlayingSpeechOf(const FileText* text) {
+    std::lock_guard<std::mutex> guard(SpeechLock);
+    if (!text || !Current || !IsLive(*Current) || Current->text.get() != text) return nullptr;
+    if (!PlaybackState.OutputOpen || PlaybackState.HeardToEnd) return nullptr;
+    return Current;
+}
+
+bool IsPlayingText(const FileText* text) { return PlayingSpeechOf(text) != nullptr; }
+
+// The playing file's speech starts again at the sentence that holds `position`: what was left of it
+// is dropped as Stop drops it (no end of file for it, the playlist stays), the output is opened again,
+// and a paused file stays paused there.
+void ReadFromPosition(const FileText* text, size_t position) {
+    std::shared_ptr<Speech> speech = PlayingSpeechOf(text);
+    if (!speech) return;
+    std::shared_ptr<FileText> held = speech->text;
+    const size_t units = held->Units();
+    const size_t from = SentenceStartAt(held->Text(), units, position < units ? position : units, speech->markup);
+    const std::string path = speech->path;
+    SpeechStart start;
+    start.path = path.c_str();
+    start.text = held;
+    start.from = from;
+    start.decoded = true;
+    StartSpeech(start);
+}
+
+// The span heard last of the speech, in the file's text; false when none was heard.
+bool HeardSpan(TextSpan* span) {
+    const bool live = LiveTicket != 0 && PlaybackState.OutputOpen;
+    const int clock = live ? PluginModule.outMod->GetOutputTime() : 0;
+    std::lock_guard<std::mutex> guard(SpeechLock);
+    if (!Current) return false;
+    Speech& s = *Current;
+    TextSpan heard;
+    if (IsLive(s) && s.follower.HeardAt(clock - s.startMs, &heard)) {
+        s.heard = heard;
+        s.heardAny = true;
+    }
+    if (!s.heardAny) return false;
+    *span = s.heard;
     return true;
 }
 
-// The playing file's speech starts again with `speech`: what was left of it is dropped as Stop drops
-// it (no end of file for it, the playlist stays), the output is opened again as Play opens it, and a
-// paused file stays paused there.
-bool SpeakFromPlace(const std::wstring& speech, int64_t textShift) {
-    ISpVoice* voice = Voice.Get();
-    bool markup = false;
-    if (!voice || !IsPlayingFile(PlaybackState.CurrentFile, &markup)) return false;
-    BeginStop();
-    StopFollowingSpeech();
-    if (!Succeeded(voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr), SITE_PURGE)) return false;
-    CloseOutput();
-
-    SpeakPendingScope pending;
-    SpeechOutputStream.ResetWake();
-    BeginNextFile(PlaybackState);
-    if (!OpenOutput()) return false;
-    if (PlaybackState.Paused) PluginModule.outMod->Pause(1);
-    ExpectSpeechBoundaries();
-    ULONG stream = 0;
-    const HRESULT spoken = voice->Speak(speech.c_str(), SPF_ASYNC | (markup ? SPF_IS_XML : SPF_IS_NOT_XML), &stream);
-    PlaybackState.CurrentStream = stream;
-    if (!Succeeded(spoken, SITE_SPEAK)) return false;
-    if (!Succeeded(voice->Resume(), SITE_RESUME)) {
-        AbandonFile(voice);
-        return false;
-    }
-    FollowStream(stream, textShift);
-    return true;
+// The playing file's text, for a window asked to show that file.
+std::shared_ptr<FileText> PlayingTextOf(const char* file) {
+    std::lock_guard<std::mutex> guard(SpeechLock);
+    if (!file || !Current || !IsLive(*Current) || lstrcmpiA(file, Current->path.c_str()) != 0) return nullptr;
+    return Current->text;
 }
 
 // Stop and Quit keep the place of the file being played, when places are kept; a file heard to its
@@ -343,8 +408,8 @@ bool SpeakFromPlace(const std::wstring& speech, int64_t textShift) {
 void KeepPlace() {
     if (!PluginSettings.ResumeFiles || !PlaybackState.OutputOpen || !PlaybackState.CurrentFile[0]) return;
     if (PlaybackState.HeardToEnd) return ForgetPlace(PlaybackState.CurrentFile);
-    uint32_t position = 0;
-    if (HeardTextPosition(&position)) RememberPlace(PlaybackState.CurrentFile, position);
+    TextSpan heard;
+    if (HeardSpan(&heard)) RememberPlace(PlaybackState.CurrentFile, heard.position);
 }
 
 }  // namespace
@@ -363,30 +428,37 @@ int __cdecl Play(char* file) {
     wchar_t widePath[MAX_PATH];
     if (!file || lstrlenA(file) >= MAX_PATH || !MultiByteToWideChar(CP_ACP, 0, file, -1, widePath, MAX_PATH))
         return PLAY_FAILED;
-
-    DropPendingSpeech();  // a long file read before this one is not spoken
     // A failed Stop, or a failed Play the player did not stop, left the output open.
-    if (PlaybackState.OutputOpen) AbandonFile(Voice.Get());
-    SpeakPendingScope pending;
+    StopSpeech(StopKind::Restart);
     PlaybackState.Paused = false;
     PlaybackState.HeardToEnd = false;
-    SpeechOutputStream.ResetWake();  // while the stop is still under way, so no Write spins on the wake
-    BeginNextFile(PlaybackState);
-    return StartSpeaking(Voice.Get(), file, widePath, pending);
+    lstrcpyA(PlaybackState.CurrentFile, file);
+    SpeechStart start;
+    start.path = file;
+    uint32_t remembered = 0;
+    if (PluginSettings.ResumeFiles && RememberedPlaceOf(file, &remembered)) {
+        start.from = remembered;
+        start.decoded = true;
+    }
+    return StartSpeech(start);
 }
 
 void OpenPlayback() {
     SpeechOutputStream.Reopen();
-    SetReadingActions({IsPlayingFile, SpeakFromPlace});
+    SetReadingActions({IsPlayingText, ReadFromPosition, HeardSpan, PlayingTextOf});
 }
 
 void ClosePlayback() {
     KeepPlace();
-    BeginStop();
+    StopSpeech(StopKind::Quit);
     SpeechOutputStream.Close();
-    // A reader still blocked in a read may go on: it holds the library and will speak nothing.
-    if (PendingThread.IsValid()) WaitForSingleObject(PendingThread.Get(), PENDING_READER_WAIT_MS);
-    PendingThread.Reset();
+    std::shared_ptr<Speech> last;
+    {
+        std::lock_guard<std::mutex> guard(SpeechLock);
+        last.swap(Current);
+    }
+    // A reader still blocked in a read may go on: it holds the library and gives the voice nothing.
+    if (last && last->text) last->text->Cancel();
 }
 
 void SilenceVoice() {
@@ -409,12 +481,56 @@ void __cdecl UnPause() {
 int __cdecl IsPaused() { return PlaybackState.Paused ? 1 : 0; }
 
 void __cdecl Stop() {
-    ISpVoice* voice = Voice.Get();
-    if (!voice) return;
+    if (!Voice.Get()) return;
     KeepPlace();
-    BeginStop();
-    StopFollowingSpeech();  // the selection stays on what was heard last
-    if (!Succeeded(voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr), SITE_PURGE)) return;
-    if (!Succeeded(voice->WaitUntilDone(0), SITE_WAIT_UNTIL_DONE)) return;
-    CloseOutput();
+    StopSpeech(StopKind::Stop);
+}
+
+// ---- The speech event thread ----
+
+SpeechEventOutcome OnSpeechEvent(const SPEVENT& event) {
+    SpeechEventOutcome outcome;
+    HRESULT failure = S_OK;
+    ErrorSite site = SITE_SPEAK;
+    ULONG ticket = 0;
+    {
+        std::lock_guard<std::mutex> guard(SpeechLock);
+        if (!Current || !IsLive(*Current)) return outcome;
+        Speech& s = *Current;
+        SpeechPiece* piece = s.PieceOf(event.ulStreamNum);
+        if (!piece) return outcome;
+        ticket = s.ticket;
+        const uint64_t offset = event.ullAudioStreamOffset;
+        switch (static_cast<short>(event.eEventId)) {
+        case SPEI_START_INPUT_STREAM:
+            piece->started = true;
+            piece->startOffset = offset;
+            piece->soundBase = s.soundBefore;
+            break;
+        case SPEI_SENTENCE_BOUNDARY:
+        case SPEI_WORD_BOUNDARY: {
+            if (!piece->started) piece->started = true, piece->soundBase = s.soundBefore;
+            const int64_t position = static_cast<int64_t>(static_cast<uint32_t>(event.lParam)) + piece->shift;
+            const uint64_t sound = piece->soundBase + (offset > piece->startOffset ? offset - piece->startOffset : 0);
+            s.follower.Add({s.ticket, sound, static_cast<uint32_t>(position > static_cast<int64_t>(piece->from) ? position : piece->from),
+                            static_cast<uint32_t>(event.wParam), event.eEventId == SPEI_SENTENCE_BOUNDARY});
+            break;
+        }
+        case SPEI_END_INPUT_STREAM:
+            if (!piece->started) piece->soundBase = s.soundBefore;
+            piece->ended = true;
+            s.soundBefore = piece->soundBase + (offset > piece->startOffset ? offset - piece->startOffset : 0);
+            failure = Feed(s, s.from > 0, &site);
+            if (SUCCEEDED(failure) && s.AllSpoken()) outcome = {true, s.ticket};
+            break;
+        }
+    }
+    if (FAILED(failure)) AbandonLater(ticket, failure, site);
+    return outcome;
+}
+
+bool IsCurrentSpeech(ULONG ticket) { return ticket != 0 && LiveTicket == ticket; }
+
+void MarkHeardToEnd(ULONG ticket) {
+    if (IsCurrentSpeech(ticket)) PlaybackState.HeardToEnd = true;
 }

@@ -1,5 +1,8 @@
-// Playback callbacks: speaking a file, stopping and pausing it.
+// Playback callbacks: speaking a file, stopping and pausing it; and the one speech they start.
 #pragma once
+
+#include <windows.h>
+#include <sapi.h>
 
 int __cdecl Play(char* file);
 void __cdecl Pause();
@@ -16,8 +19,9 @@ int BitRateKbps(int rate, int bits, int channels);
 
 // Start-up: the output stream hands the voice's sound on.
 void OpenPlayback();
-// Shut-down, first: no stream ends a file any more, and the output stream lets go of every Write at
-// once, a waiting one too, and hands nothing more on, so no wait of the engine's thread outlasts Quit.
+// Shut-down, first: the place heard is kept, no stream ends a file any more, and the output stream
+// lets go of every Write at once, a waiting one too, and hands nothing more on, so no wait of the
+// engine's thread outlasts Quit.
 void ClosePlayback();
 // Shut-down, before the voice goes: a file not stopped is dropped from the voice, so a voice whose last
 // release waits for its own thread is not kept waiting for the rest of a book. Its result is not
@@ -28,3 +32,19 @@ void SilenceVoice();
 // that does not return).
 bool WaitForLastWrite();
 constexpr unsigned LAST_WRITE_WAIT_MS = 100;
+
+// ---- From the speech event thread ----
+
+// What an event of the voice means for the speech.
+struct SpeechEventOutcome {
+    bool endsSpeech = false;  // the last of the speech was spoken: once played out, the file ends
+    ULONG ticket = 0;         // the speech it ended
+};
+// Takes a start or end of a stream, or a sentence or word boundary, for the current speech; queues
+// the next piece of the text when one has been spoken. Events of other (earlier) speeches count for
+// nothing.
+SpeechEventOutcome OnSpeechEvent(const SPEVENT& event);
+// Whether the speech is still the one being played: no stop or newer start came since.
+bool IsCurrentSpeech(ULONG ticket);
+// The player was told the file ended.
+void MarkHeardToEnd(ULONG ticket);

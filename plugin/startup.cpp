@@ -4,6 +4,7 @@
 #include <sapi.h>
 
 #include "base/error_report.h"
+#include "base/file_text.h"
 #include "base/module_objects.h"
 #include "base/sapi_names.h"
 #include "base/scoped.h"
@@ -41,6 +42,7 @@ bool CreateVoice() {
 }  // namespace
 
 void __cdecl Init() {
+    ReadInjectedReaderFailure();
     OpenPlayback();
     StartSpeechEventThread();
     CreateTextInfoWindow(PluginModule.hDllInstance, PluginModule.hMainWindow);
@@ -62,7 +64,6 @@ void __cdecl Quit() {
     SilenceVoice();
     Voice.Reset();  // the pointer is null before the voice goes
     WaitForLastWrite();
-    FreeTextBuffer();
     UnloadRichEdit();
     SaveSettings();
 }

@@ -22,7 +22,7 @@ SEED=1
 
 # target | longest input | sources beside the target's own file
 targets=(
-  "text_decoding_fuzz|4096|infowindow/text_decoding.cpp"
+  "text_decoding_fuzz|4096|base/text_decoder.cpp base/text_encoding.cpp"
   "text_encoding_fuzz|512|base/text_encoding.cpp"
   "settings_values_fuzz|600|settings/settings_values.cpp"
   "chunk_arithmetic_fuzz|17|playback/chunk_arithmetic.cpp"

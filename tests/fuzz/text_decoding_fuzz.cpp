@@ -1,181 +1,113 @@
-// DecodeTextFile against a plain reference decoder, for any bytes, any size the file system might
-// report for them, any schedule of short reads, failing allocations and a failing code page
-// conversion. The file's text must be exactly what the reference gives, end with a terminator inside
-// its block, and every block must be given back.
+// The decoder that reads every file for the window and the voice, for any bytes cut into chunks of any
+// sizes: the text is what a plain reference decoder gives for the whole file (up to its first 0 unit),
+// or, for bytes without a mark taken for UTF-8 that are not, a misreading after which a second decoder
+// told they are ANSI gives the reference; it never writes past its room, and its verdict on the
+// encoding is the rule's.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <string>
 
-#include "infowindow/text_decoding.h"
+#include "base/text_decoder.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/fuzz_input.h"
 
 namespace {
 
-constexpr uint16_t UNLIMITED = 0xFFFF;
-// Larger blocks are refused, as a heap that has run out would.
-constexpr size_t LARGEST_BLOCK = 64 << 10;
+// A made-up double-byte code page: 0x81-0x9F lead a two-byte character; every other byte is its own
+// code unit. A lead byte without its trail becomes '?', as the system's conversion gives its default.
+bool IsLead(uint8_t byte) { return byte >= 0x81 && byte <= 0x9F; }
 
-// The file: its bytes and, per read call, the most that call returns.
-struct FakeFile {
-    const uint8_t* bytes;
-    size_t length;
-    size_t position;
-    uint16_t readLimits[2];
-    int reads;
-};
-
-uint32_t ReadFake(void* context, void* buffer, uint32_t count) {
-    FakeFile& file = *static_cast<FakeFile*>(context);
-    size_t n = count;
-    if (n > file.length - file.position) n = file.length - file.position;
-    uint16_t limit = file.reads < 2 ? file.readLimits[file.reads] : UNLIMITED;
-    if (limit != UNLIMITED && n > limit) n = limit;
-    ++file.reads;
-    std::memcpy(buffer, file.bytes + file.position, n);
-    file.position += n;
-    return static_cast<uint32_t>(n);
-}
-
-void RewindFake(void* context) { static_cast<FakeFile*>(context)->position = 0; }
-
-// Every block handed out, with its size; allocation number FailingAllocation (from 1) fails.
-std::map<void*, size_t> LiveBlocks;
-int Allocations = 0;
-int FailingAllocation = 0;
-bool ConversionFails = false;
-
-void* Allocate(size_t bytes) {
-    ++Allocations;
-    if (Allocations == FailingAllocation || bytes > LARGEST_BLOCK) return nullptr;
-    void* block = std::malloc(bytes ? bytes : 1);
-    LiveBlocks[block] = bytes;
-    return block;
-}
-
-void Release(void* block) {
-    if (!block) return;
-    FUZZ_CHECK(LiveBlocks.erase(block) == 1, "released a block that was not handed out: %p", block);
-    std::free(block);
-}
-
-// Each byte becomes the code unit of the same value. A failing conversion leaves litter behind.
-bool WidenBytes(const char* bytes, char16_t* out, size_t capacity) {
-    if (ConversionFails) {
-        for (size_t i = 0; i < capacity; ++i) out[i] = u'X';
-        return false;
+size_t Convert(const uint8_t* bytes, size_t count, char16_t* out, size_t capacity) {
+    size_t units = 0;
+    for (size_t at = 0; at < count && units < capacity;) {
+        if (IsLead(bytes[at])) {
+            out[units++] = at + 1 < count ? static_cast<char16_t>(0x4E00 + ((bytes[at] - 0x81) << 8 | bytes[at + 1])) : u'?';
+            at += 2;
+        } else {
+            out[units++] = bytes[at++];
+        }
     }
-    size_t length = std::strlen(bytes);
-    FUZZ_CHECK(length < capacity, "%zu bytes do not fit %zu code units", length, capacity);
-    for (size_t i = 0; i <= length; ++i) out[i] = static_cast<unsigned char>(bytes[i]);
-    return true;
+    return units;
 }
 
-struct Expected {
-    bool decoded = false;
-    bool utf16 = false;
-    std::u16string text;  // without the terminator
-};
+const AnsiCodePage CODE_PAGE = {Convert, IsLead};
 
-size_t Smaller(size_t a, size_t b) { return a < b ? a : b; }
-size_t Limited(size_t n, uint16_t limit) { return limit == UNLIMITED ? n : Smaller(n, limit); }
+bool ValidUtf8WithMultiByte(const uint8_t* bytes, size_t size) {
+    Utf8Scan scan;
+    scan.Add(bytes, size);
+    return scan.Verdict() == TextEncoding::Utf8;
+}
 
-// The rules written out the plain way, with the reads the fake file will answer.
-Expected Reference(const FakeFile& file, uint64_t size) {
-    Expected expected;
-    if (size > MAX_TEXT_FILE_SIZE) return expected;
-    const size_t firstRead = Limited(Smaller(2, file.length), file.readLimits[0]);
-    expected.utf16 = firstRead == 2 && file.bytes[0] == 0xFF && file.bytes[1] == 0xFE && size >= 2;
-    if (expected.utf16) {
-        const size_t blockBytes = size & ~1ull;
-        if (FailingAllocation == 1 || blockBytes > LARGEST_BLOCK) return expected;
-        size_t bodyRead = Limited(Smaller(size - 2, file.length - 2), file.readLimits[1]);
-        for (size_t i = 0; i + 1 < bodyRead; i += 2)
-            expected.text += static_cast<char16_t>(file.bytes[2 + i] | (file.bytes[3 + i] << 8));
-    } else {
-        if (FailingAllocation == 1 || FailingAllocation == 2 || (size + 1) * 2 > LARGEST_BLOCK) return expected;
-        size_t read = Limited(Smaller(size, file.length), file.readLimits[1]);
-        if (!ConversionFails)
-            for (size_t i = 0; i < read && file.bytes[i] != 0; ++i) expected.text += file.bytes[i];
+std::u16string UpToZero(const std::u16string& text) { return text.substr(0, text.find(u'\0')); }
+
+// The whole file decoded at once by the rule.
+std::u16string Reference(const uint8_t* bytes, size_t size, TextEncoding* encoding) {
+    const ByteOrderMark mark = FindByteOrderMark(bytes, size);
+    const uint8_t* body = bytes + mark.length;
+    const size_t length = size - mark.length;
+    *encoding = mark.found ? mark.encoding : ValidUtf8WithMultiByte(bytes, size) ? TextEncoding::Utf8 : TextEncoding::Ansi;
+    std::u16string text(length + 1, u'\0');
+    size_t units = 0, consumed = 0;
+    switch (*encoding) {
+    case TextEncoding::Utf16LE:
+        for (size_t i = 0; i + 1 < length; i += 2) text[units++] = static_cast<char16_t>(body[i] | body[i + 1] << 8);
+        break;
+    case TextEncoding::Utf16BE:
+        for (size_t i = 0; i + 1 < length; i += 2) text[units++] = static_cast<char16_t>(body[i] << 8 | body[i + 1]);
+        break;
+    case TextEncoding::Utf8: units = Utf8ToUtf16(body, length, true, &text[0], text.size(), &consumed); break;
+    case TextEncoding::Ansi: {
+        const size_t end = std::find(body, body + length, uint8_t{0}) - body;
+        units = Convert(body, end, &text[0], text.size());
+        break;
     }
-    expected.decoded = true;
-    return expected;
+    }
+    text.resize(units);
+    return UpToZero(text);
 }
 
-// Sizes around the limits, for files far larger than the input.
-uint64_t LargeSize(uint8_t choice, size_t length) {
-    const uint64_t sizes[] = {MAX_TEXT_FILE_SIZE, MAX_TEXT_FILE_SIZE - 1, MAX_TEXT_FILE_SIZE + 1, 0xFFFFFFFFull,
-                              0x100000000ull + length, UINT64_MAX, LARGEST_BLOCK / 2, LARGEST_BLOCK / 2 - 1};
-    return sizes[choice % (sizeof sizes / sizeof sizes[0])];
-}
-
-// What the file system reports: the exact length, more (a device file), less, or a large size.
-uint64_t ReportedSize(uint8_t mode, uint8_t amount, size_t length) {
-    switch (mode & 3) {
-    case 0: return length;
-    case 1: return length + amount;
-    case 2: return length - Smaller(amount, length);
-    default: return LargeSize(amount, length);
+// Decodes in chunks whose sizes come from `sizes`; false when the decoder misread the bytes.
+bool DecodeInChunks(const uint8_t* bytes, size_t size, FuzzInput& sizes, bool assumeAnsi, std::u16string* text,
+                    TextDecoder* decoder) {
+    if (assumeAnsi) decoder->AssumeAnsi();
+    std::u16string out(TextDecoder::OutRoom() + 1, u'\x55');
+    size_t at = 0;
+    for (;;) {
+        const size_t wanted = 1 + sizes.Byte() % 97;
+        const size_t take = size - at < wanted ? size - at : wanted;
+        std::memcpy(decoder->Room(), bytes + at, take);
+        at += take;
+        const bool last = take == 0;
+        const size_t units = decoder->Decode(take, last, &out[0]);
+        FUZZ_CHECK(units <= TextDecoder::OutRoom() && out[TextDecoder::OutRoom()] == u'\x55', "wrote past its room");
+        text->append(out, 0, units);
+        if (decoder->Misread()) return false;
+        if (last || decoder->Finished()) return true;
     }
 }
 
 }  // namespace
 
-// What the window is given of the text (up to its first 0 unit, as the control reads it): the first
-// limit units, one fewer when the last of them would be the first half of a surrogate pair.
-void CheckShownText(char16_t* text, size_t decodedUnits, size_t limit) {
-    size_t length = 0;
-    while (length < decodedUnits && text[length] != 0) ++length;
-    const std::u16string before(text, length);
-    const size_t kept = LimitShownText(text, limit);
-    size_t expected = length <= limit ? length : limit;
-    if (expected < length && expected > 0 && before[expected - 1] >= 0xD800 && before[expected - 1] <= 0xDBFF)
-        --expected;
-    FUZZ_CHECK(kept == expected, "kept %zu of %zu units at a limit of %zu, expected %zu", kept, length, limit, expected);
-    FUZZ_CHECK(text[kept] == 0, "no terminator after the %zu units kept", kept);
-    FUZZ_CHECK(before.compare(0, kept, text, kept) == 0, "the units kept changed");
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    FuzzInput input(data, size);
-    const uint8_t flags = input.Byte();
-    const uint8_t amount = input.Byte();
-    FakeFile file = {nullptr, 0, 0, {input.Word(), input.Word()}, 0};
-    file.bytes = input.Rest();
-    file.length = input.RestSize();
-    const uint64_t reportedSize = ReportedSize(flags, amount, file.length);
-    ConversionFails = (flags & 4) != 0;
-    FailingAllocation = (flags >> 3) & 3;
-    Allocations = 0;
-    LiveBlocks.clear();
+    FuzzInput sizes(data, size > 32 ? 32 : size);  // chunk sizes from the input's first bytes
+    const uint8_t* bytes = data;
+    TextEncoding expected = TextEncoding::Ansi;
+    const std::u16string reference = Reference(bytes, size, &expected);
 
-    const Expected expected = Reference(file, reportedSize);
-    const TextSource source = {reportedSize, &file, ReadFake, RewindFake};
-    const TextMemory memory = {Allocate, Release, WidenBytes};
-    DecodedText decoded;
-    const bool ok = DecodeTextFile(source, memory, &decoded);
-
-    FUZZ_CHECK(ok == expected.decoded, "decoded %d, expected %d (size %llu)", ok, expected.decoded,
-               static_cast<unsigned long long>(reportedSize));
-    if (!ok) {
-        FUZZ_CHECK(decoded.text == nullptr, "a failed decoding hands out a text");
-        FUZZ_CHECK(LiveBlocks.empty(), "%zu blocks left after a failed decoding", LiveBlocks.size());
+    std::u16string text;
+    TextDecoder decoder(CODE_PAGE);
+    if (DecodeInChunks(bytes, size, sizes, false, &text, &decoder)) {
+        FUZZ_CHECK(text == reference, "the text differs from the reference (%zu units, %zu expected)", text.size(),
+                   reference.size());
+        if (!decoder.Ended()) FUZZ_CHECK(decoder.Encoding() == expected, "the verdict is not the rule's");
         return 0;
     }
-    FUZZ_CHECK(decoded.utf16 == expected.utf16, "utf16 %d, expected %d", decoded.utf16, expected.utf16);
-    FUZZ_CHECK(LiveBlocks.size() == 1 && LiveBlocks.count(decoded.text) == 1, "%zu blocks live, the text's among them: %d",
-               LiveBlocks.size(), static_cast<int>(LiveBlocks.count(decoded.text)));
-    const size_t blockUnits = LiveBlocks[decoded.text] / sizeof(char16_t);
-    FUZZ_CHECK(decoded.capacity == blockUnits, "capacity %zu, block of %zu units", decoded.capacity, blockUnits);
-    FUZZ_CHECK(expected.text.size() < decoded.capacity, "the terminator at %zu lies outside %zu units",
-               expected.text.size(), decoded.capacity);
-    for (size_t i = 0; i < expected.text.size(); ++i)
-        FUZZ_CHECK(decoded.text[i] == expected.text[i], "unit %zu is %04X, expected %04X", i, decoded.text[i],
-                   expected.text[i]);
-    // In UTF-16 a 0 unit inside the text is kept: the terminator is where the read ended.
-    FUZZ_CHECK(decoded.text[expected.text.size()] == 0, "no terminator after %zu units", expected.text.size());
-    CheckShownText(decoded.text, expected.text.size(), amount);
-    Release(decoded.text);
+    FUZZ_CHECK(expected == TextEncoding::Ansi && !FindByteOrderMark(bytes, size).found,
+               "misread bytes that are not ANSI without a mark");
+    std::u16string again;
+    TextDecoder second(CODE_PAGE);
+    FUZZ_CHECK(DecodeInChunks(bytes, size, sizes, true, &again, &second), "misread bytes known to be ANSI");
+    FUZZ_CHECK(again == reference, "the second reading differs from the reference");
     return 0;
 }
