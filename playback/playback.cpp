@@ -107,10 +107,7 @@ bool StopSpeech(StopKind kind) {
         stopped = Current;
     }
     PlaybackState.StopRequested = true;
-    if (stopped && stopped->text) {
-        stopped->text->Unwatch(stopped->textWatch);
-        if (stopped->text.use_count() <= 2) stopped->text->Cancel();  // no one else reads it
-    }
+    if (stopped && stopped->text) stopped->text->Unwatch(stopped->textWatch);
     SpeechOutputStream.WakeWaitingWrite();
     StopFollowingSpeech();  // the selection stays on what was heard last
     ISpVoice* voice = Voice.Get();
@@ -325,6 +322,9 @@ int StartSpeech(SpeechStart start) {
         std::lock_guard<std::mutex> guard(SpeechLock);
         s.ticket = ++LastTicket ? LastTicket : ++LastTicket;
         s.follower.Start(s.ticket, s.bytesPerSecond);
+        // The text of the speech before, when it was another file's, is read no further: its window
+        // shows another now. A stopped one still is, for the window that shows it.
+        if (Current && Current->text && Current->text != s.text) Current->text->Cancel();
         Current = speech;
         LiveTicket = s.ticket;
         if (s.text) {

@@ -10,6 +10,7 @@ namespace {
 
 std::atomic<DWORD> CountingThread{0};
 std::atomic<long> Allocations{0};
+std::atomic<unsigned long long> BytesReadFromFiles{0};
 
 void Note() {
     if (GetCurrentThreadId() == CountingThread.load(std::memory_order_relaxed)) ++Allocations;
@@ -31,6 +32,7 @@ LPVOID(WINAPI* RealCoTaskMemAlloc)(SIZE_T);
 LPVOID(WINAPI* RealCoTaskMemRealloc)(LPVOID, SIZE_T);
 BSTR(WINAPI* RealSysAllocString)(const OLECHAR*);
 BSTR(WINAPI* RealSysAllocStringLen)(const OLECHAR*, UINT);
+BOOL(WINAPI* RealReadFile)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 
 void* __cdecl CountedMalloc(size_t n) { Note(); return RealMalloc(n); }
 void* __cdecl CountedCalloc(size_t n, size_t size) { Note(); return RealCalloc(n, size); }
@@ -47,6 +49,12 @@ LPVOID WINAPI CountedCoTaskMemAlloc(SIZE_T n) { Note(); return RealCoTaskMemAllo
 LPVOID WINAPI CountedCoTaskMemRealloc(LPVOID p, SIZE_T n) { Note(); return RealCoTaskMemRealloc(p, n); }
 BSTR WINAPI CountedSysAllocString(const OLECHAR* s) { Note(); return RealSysAllocString(s); }
 BSTR WINAPI CountedSysAllocStringLen(const OLECHAR* s, UINT n) { Note(); return RealSysAllocStringLen(s, n); }
+// Reads on any thread count: the DLL reads files on threads of its own.
+BOOL WINAPI CountedReadFile(HANDLE file, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
+    const BOOL result = RealReadFile(file, buffer, count, read, overlapped);
+    if (result && read) BytesReadFromFiles += *read;
+    return result;
+}
 
 struct Wrapper {
     const char* name;
@@ -75,6 +83,7 @@ const Wrapper Wrappers[] = {
     Wrap("CoTaskMemRealloc", &CountedCoTaskMemRealloc, &RealCoTaskMemRealloc),
     Wrap("SysAllocString", &CountedSysAllocString, &RealSysAllocString),
     Wrap("SysAllocStringLen", &CountedSysAllocStringLen, &RealSysAllocStringLen),
+    Wrap("ReadFile", &CountedReadFile, &RealReadFile),
 };
 
 // One patched slot of the import address table and what it held.
@@ -141,5 +150,7 @@ long StopCounting() {
     CountingThread = 0;
     return Allocations.load();
 }
+
+unsigned long long BytesRead() { return BytesReadFromFiles.load(); }
 
 }  // namespace bench

@@ -13,6 +13,9 @@
 #include "plugin_fixture.h"
 #include "sheet_driver.h"
 #include "text_info_probe.h"
+#include "tests/test_support.h"
+#include "base/scoped.h"
+#include "infowindow/text_decoding.h"
 
 namespace {
 
@@ -303,6 +306,37 @@ TEST_F(ReadingAlong, ReadFromHereRestartsAtTheClickedSentence) {
     EXPECT_EQ(2, LogCount(L"Speak(") - LogCount(L"Speak(NULL"));
 }
 
+// The sample rate changed on the Voice page while a file plays: reading from a sentence opens the
+// output again in the new format and gives it to the voice again, so the sound is in that format.
+TEST_F(ReadingAlong, ReadFromHereAfterTheFormatChangedSpeaksInTheNewFormat) {
+    const std::string text = "One sentence goes first. Another follows it here. The last is read in the new format.";
+    const std::vector<Heard> sentences = SentencesOf(text, false);
+    ASSERT_EQ(3u, sentences.size());
+    const std::string path = MakeFile("format.txt", text);
+    host_->Module()->InfoBox(const_cast<char*>(path.c_str()), host_->MainWindow());
+    ASSERT_EQ(0, host_->Play(path));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[0]));
+    {
+        sheet::ForegroundLock foreground;
+        ASSERT_TRUE(sheet::WithSheet([&] { host_->Module()->Config(host_->MainWindow()); }, [](HWND sheet) {
+            sheet::SelectRow(sheet::Control(sheet, sheet::VOICE_PAGE, SAMPLE_RATE_LIST), 2);  // 12 kHz
+            sheet::PressOk(sheet);
+        }));
+    }
+    ChooseFromMenu(sentences[2].span.start + 6, "Read from here");
+    int flags = 0;
+    const std::string rest = text.substr(sentences[2].span.start);
+    ASSERT_TRUE(host_->PumpUntil([&] { return LastSpoken(&flags) == Wide(rest); }, 10000));
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    const std::vector<host::HostCall> opens = host::LoggedCalls(host::Call::Open);
+    ASSERT_EQ(2u, opens.size());
+    EXPECT_EQ(12000, opens.back().args[0]) << "the output is opened again in the new format";
+    EXPECT_EQ(L"SetOutput(PCM 12000 Hz 16 bit 1 ch)", LogLines(L"SetOutput(").back());
+    const std::vector<unsigned char> expected =
+        engine::RenderTone(Wide(rest), SLOW_RATE, engine::CurrentVoiceId(), PcmFormat(12000, 16, 1));
+    EXPECT_TRUE(expected == engine::DeliveredPcm(engine::LastStreamNumber())) << "the voice speaks in the new format";
+}
+
 // In markup the elements open at the sentence (a voice and a rate here) are opened again before it.
 TEST_F(ReadingAlong, ReadFromHereInMarkupReopensTheOpenElements) {
     const std::string markup = "<speak><voice required=\"Gender=Male\"><rate speed=\"-2\">The first sentence here. "
@@ -359,6 +393,76 @@ TEST_F(ReadingAlong, ContinuesWhereStoppedAfterStopQuitAndANewPlayer) {
     EXPECT_EQ(Wide(story.substr(sentences[3].span.start)), LastSpoken(&flags)) << "after Quit, in a new player";
     host_->Stop();
     host::RemoveFolderTree(texts);
+}
+
+// The book's place is kept by what is heard, whatever the window shows meanwhile: looking at another
+// file's text while the book plays does not freeze it.
+TEST_F(ReadingAlong, PlaceIsKeptWhileAnotherFilesTextIsShown) {
+    std::string story;
+    for (int n = 1; n <= 6; ++n) story += "Sentence number " + std::to_string(n) + " of the book goes here. ";
+    const std::vector<Heard> sentences = SentencesOf(story, false);
+    const std::string path = MakeFile("kept.txt", story), other = MakeFile("other.txt", "Another file's text.");
+    host_->Module()->InfoBox(const_cast<char*>(path.c_str()), host_->MainWindow());
+    ChooseFromMenu(0, "Continue where I stopped");
+    ASSERT_EQ(0, host_->Play(path));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[1]));
+    host_->Module()->InfoBox(const_cast<char*>(other.c_str()), host_->MainWindow());
+    ASSERT_TRUE(host_->PumpUntil([&] { return Played() > sentences[4].startMs; }, 20000));
+    host_->Stop();
+    ASSERT_EQ(0, host_->Play(path));
+    int flags = 0;
+    EXPECT_EQ(Wide(story.substr(sentences[4].span.start)), LastSpoken(&flags)) << "continued where it was heard";
+    host_->Stop();
+}
+
+// A file that another program holds open for writing is read as the voice reads it: the window shows
+// its text (not the one before) and reading from a place speaks it.
+TEST_F(ReadingAlong, ReadFromHereSpeaksAFileOthersWriteNotTheOneBefore) {
+    const std::string before = MakeFile("before.txt", "The text before. It stays behind.");
+    const std::string text = "Written while it plays. Read from here on. To the end.";
+    const std::vector<Heard> sentences = SentencesOf(text, false);
+    const std::string path = MakeFile("written.txt", text);
+    host_->Module()->InfoBox(const_cast<char*>(before.c_str()), host_->MainWindow());
+    ScopedHandle writer(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(writer.IsValid());
+    ASSERT_EQ(0, host_->Play(path));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[0]));
+    EXPECT_EQ(Wide(text), ControlText(Text(), GT_DEFAULT));
+    ChooseFromMenu(sentences[1].span.start + 3, "Read from here");
+    int flags = 0;
+    EXPECT_TRUE(host_->PumpUntil([&] { return LastSpoken(&flags) == Wide(text.substr(sentences[1].span.start)); }, 10000));
+    host_->Stop();
+}
+
+// The voice is given the file's own text from a place on, also past what the window shows: a book
+// longer than the window's limit, continued just before that limit.
+TEST_F(ReadingAlong, ContinuingPastWhatTheWindowShowsGivesTheFilesOwnText) {
+    std::string book;
+    for (int n = 0; book.size() < MAX_SHOWN_TEXT_UNITS + (64u << 10); ++n)
+        book += "Sentence " + std::to_string(n) + " of the long book.\r\n";
+    const size_t place = book.rfind("Sentence", MAX_SHOWN_TEXT_UNITS - 100);
+    const std::string path = MakeFile("past.txt", book);
+    ChooseFromMenu(0, "Continue where I stopped");
+    WIN32_FILE_ATTRIBUTE_DATA file = {};
+    ASSERT_TRUE(GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &file));
+    const unsigned long long written =
+        (static_cast<unsigned long long>(file.ftLastWriteTime.dwHighDateTime) << 32) | file.ftLastWriteTime.dwLowDateTime;
+    ASSERT_TRUE(host::WriteWholeFile(PlacesFile(), std::to_string(place) + " " + std::to_string(book.size()) + " " +
+                                                       std::to_string(written) + " " + path + "\r\n"));
+    ASSERT_EQ(0, host_->Play(path));
+    std::wstring given;
+    ASSERT_TRUE(host_->PumpUntil(
+        [&] {
+            given.clear();
+            for (const std::wstring& call : LogLines(L"Speak(")) {
+                const size_t flags = call.rfind(L", 17)");
+                if (flags != std::wstring::npos) given += call.substr(6, flags - 6);
+            }
+            return place + given.size() > MAX_SHOWN_TEXT_UNITS + 1000;
+        },
+        20000));
+    EXPECT_TRUE(Wide(book.substr(place, given.size())) == given) << "the voice is given the book from its place";
+    host_->Stop();
 }
 
 // A file changed since its place was kept starts from its top; one heard to its end is forgotten.
