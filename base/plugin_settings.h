@@ -1,4 +1,4 @@
-// The seven user settings, one module-level record read and written in place.
+// The user settings, one module-level record read and written in place.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,9 @@ struct Settings {
     uint16_t HotKey = 0;
     // Play continues a remembered file where it was stopped (the Text info window's menu turns it on).
     bool ResumeFiles = DEFAULT_RESUME_FILES;
+    // The player's seek bar, arrow keys and time display work on a text: it has an estimated length
+    // and is sought by sentence.
+    bool Seekable = DEFAULT_SEEKABLE;
 };
 
 // Defined in base/module_objects.cpp, with the other module-lifetime objects.

@@ -1,4 +1,4 @@
-// The ranges and defaults of the seven settings: the one place that says them. Plain constants, so
+// The ranges and defaults of the settings: the one place that says them. Plain constants, so
 // the pure settings rules (and their fuzzers) can use them without any platform header.
 #pragma once
 
@@ -24,3 +24,4 @@ constexpr bool DEFAULT_USE_HOT_KEY = true;
 constexpr uint16_t DEFAULT_HOT_KEY = 0x353;  // Ctrl+Shift+S: key code 'S', modifiers Shift and Control
 
 constexpr bool DEFAULT_RESUME_FILES = false;
+constexpr bool DEFAULT_SEEKABLE = false;

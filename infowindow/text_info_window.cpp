@@ -53,7 +53,7 @@ constexpr UINT WM_INFO_REQUESTS = WM_APP + 3;   // another thread left requests
 constexpr UINT WM_INFO_RETIRE = WM_APP + 4;     // a replaced control to destroy
 enum InfoTimer : UINT_PTR { FILL_TIMER = 1, FOLLOW_TIMER = 2 };
 // The items of the text's context menu.
-enum ReadingCommand : UINT { READ_FROM_HERE = 1, READ_FROM_BEGINNING = 2, CONTINUE_WHERE_STOPPED = 3 };
+enum ReadingCommand : UINT { READ_FROM_HERE = 1, READ_FROM_BEGINNING = 2, CONTINUE_WHERE_STOPPED = 3, SEEK_BY_SENTENCE = 4 };
 
 // Where the window's text stands. NoText -> Filling (a text's first units, or all of an empty one,
 // came in) -> WholeIn, or ReadFailed (the rest could not be read: a closing line says so). A text
@@ -461,6 +461,8 @@ HMENU MakeReadingMenu(bool canRead) {
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING | (PluginSettings.ResumeFiles ? MF_CHECKED : MF_UNCHECKED), CONTINUE_WHERE_STOPPED,
                 "Continue where I stopped");
+    AppendMenuA(menu, MF_STRING | (PluginSettings.Seekable ? MF_CHECKED : MF_UNCHECKED), SEEK_BY_SENTENCE,
+                "Seek by sentence with the seek bar");
     return menu;
 }
 
@@ -497,6 +499,7 @@ INT_PTR OnContextMenu(TextInfoWindow& w, HWND target, LPARAM lParam) {
     if (chosen == READ_FROM_HERE && position >= 0 && Actions.readFrom) Actions.readFrom(text.get(), textPosition);
     if (chosen == READ_FROM_BEGINNING && Actions.readFrom) Actions.readFrom(text.get(), 0);
     if (chosen == CONTINUE_WHERE_STOPPED) PluginSettings.ResumeFiles = !PluginSettings.ResumeFiles;
+    if (chosen == SEEK_BY_SENTENCE) PluginSettings.Seekable = !PluginSettings.Seekable;  // from the next Play
     return TRUE;
 }
 

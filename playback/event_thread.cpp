@@ -8,7 +8,7 @@
 #include "base/speech_event.h"
 #include "playback/playback.h"
 
-ScopedHandle SpeechEvents[2];
+ScopedHandle SpeechEvents[SPEECH_EVENT_COUNT];
 
 namespace {
 ScopedHandle EventThread;
@@ -22,9 +22,20 @@ namespace {
 
 // Waits up to ms for Quit; true when the thread must end. Every wait of the thread goes through here,
 // so it always ends by itself, whatever it was waiting for.
+// Memory running out while a seek is made costs that seek, never the player.
+void SeekSafely() {
+    try {
+        ApplyPendingSeek();
+    } catch (...) {
+    }
+}
+
+// A seek asked for meanwhile is made at once: it may end what the thread waits for (a file's end).
 bool QuitArrivesWithin(DWORD ms) {
-    const DWORD result = WaitForSingleObject(SpeechEvents[QUIT_EVENT].Get(), ms);
+    const HANDLE events[2] = {SpeechEvents[QUIT_EVENT].Get(), SpeechEvents[SEEK_EVENT].Get()};
+    const DWORD result = WaitForMultipleObjects(2, events, FALSE, ms);
     if (result == WAIT_FAILED) Sleep(ms);  // no quit event to wait on: still a pause, never a spin
+    if (result == WAIT_OBJECT_0 + 1) SeekSafely();
     return result == WAIT_OBJECT_0;
 }
 
@@ -69,13 +80,16 @@ Drain DrainVoiceEventsSafely() {
 }  // namespace
 
 DWORD WINAPI SpeechEventThread(LPVOID) {
-    const HANDLE events[2] = {SpeechEvents[VOICE_NOTIFY_EVENT].Get(), SpeechEvents[QUIT_EVENT].Get()};
+    const HANDLE events[SPEECH_EVENT_COUNT] = {SpeechEvents[VOICE_NOTIFY_EVENT].Get(), SpeechEvents[QUIT_EVENT].Get(),
+                                               SpeechEvents[SEEK_EVENT].Get()};
     for (;;) {
-        DWORD result = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+        DWORD result = WaitForMultipleObjects(SPEECH_EVENT_COUNT, events, FALSE, INFINITE);
         if (result == WAIT_OBJECT_0 + VOICE_NOTIFY_EVENT) {
             if (DrainVoiceEventsSafely() == Drain::Quit) return 0;
         } else if (result == WAIT_OBJECT_0 + QUIT_EVENT) {
             return 0;
+        } else if (result == WAIT_OBJECT_0 + SEEK_EVENT) {
+            SeekSafely();
         } else {
             Sleep(FAILED_WAIT_PAUSE_MS);
         }

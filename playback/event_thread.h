@@ -6,15 +6,17 @@
 
 #include "base/scoped.h"
 
-// The thread waits on both events: the voice has queued events, or the thread must end.
-enum SpeechEventIndex { VOICE_NOTIFY_EVENT = 0, QUIT_EVENT = 1 };
-extern ScopedHandle SpeechEvents[2];
+// The thread waits on its events: the voice has queued events, the thread must end, or a seek was
+// asked for.
+enum SpeechEventIndex { VOICE_NOTIFY_EVENT = 0, QUIT_EVENT = 1, SEEK_EVENT = 2 };
+constexpr int SPEECH_EVENT_COUNT = 3;
+extern ScopedHandle SpeechEvents[SPEECH_EVENT_COUNT];
 
-// Start-up: the two auto-reset events, then the thread. Neither is tested: without them the end of
+// Start-up: the auto-reset events, then the thread. Neither is tested: without them the end of
 // speech goes unnoticed, and nothing else.
 void StartSpeechEventThread();
 // Shut-down: asks the thread to end and waits until it has (by force after EVENT_THREAD_GRACE_MS, when
-// it is held up inside the output module or the engine); then closes both events.
+// it is held up inside the output module or the engine); then closes the events.
 void EndSpeechEventThread();
 constexpr DWORD EVENT_THREAD_GRACE_MS = 300;
 

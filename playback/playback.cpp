@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <sapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "base/scoped.h"
 #include "infowindow/reading_start.h"
 #include "infowindow/text_info_window.h"
+#include "playback/event_thread.h"
 #include "playback/output_stream.h"
 #include "playback/playback_state.h"
 #include "playback/remembered_places.h"
@@ -46,6 +48,7 @@ std::mutex SpeechLock;
 std::shared_ptr<Speech> Current;  // the speech played last: live while LiveTicket is its ticket
 std::atomic<ULONG> LiveTicket{0};  // 0 while no speech is being played
 ULONG LastTicket = 0;             // under SpeechLock
+std::atomic<int> PendingSeekMs{-1};  // the latest time a seek asked for, or -1
 
 bool IsLive(const Speech& speech) { return speech.ticket != 0 && LiveTicket == speech.ticket; }
 
@@ -93,6 +96,7 @@ bool OpenOutput() {
 enum class StopKind {
     Stop,     // the player's Stop: the voice purged and waited for, failures reported, the output closed
     Restart,  // a newer start, or a failed one: what is left is purged and the output closed, quietly
+    Seek,     // a newer start in the same output: what is left is purged, quietly; the output stays
     Quit,     // shut-down: nothing more ends a file or is given to the voice; the voice goes later
 };
 
@@ -112,10 +116,10 @@ bool StopSpeech(StopKind kind) {
     StopFollowingSpeech();  // the selection stays on what was heard last
     ISpVoice* voice = Voice.Get();
     if (kind == StopKind::Quit || !voice) return true;
-    if (kind == StopKind::Restart) {
+    if (kind == StopKind::Restart || kind == StopKind::Seek) {
         if (!PlaybackState.OutputOpen) return true;
         voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
-        CloseOutput();
+        if (kind == StopKind::Restart) CloseOutput();
         return true;
     }
     if (!Succeeded(voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr), SITE_PURGE)) return false;
@@ -236,6 +240,7 @@ void OnTextProgress(ULONG ticket) {
     }
     if (FAILED(failure)) return AbandonLater(ticket, failure, site);
     if (readError != NO_ERROR) ReportHResult(HRESULT_FROM_WIN32(readError), SITE_SPEAK);
+    if (PendingSeekMs >= 0) SetEvent(SpeechEvents[SEEK_EVENT].Get());
 }
 
 // Bytes without a mark that were spoken as UTF-8 until one turned out not to be: the file is ANSI,
@@ -277,17 +282,29 @@ struct SpeechStart {
     std::shared_ptr<FileText> text;  // the file's text when it is already being read
     size_t from = 0;                 // where in the text the speech starts
     bool decoded = false;            // given decoded even from the top (reading from a place)
+    // Sought, or read from a place, with the player's seek bar on: the output stays open, what it has
+    // not played is flushed, and its clock goes on from startMs.
+    bool inSameOutput = false;
+    int startMs = 0;  // the player's clock at the speech's first sound
+    std::shared_ptr<SpokenLength> length;  // the length measured so far of the same Play
 };
 
-// Opens the output (again) in the current format and gives it to the voice, sets the voice and rate,
-// and starts speaking: what can be spoken now is given at once, the rest as the file is read. The
-// window shows the text and follows the speech. Returns Play's result.
-int StartSpeech(SpeechStart start) {
+bool OutputCanFlush() { return PluginModule.outMod && PluginModule.outMod->Flush; }
+
+// A new speech in the output that is open: what it holds of the old one is dropped and its clock set.
+void FlushOutputTo(int startMs) {
+    PluginModule.outMod->Flush(startMs);
+    if (PlaybackState.Paused) PluginModule.outMod->Pause(1);
+}
+
+// The output opened again (or for the first time) for a new speech, in the current format, which the
+// voice is given again; false after reporting what failed, with Play's result.
+int OpenOutputForSpeech(ISpVoice* voice, int startMs) {
     StopSpeech(StopKind::Restart);
-    ISpVoice* voice = Voice.Get();
     SpeechOutputStream.ResetWake();  // while the stop is still under way, so no Write spins on the wake
     PlaybackState.StopRequested = false;
     if (!OpenOutput()) return PLAY_NO_OUTPUT;
+    if (startMs > 0 && OutputCanFlush()) PluginModule.outMod->Flush(startMs);
     if (PlaybackState.Paused) PluginModule.outMod->Pause(1);
     if (FAILED(voice->SetOutput(&SpeechOutputStream, FALSE))) {
         ShowErrorBox(TEXT_FORMAT_REJECTED);
@@ -295,6 +312,23 @@ int StartSpeech(SpeechStart start) {
     }
     if (PluginSettings.VoiceID.IsValid() && !UseConfiguredVoice(voice)) return PLAY_FAILED;
     if (!Succeeded(voice->SetRate(PluginSettings.Rate), SITE_SET_RATE)) return PLAY_FAILED;
+    return PLAY_STARTED;
+}
+
+// Opens the output (again) in the current format and gives it to the voice, sets the voice and rate,
+// and starts speaking: what can be spoken now is given at once, the rest as the file is read. The
+// window shows the text and follows the speech. Returns Play's result.
+int StartSpeech(SpeechStart start) {
+    ISpVoice* voice = Voice.Get();
+    if (start.inSameOutput && PlaybackState.OutputOpen && OutputCanFlush()) {
+        StopSpeech(StopKind::Seek);
+        SpeechOutputStream.ResetWake();
+        PlaybackState.StopRequested = false;
+        FlushOutputTo(start.startMs);
+    } else {
+        const int opened = OpenOutputForSpeech(voice, start.startMs);
+        if (opened != PLAY_STARTED) return opened;
+    }
 
     auto speech = std::make_shared<Speech>();
     Speech& s = *speech;
@@ -315,6 +349,8 @@ int StartSpeech(SpeechStart start) {
     if (start.decoded && !s.text) start.from = 0, start.decoded = false;  // the voice says what is wrong
     s.from = s.given = start.from;
     s.bytesPerSecond = SpeechOutputStream.WaveFormat()->nAvgBytesPerSec;
+    s.startMs = start.startMs;
+    s.length = start.length ? start.length : std::make_shared<SpokenLength>(0, PluginSettings.Rate);
 
     HRESULT result = S_OK;
     ErrorSite site = SITE_SPEAK;
@@ -361,6 +397,16 @@ std::shared_ptr<Speech> PlayingSpeechOf(const FileText* text) {
 
 bool IsPlayingText(const FileText* text) { return PlayingSpeechOf(text) != nullptr; }
 
+// With the seek bar on, a speech from a place goes on in the output that is open, with the player's
+// clock at that place's time.
+SpeechStart PlacedStart(SpeechStart start, const std::shared_ptr<SpokenLength>& length) {
+    start.length = length;
+    if (!PluginSettings.Seekable || !length) return start;
+    start.inSameOutput = true;
+    start.startMs = static_cast<int>(std::min<int64_t>(length->TimeOf(start.from), 0x7FFFFFFF));
+    return start;
+}
+
 // The playing file's speech starts again at the sentence that holds `position`: what was left of it
 // is dropped as Stop drops it (no end of file for it, the playlist stays), the output is opened again,
 // and a paused file stays paused there.
@@ -376,7 +422,7 @@ void ReadFromPosition(const FileText* text, size_t position) {
     start.text = held;
     start.from = from;
     start.decoded = true;
-    StartSpeech(start);
+    StartSpeech(PlacedStart(start, speech->length));
 }
 
 // The span heard last of the speech, in the file's text; false when none was heard.
@@ -439,7 +485,9 @@ int __cdecl Play(char* file) {
     if (PluginSettings.ResumeFiles && RememberedPlaceOf(file, &remembered)) {
         start.from = remembered;
         start.decoded = true;
+        if (PluginSettings.Seekable) start.startMs = static_cast<int>(std::min<int64_t>(EstimatedSpeechMs(remembered, PluginSettings.Rate), 0x7FFFFFFF));
     }
+    PluginModule.is_seekable = PluginSettings.Seekable ? 1 : 0;
     return StartSpeech(start);
 }
 
@@ -486,6 +534,77 @@ void __cdecl Stop() {
     StopSpeech(StopKind::Stop);
 }
 
+// ---- Seeking ----
+
+namespace {
+
+// The speech's text is read up to `position` or to its end.
+bool ReadUpTo(const FileText& text, uint64_t position) { return text.Done() || text.Units() > position; }
+
+}  // namespace
+
+void SeekTo(int ms) {
+    if (!PluginSettings.Seekable || LiveTicket == 0) return;
+    PendingSeekMs = ms < 0 ? 0 : ms;
+    SetEvent(SpeechEvents[SEEK_EVENT].Get());
+}
+
+// The sentence whose sound holds the time asked for last: exactly where it was heard, by the estimate
+// beyond. A time past the end goes to the last sentence; one past what is read waits for the reader.
+void ApplyPendingSeek() {
+    const int target = PendingSeekMs.exchange(-1);
+    if (target < 0) return;
+    std::shared_ptr<Speech> speech;
+    uint64_t position = 0;
+    {
+        std::lock_guard<std::mutex> guard(SpeechLock);
+        if (!Current || !IsLive(*Current) || !Current->text || !Current->length) return;
+        speech = Current;
+        const FileText& text = *speech->text;
+        speech->length->SetUnits(std::max<uint64_t>(text.Units(), text.Done() ? 0 : EstimatedUnits(text.FileBytes(), nullptr, 0)));
+        position = speech->length->PositionAt(target);
+        if (!ReadUpTo(text, position)) {
+            PendingSeekMs = target;  // asked again when more is read
+            return;
+        }
+    }
+    const FileText& text = *speech->text;
+    const size_t units = text.Units();
+    if (position >= units) position = units > 0 ? units - 1 : 0;
+    const size_t from = SentenceStartAt(text.Text(), units, static_cast<size_t>(position), speech->markup);
+    SpeechStart start;
+    const std::string path = speech->path;
+    start.path = path.c_str();
+    start.text = speech->text;
+    start.from = from;
+    start.decoded = true;
+    StartSpeech(PlacedStart(start, speech->length));
+}
+
+int SpeechLengthMs() {
+    const bool live = LiveTicket != 0 && PlaybackState.OutputOpen;
+    const int played = live ? PluginModule.outMod->GetOutputTime() : 0;
+    std::lock_guard<std::mutex> guard(SpeechLock);
+    if (!Current || !Current->length || !Current->text) return -1;
+    Speech& s = *Current;
+    const FileText& text = *s.text;
+    const bool done = text.Done();
+    s.length->SetUnits(done ? text.Units() : std::max<uint64_t>(text.Units(), EstimatedUnits(text.FileBytes(), nullptr, 0)));
+    return s.shownLength.Next(s.length->LengthMs(), played, GetTickCount());
+}
+
+int EstimatedFileLengthMs(const char* path) {
+    ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file.IsValid() || GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileSizeEx(file.Get(), &size)) return -1;
+    uint8_t start[2] = {};
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), start, sizeof start, &read, nullptr)) read = 0;
+    const uint64_t units = EstimatedUnits(static_cast<uint64_t>(size.QuadPart), start, read);
+    return static_cast<int>(std::min<int64_t>(EstimatedSpeechMs(units, PluginSettings.Rate), 0x7FFFFFFF));
+}
+
 // ---- The speech event thread ----
 
 SpeechEventOutcome OnSpeechEvent(const SPEVENT& event) {
@@ -512,8 +631,11 @@ SpeechEventOutcome OnSpeechEvent(const SPEVENT& event) {
             if (!piece->started) piece->started = true, piece->soundBase = s.soundBefore;
             const int64_t position = static_cast<int64_t>(static_cast<uint32_t>(event.lParam)) + piece->shift;
             const uint64_t sound = piece->soundBase + (offset > piece->startOffset ? offset - piece->startOffset : 0);
-            s.follower.Add({s.ticket, sound, static_cast<uint32_t>(position > static_cast<int64_t>(piece->from) ? position : piece->from),
-                            static_cast<uint32_t>(event.wParam), event.eEventId == SPEI_SENTENCE_BOUNDARY});
+            const uint32_t at = static_cast<uint32_t>(position > static_cast<int64_t>(piece->from) ? position : piece->from);
+            const bool sentence = event.eEventId == SPEI_SENTENCE_BOUNDARY;
+            s.follower.Add({s.ticket, sound, at, static_cast<uint32_t>(event.wParam), sentence});
+            if (sentence && s.bytesPerSecond)
+                s.length->Heard(at, s.startMs + static_cast<int64_t>(sound * 1000 / s.bytesPerSecond));
             break;
         }
         case SPEI_END_INPUT_STREAM:

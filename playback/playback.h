@@ -33,6 +33,19 @@ void SilenceVoice();
 bool WaitForLastWrite();
 constexpr unsigned LAST_WRITE_WAIT_MS = 100;
 
+// ---- Seeking (with the seek bar on) ----
+
+// SetOutputTime: returns at once; the speech event thread moves the speech to the sentence whose
+// sound holds `ms`, the latest time asked for winning.
+void SeekTo(int ms);
+// On the speech event thread: the seek asked for last, if any.
+void ApplyPendingSeek();
+// GetLength: the estimated length of the file being played, as the player is shown it; -1 when none
+// is played.
+int SpeechLengthMs();
+// GetFileInfo: a file's estimated length from its size and encoding mark; -1 when it has no size.
+int EstimatedFileLengthMs(const char* path);
+
 // ---- From the speech event thread ----
 
 // What an event of the voice means for the speech.

@@ -12,6 +12,7 @@
 
 #include "base/file_text.h"
 #include "infowindow/reading_along.h"
+#include "playback/spoken_length.h"
 
 // A stream the voice was given: a piece of the text (or the file by name), and where its sound lies.
 struct SpeechPiece {
@@ -44,6 +45,9 @@ struct Speech {
     bool heardAny = false;
     TextSpan heard = {0, 0};
     bool readFailureReported = false;
+    // The file's spoken length, shared by the speeches of one Play (seeks, reading from a place).
+    std::shared_ptr<SpokenLength> length;
+    ShownLength shownLength;
 
     // Pieces the voice has been given and has not finished.
     size_t Outstanding() const {

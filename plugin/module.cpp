@@ -2,6 +2,7 @@
 
 #include "infowindow/text_info_window.h"
 #include "playback/playback.h"
+#include "base/plugin_settings.h"
 #include "playback/playback_state.h"
 #include "plugin/startup.h"
 #include "settings/settings_sheet.h"
@@ -59,8 +60,16 @@ const char* TitleOfPath(const char* path) {
     return title;
 }
 
+// With the seek bar on, a length: the playing file's estimate, or one from another file's size.
+static int LengthOf(const char* file) {
+    if (!PluginSettings.Seekable) return UNKNOWN_LENGTH;
+    const bool playing = !file || !*file || lstrcmpiA(file, PlaybackState.CurrentFile) == 0;
+    const int length = playing && PlaybackState.OutputOpen ? SpeechLengthMs() : EstimatedFileLengthMs(file ? file : "");
+    return length < 0 ? UNKNOWN_LENGTH : length;
+}
+
 void __cdecl GetFileInfo(char* file, char* title, int* length_in_ms) {
-    if (length_in_ms) *length_in_ms = UNKNOWN_LENGTH;
+    if (length_in_ms) *length_in_ms = LengthOf(file);
     if (!title) return;
     const char* name = (file && *file) ? file : PlaybackState.CurrentFile;
     lstrcpyA(title, TitleOfPath(name));
@@ -68,11 +77,15 @@ void __cdecl GetFileInfo(char* file, char* title, int* length_in_ms) {
 
 int __cdecl IsOurFile(char*) { return 0; }
 
-int __cdecl GetLength() { return UNKNOWN_LENGTH; }
+int __cdecl GetLength() {
+    if (!PluginSettings.Seekable) return UNKNOWN_LENGTH;
+    const int length = SpeechLengthMs();
+    return length < 0 ? UNKNOWN_LENGTH : length;
+}
 
 int __cdecl GetOutputTime() { return PluginModule.outMod->GetOutputTime(); }
 
-void __cdecl SetOutputTime(int) {}
+void __cdecl SetOutputTime(int time_in_ms) { SeekTo(time_in_ms); }
 
 void __cdecl EQSet(int, char[10], int) {}
 

@@ -577,3 +577,106 @@ TEST_F(ReadingAlong, BookOfFourMillionUnitsIsShownWhole) {
 }
 
 }  // namespace
+
+namespace {
+
+// The player's seek bar on a text: the tone voice's even pace makes every time predictable.
+class SeekBar : public ReadingAlong {
+protected:
+    void SetUp() override {
+        host::HostOptions options =
+            WithSettings("[in_txt]\r\nRate=" + std::to_string(SLOW_RATE) + "\r\nSeekable=1\r\n");
+        options.output.drain = host::DrainMode::Clock;
+        ASSERT_NO_FATAL_FAILURE(LoadAndInit(options));
+        window_ = FindTextInfoWindow();
+        ASSERT_NE(nullptr, window_);
+        for (int n = 10; n < 40; ++n) book_ += "Sentence number " + std::to_string(n) + " of the book goes here. ";
+        sentences_ = SentencesOf(book_, false);
+        ASSERT_EQ(30u, sentences_.size());
+        path_ = MakeFile("seek.txt", book_);
+        host_->Module()->InfoBox(const_cast<char*>(path_.c_str()), host_->MainWindow());
+    }
+    void Seek(long ms) { host_->Module()->SetOutputTime(static_cast<int>(ms)); }
+    // The voice was last given the book from sentence k.
+    bool SpeaksFrom(size_t k) {
+        int flags = 0;
+        return LastSpoken(&flags).compare(0, 40, Wide(book_.substr(sentences_[k].span.start, 40))) == 0;
+    }
+    int LastFlush() const {
+        const std::vector<host::HostCall> flushes = host::LoggedCalls(host::Call::Flush);
+        return flushes.empty() ? -1 : flushes.back().args[0];
+    }
+
+    std::string book_, path_;
+    std::vector<Heard> sentences_;
+};
+
+// Back to a heard sentence: exactly its start, and the player's clock shows the time it was heard.
+TEST_F(SeekBar, SeekBackLandsOnTheHeardSentenceAndTheClockShowsItsTime) {
+    ASSERT_EQ(0, host_->Play(path_));
+    EXPECT_EQ(1, host_->Module()->is_seekable);
+    ASSERT_TRUE(host_->PumpUntil([&] { return Played() > sentences_[5].startMs; }, 20000));
+    EXPECT_GT(host_->Module()->GetLength(), sentences_[5].startMs);
+    Seek(sentences_[2].startMs + 60);
+    ASSERT_TRUE(host_->PumpUntil([&] { return SpeaksFrom(2); }, 10000));
+    EXPECT_EQ(sentences_[2].startMs, LastFlush()) << "the clock goes on from the sentence's time";
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences_[2].span; }, 20000));
+    EXPECT_EQ(1u, host::LoggedCalls(host::Call::Open).size()) << "the output stays open";
+    host_->Stop();
+}
+
+// Forward, past what was heard: the sentence the pace measured so far puts there.
+TEST_F(SeekBar, SeekForwardLandsOnTheEstimatedSentence) {
+    ASSERT_EQ(0, host_->Play(path_));
+    ASSERT_TRUE(host_->PumpUntil([&] { return Played() > sentences_[20].startMs; }, 20000));
+    Seek(sentences_[27].startMs + 40);
+    ASSERT_TRUE(host_->PumpUntil([&] { return SpeaksFrom(27); }, 10000)) << Narrow(LogLines(L"Speak(").back());
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences_[27].span; }, 20000));
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    EXPECT_EQ(1, host_->EndOfFileCount()) << "the part cut off ends nothing";
+    host_->Stop();
+}
+
+// A paused file stays paused at its new place; of many seeks in a row, the last one wins.
+TEST_F(SeekBar, SeeksWhilePausedStayPausedAndTheLastOfManyWins) {
+    ASSERT_EQ(0, host_->Play(path_));
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences_[1]));
+    host_->Pause();
+    for (int k = 0; k < 20; ++k) {
+        Seek(sentences_[(k * 7) % 30].startMs + 10);
+        host_->PumpMessages(50);
+    }
+    const size_t last = (19 * 7) % 30;
+    ASSERT_TRUE(host_->PumpUntil([&] { return SpeaksFrom(last); }, 10000));
+    EXPECT_EQ(sentences_[last].startMs, LastFlush());
+    const int spoken = LogCount(L"Speak(");
+    host_->PumpMessages(300);
+    EXPECT_EQ(spoken, LogCount(L"Speak(")) << "no earlier seek speaks after the last";
+    EXPECT_TRUE(host::OutputSnapshot().paused);
+    EXPECT_EQ(1, host_->Module()->IsPaused());
+    host_->UnPause();
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences_[last].span; }, 20000));
+    host_->Stop();
+}
+
+// With the seek bar off (the default) a text has no length and cannot be sought.
+TEST_F(ReadingAlong, WithoutTheSeekBarATextHasNoLengthAndIsNotSought) {
+    const std::string text = "One sentence here. Another one there. And a third.";
+    const std::vector<Heard> sentences = SentencesOf(text, false);
+    const std::string path = MakeFile("still.txt", text);
+    ASSERT_EQ(0, host_->Play(path));
+    EXPECT_EQ(0, host_->Module()->is_seekable);
+    EXPECT_EQ(-1000, host_->Module()->GetLength());
+    int length = 0;
+    host_->Module()->GetFileInfo(const_cast<char*>(path.c_str()), nullptr, &length);
+    EXPECT_EQ(-1000, length);
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[1]));
+    const int spoken = LogCount(L"Speak(");
+    host_->Module()->SetOutputTime(0);
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    EXPECT_EQ(spoken, LogCount(L"Speak("));
+    EXPECT_TRUE(host::LoggedCalls(host::Call::Flush).empty());
+    host_->Stop();
+}
+
+}  // namespace
