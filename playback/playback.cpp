@@ -590,7 +590,7 @@ int SpeechLengthMs() {
     const FileText& text = *s.text;
     const bool done = text.Done();
     s.length->SetUnits(done ? text.Units() : std::max<uint64_t>(text.Units(), EstimatedUnits(text.FileBytes(), nullptr, 0)));
-    return s.shownLength.Next(s.length->LengthMs(), played, GetTickCount());
+    return s.shownLength.Next(s.length->LengthMs(), played, played);
 }
 
 int EstimatedFileLengthMs(const char* path) {

@@ -81,9 +81,10 @@ uint64_t SpokenLength::PositionAt(int64_t ms) const {
 
 int ShownLength::Next(int64_t estimateMs, int64_t playedMs, int64_t nowMs) {
     int64_t target = std::max(estimateMs, playedMs);
+    if (nowMs < lastMs_) lastMs_ = nowMs;  // the clock went back (a seek): measure from here
     if (shown_ >= 0 && playedMs > STEADY_AFTER_MS) {
         const double seconds = std::max<double>(0.0, static_cast<double>(nowMs - lastMs_) / 1000.0);
-        const int64_t step = static_cast<int64_t>(static_cast<double>(shown_) * MAX_CHANGE * std::min(1.0, seconds));
+        const int64_t step = static_cast<int64_t>(static_cast<double>(shown_) * MAX_CHANGE * seconds);
         target = std::min(std::max(target, shown_ - step), shown_ + step);
         target = std::max(target, playedMs);
     }

@@ -7,9 +7,10 @@
 #include <cstdint>
 #include <map>
 
-// Text units a voice speaks in a second at rate 0, before any is heard: prose at about 165 words a
-// minute. A SAPI rate of 10 speaks about three times as fast, -10 about a third as fast.
-constexpr double DEFAULT_UNITS_PER_SECOND = 15.0;
+// Text units a voice speaks in a second at rate 0, before any is heard: prose at about 180 words a
+// minute (espeak-ng's English voice speaks 18.6 a second, the usual SAPI voices 15 to 18). A SAPI
+// rate of 10 speaks about three times as fast, -10 about a third as fast.
+constexpr double DEFAULT_UNITS_PER_SECOND = 17.0;
 double RateSpeedFactor(long rate);
 
 // Milliseconds of speech for a text of `units` units at `rate`, before any of it is heard.
@@ -52,8 +53,8 @@ private:
 };
 
 // What the player is shown of a length: never below what has played, and, once more than
-// STEADY_AFTER_MS has played, moving at most MAX_CHANGE of itself per second of the player's clock
-// toward the estimate, so the display converges without jumps.
+// STEADY_AFTER_MS has played, moving at most MAX_CHANGE of itself per second (of nowMs, the player's
+// clock) toward the estimate, so the display converges without jumps.
 class ShownLength {
 public:
     int Next(int64_t estimateMs, int64_t playedMs, int64_t nowMs);

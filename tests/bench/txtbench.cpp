@@ -506,6 +506,71 @@ void MeasureReadingFromPlaces(const Texts& texts, int trials) {
            Format("%.1f / %.1f ms", bench::Percentile(readSound, 0.5), readMax), "max <= 150 ms", readMax <= 150);
 }
 
+// ---- Seeking -------------------------------------------------------------------------------------
+
+// A 4 MB book with the seek bar on: SetOutputTime returns at once whatever the file's size, and the
+// sound of the sentence sought follows. Each seek goes further than anything written so far, so the
+// output's count, set to the time sought by its Flush, grows only with the new sound.
+void MeasureSeeking(const Texts& texts, int trials) {
+    std::printf("Seeking in a 4 MB book (%d trials)\n", trials);
+    std::string book;
+    for (int n = 0; book.size() < (4u << 20); ++n) book += "Sentence " + std::to_string(n) + " of the long book is read here.\r\n";
+    const std::string path = texts.folder + "\\book-seek.txt";
+    if (!host::WriteWholeFile(path, book)) Fail("cannot write " + path);
+    auto player = StartPlayer(host::DrainMode::Clock, std::string(STEREO_48K) + "Seekable=1\r\n");
+    if (player->Play(path) != 0) Fail("Play of the book failed");
+    if (!player->PumpUntil([&] { return host::OutputSnapshot().written > 0; }, 20000)) Fail("the book was not heard");
+    player->PumpMessages(1500);  // some of it heard, for the pace
+    std::vector<double> calls, sounds;
+    for (int trial = 0; trial < trials; ++trial) {
+        const int target = 60000 * (trial + 1);
+        const long long targetBytes = static_cast<long long>(target) * RATE / 1000 * FRAME_BYTES;
+        const double start = bench::NowMs();
+        calls.push_back(TimeMs([&] { player->Module()->SetOutputTime(target); }));
+        if (!player->PumpUntil([&] { return host::OutputSnapshot().written > targetBytes; }, 20000))
+            Fail("no sound after a seek");
+        sounds.push_back(bench::NowMs() - start);
+        player->PumpMessages(200);
+    }
+    player->Stop();
+    const double callMax = bench::Percentile(calls, 1.0), soundP50 = bench::Percentile(sounds, 0.5);
+    AddRow("SetOutputTime in a 4 MB book (p50 / max)", Format("%.3f / %.3f ms", bench::Percentile(calls, 0.5), callMax),
+           "max <= 20 ms", callMax <= 20);
+    AddRow("First sound after a seek, 4 MB book (p50 / max)",
+           Format("%.1f / %.1f ms", soundP50, bench::Percentile(sounds, 1.0)), "p50 <= 150 ms", soundP50 <= 150);
+}
+
+std::string IniWithVoice(const std::wstring& voiceId);
+
+// The estimated length of ten minutes of English prose with espeak-ng's default voice, against the
+// length it turns out to have: before anything is heard, and after 30 s heard.
+void MeasureLengthEstimate(const Texts& texts) {
+    std::printf("The length of ten minutes of prose, estimated\n");
+    const std::string paragraph =
+        "The river ran slowly past the old mill, and the miller watched it from his window every morning. "
+        "Nobody in the village could remember when the wheel had last turned. "
+        "Children said that a heron lived under the bridge and guarded a box of silver coins. "
+        "The miller only smiled when he heard the story, and went on with his work.\r\n\r\n";
+    std::string prose;
+    while (prose.size() < 9000) prose += paragraph;
+    const std::string path = texts.folder + "\\prose-10min.txt";
+    if (!host::WriteWholeFile(path, prose)) Fail("cannot write " + path);
+    auto player = StartPlayer(host::DrainMode::Instant, IniWithVoice(engine::EspeakVoiceId) + "Seekable=1\r\n", true);
+    if (player->Play(path) != 0) Fail("Play failed with the espeak-ng voice");
+    const int before = player->Module()->GetLength();
+    if (!player->PumpUntil([&] { return player->Module()->GetOutputTime() >= 30000; }, 60000)) Fail("30 s were not heard");
+    const int after30 = player->Module()->GetLength();
+    if (!player->WaitForEndOfFile(300000)) Fail("the prose was not heard to its end");
+    const double truth = player->Module()->GetOutputTime();
+    player->Stop();
+    const double beforeRatio = before / truth, afterRatio = after30 / truth;
+    AddRow("Length estimate before anything is heard, 10 min of prose, espeak-ng (estimate / true)",
+           Format("%.3f (%.0f of %.0f ms)", beforeRatio, before, truth), "within 30 %",
+           beforeRatio >= 0.7 && beforeRatio <= 1.3);
+    AddRow("Length estimate after 30 s heard (estimate / true)", Format("%.3f (%.0f ms)", afterRatio, after30),
+           "within 10 %", afterRatio >= 0.9 && afterRatio <= 1.1);
+}
+
 // ---- Quit --------------------------------------------------------------------------------------
 
 // Every wait of the event thread wakes on the quit event: Quit never waits out the thread's grace.
@@ -1058,11 +1123,13 @@ int main(int argc, char** argv) {
     if (wanted("utf8")) MeasureUtf8File(texts, trials / 10 + 1);
     if (wanted("quit")) MeasureQuit(texts, trials / 10 + 1);
     if (wanted("places")) MeasureReadingFromPlaces(texts, trials / 10 + 1);
+    if (wanted("seek")) MeasureSeeking(texts, trials / 10 + 1);
     if (wanted("cycles")) MeasureCycles(texts);
     if (wanted("window")) MeasureLongTexts(texts);
     if (wanted("window") || wanted("one-line")) MeasureOneLineTexts(texts);
     if (wanted("window") || wanted("quit")) MeasureQuitAfterLongText(texts);
     if (wanted("espeak")) MeasureEspeakVoices(trials / 5 + 1);
+    if (wanted("espeak") || wanted("estimate")) MeasureLengthEstimate(texts);
     host::RemoveFolderTree(texts.folder);
 
     PrintTable();

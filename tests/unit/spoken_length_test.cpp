@@ -13,7 +13,7 @@ TEST(SpokenLength, BeforeAnythingIsHeardComesFromTheLengthAndTheRate) {
         long rate;
         int64_t ms;
     } const cases[] = {
-        {1500, 0, 100000}, {1500, 10, 33333}, {1500, -10, 300000}, {0, 0, 0}, {15, 0, 1000}, {1500, 99, 33333},
+        {1700, 0, 100000}, {1700, 10, 33333}, {1700, -10, 300000}, {0, 0, 0}, {17, 0, 1000}, {1700, 99, 33333},
     };
     for (const Case& c : cases) {
         EXPECT_NEAR(static_cast<double>(c.ms), static_cast<double>(EstimatedSpeechMs(c.units, c.rate)), 1.0)
