@@ -28,6 +28,10 @@ TEST(ReadingStart, SentenceStartIsWhereTheVoiceStartsTheSentence) {
         {L"After the end.   ", L"  ", L"After the end.   ", false},
         {L"<speak>One.</emph> <rate speed=\"2\">Two is here.</rate></speak>", L"is", L"Two is here.</rate></speak>", true},
         {L"<speak><p>Tag.<emph>x</emph> y</p></speak>", L"y<", L"Tag.<emph>x</emph> y</p></speak>", true},
+        {L"One line\r\r\nand its next", L"next", L"One line\r\r\nand its next", false},
+        {L"A title\r\r\n\r\r\nBody", L"Body", L"Body", false},
+        {L"<speak>A <!-- a > b. c --> d. Here</speak>", L"d.", L"A <!-- a > b. c --> d. Here</speak>", true},
+        {L"<speak>Salt &amp; pepper. Here</speak>", L"pepper", L"Salt &amp; pepper. Here</speak>", true},
     };
     for (const StartCase& c : cases) {
         const std::wstring text = c.text;
@@ -48,6 +52,12 @@ TEST(ReadingStart, ElementsOpenAtAPlaceAreOpenedAgainInOrder) {
         {L"<volume level=\"50\"><lang langid=\"408\"><emph>x</EMPH></lang>Here", L"<volume level=\"50\">"},
         {L"<voice a=\"1\"><rate speed=\"3\">x</voice>Here", L""},  // an end tag closes what is open inside it
         {L"</rate>Here", L""},
+        // Empty elements that change the voice hold until their enclosing element ends.
+        {L"<speak><p><rate absspeed=\"5\"/><silence msec=\"9\"/>x</p><volume level=\"50\"/><s>"
+         L"<voice required=\"Age=30\"/>Here",
+         L"<speak><volume level=\"50\"/><s><voice required=\"Age=30\"/>"},
+        {L"<speak><rate speed=\"2\">a<pitch middle=\"1\"/></rate><!-- <lang langid=\"9\"/> -> -->Here",
+         L"<speak>"},
     };
     for (const auto& c : cases) {
         const std::wstring markup = c.markup;
