@@ -1,11 +1,15 @@
 // Reading from a place: where the sentence holding a position starts, the elements of speech markup
 // open there, and the file of remembered places.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
+#include <vector>
 
+#include "base/scoped.h"
 #include "infowindow/reading_start.h"
 #include "playback/remembered_places.h"
+#include "tests/test_support.h"
 
 namespace {
 
@@ -98,6 +102,122 @@ TEST(RememberedPlaces, FileTextRoundTripsAndSurvivesDamage) {
     for (int n = 0; n < 250; ++n) PutPlaceFirst(places, {"C:\\" + std::to_string(n), 1, 1, 1});
     EXPECT_EQ(MAX_REMEMBERED_PLACES, ParsePlaces(FormatPlaces(places)).size());
     EXPECT_EQ("C:\\249", places.front().file);
+}
+
+// ---- The places file ----
+
+// A fresh folder in the temporary folder, given in the long-path form, which every call below takes.
+std::wstring MakeTempFolder(const char* name) {
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = L"\\\\?\\" + std::wstring(temp) + Wide(name) + std::to_wstring(GetCurrentProcessId());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+void RemoveFolder(const std::wstring& folder) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
+        const std::wstring path = folder + L"\\" + found.cFileName;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(path.c_str());
+        else if (found.cFileName[0] != L'.') RemoveFolder(path);
+    }
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    RemoveDirectoryW(folder.c_str());
+}
+
+bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file.IsValid() && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+// A path of the folder as the plug-in is given one: without the long-path form.
+std::string Plain(const std::wstring& path) { return Narrow(path.substr(4)); }
+
+TEST(RememberedPlaces, NamesCompareAsTheFileSystemDoesAndAPlacesPathMayBeLong) {
+    const struct {
+        const char* a;
+        const char* b;
+        unsigned codePage;
+        bool same;
+    } cases[] = {
+        {"C:\\Caf\xC9.txt", "c:\\caf\xE9.TXT", 1252, true},
+        {"C:\\\x83\x41.txt", "C:\\\x83\x61.txt", 932, false},  // katakana A and DI: trail bytes 'A' and 'a'
+        {"C:\\\x83\x41.txt", "c:\\\x83\x41.TXT", 932, true},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.same, SameFileName(c.a, c.b, c.codePage)) << c.a << " " << c.b;
+
+    // A plug-in folder so deep that the places file's path passes MAX_PATH.
+    const std::wstring top = MakeTempFolder("in_txt_long_places_");
+    std::wstring deep = top;
+    for (int level = 0; level < 3; ++level) CreateDirectoryW((deep += L"\\" + std::wstring(90, L'd')).c_str(), nullptr);
+    const std::string played = Plain(top) + "\\a.txt";
+    ASSERT_TRUE(WriteFileBytes(Wide(played), "Text."));
+    UsePlacesFile((Plain(deep) + "\\" + PLACES_FILE_NAME).c_str());
+    RememberPlace(played.c_str(), 7);
+    uint32_t position = 0;
+    EXPECT_TRUE(RememberedPlaceOf(played.c_str(), &position));
+    EXPECT_EQ(7u, position);
+    UsePlacesFile("");
+    RemoveFolder(top);
+}
+
+// Two players keep their places in one file at once (this program run twice more, as the players):
+// each keeps places of files of its own, and none is lost.
+TEST(RememberedPlaces, TwoPlayersKeepingPlacesAtOnceLoseNone) {
+    constexpr int PLACES_EACH = 60;
+    const char ROLE[] = "IN_TXT_PLACES_PLAYER";  // "<player> <folder>" in a player
+    char role[MAX_PATH + 8] = {};
+    if (GetEnvironmentVariableA(ROLE, role, sizeof role)) {
+        const std::string folder = role + 2;
+        UsePlacesFile((folder + "\\" + PLACES_FILE_NAME).c_str());
+        ScopedHandle go(OpenEventA(SYNCHRONIZE, FALSE, ("in_txt_places_go_" + folder.substr(folder.size() - 6)).c_str()));
+        WaitForSingleObject(go.Get(), 30000);
+        for (int n = 0; n < PLACES_EACH; ++n)
+            RememberPlace((folder + "\\" + role[0] + std::to_string(n) + ".txt").c_str(), n + 1);
+        return;
+    }
+    const std::wstring folder = MakeTempFolder("in_txt_two_players_");
+    const std::string plain = Plain(folder);
+    for (char player : {'a', 'b'})
+        for (int n = 0; n < PLACES_EACH; ++n)
+            ASSERT_TRUE(WriteFileBytes(Wide(plain + "\\" + player + std::to_string(n) + ".txt"), "Text."));
+    ScopedHandle go(CreateEventA(nullptr, TRUE, FALSE, ("in_txt_places_go_" + plain.substr(plain.size() - 6)).c_str()));
+    char program[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+    std::string command = std::string("\"") + program + "\" --gtest_filter=RememberedPlaces.TwoPlayers*";
+    std::vector<ScopedHandle> players;
+    for (char player : {'a', 'b'}) {
+        SetEnvironmentVariableA(ROLE, (std::string(1, player) + " " + plain).c_str());
+        STARTUPINFOA startup = {sizeof startup};
+        PROCESS_INFORMATION started = {};
+        ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
+        CloseHandle(started.hThread);
+        players.emplace_back(started.hProcess);
+    }
+    SetEnvironmentVariableA(ROLE, nullptr);
+    SetEvent(go.Get());
+    for (ScopedHandle& player : players) {
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(player.Get(), 60000)) << "a player hung";
+        DWORD code = 1;
+        GetExitCodeProcess(player.Get(), &code);
+        EXPECT_EQ(0u, code);
+    }
+    UsePlacesFile((plain + "\\" + PLACES_FILE_NAME).c_str());
+    int kept = 0;
+    for (char player : {'a', 'b'}) {
+        for (int n = 0; n < PLACES_EACH; ++n) {
+            uint32_t position = 0;
+            kept += RememberedPlaceOf((plain + "\\" + player + std::to_string(n) + ".txt").c_str(), &position) &&
+                    position == static_cast<uint32_t>(n + 1);
+        }
+    }
+    EXPECT_EQ(2 * PLACES_EACH, kept);
+    UsePlacesFile("");
+    RemoveFolder(folder);
 }
 
 }  // namespace
