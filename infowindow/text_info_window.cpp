@@ -56,6 +56,9 @@ constexpr UINT WM_INFO_TEXT_READ = WM_APP + 1;  // a reader brought a text: wPar
 constexpr UINT WM_INFO_FILL = WM_APP + 2;       // the next fill step, when nothing else waits
 constexpr UINT WM_INFO_REQUESTS = WM_APP + 3;   // another thread left requests
 constexpr UINT WM_INFO_RETIRE = WM_APP + 4;     // a replaced control to destroy
+constexpr UINT WM_INFO_END = WM_APP + 5;        // Quit, on another thread, asks the window to end
+// How long Quit on another thread waits for the window's thread to end the window.
+constexpr DWORD WINDOW_END_WAIT_MS = 500;
 enum InfoTimer : UINT_PTR { FILL_TIMER = 1, FOLLOW_TIMER = 2 };
 // The items of the text's context menu.
 enum ReadingCommand : UINT { READ_FROM_HERE = 1, READ_FROM_BEGINNING = 2, CONTINUE_WHERE_STOPPED = 3 };
@@ -129,6 +132,13 @@ char LoadedFileName[MAX_PATH] = "";
 // The start of the sentence heard last, in the text's positions; -1 when none. Any thread.
 std::atomic<int64_t> HeardPosition{-1};
 ReadingActions Actions = {nullptr, nullptr};  // set once at start-up
+// Quit on another thread and the window's thread agree on who ends the window: the window's thread
+// takes a posted end (Posted -> Taken) unless Quit stopped waiting first (Posted -> LeftBehind).
+enum WindowEnd : LONG { END_NONE, END_POSTED, END_TAKEN, END_LEFT_BEHIND };
+std::atomic<LONG> EndState{END_NONE};
+HANDLE EndDone = nullptr;  // set once the window's thread has ended the window
+// A window left behind keeps its Rich Edit controls: the library they run on stays loaded.
+bool RichEditStillUsed = false;
 
 double NowMs() {
     LARGE_INTEGER frequency, counter;
@@ -499,6 +509,60 @@ INT_PTR OnContextMenu(TextInfoWindow& w, HWND target, LPARAM lParam) {
     return TRUE;
 }
 
+// ---- Ending the window ----
+
+void StopWantingBoundaries(TextInfoWindow& w) {
+    w.boundariesWanted = false;
+    TakeBoundaries(w);
+}
+
+// On the window's thread: readers stopped, controls and window destroyed, state freed.
+void EndWindow(TextInfoWindow* w) {
+    StopWantingBoundaries(*w);
+    StopReaders(*w);
+    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
+    for (HWND control : w->retired) DestroyWindow(control);
+    DestroyWindow(w->dialog);
+    delete w;
+}
+
+void OnEndAsked(TextInfoWindow& w) {
+    LONG posted = END_POSTED;
+    if (!EndState.compare_exchange_strong(posted, END_TAKEN)) return;
+    EndWindow(&w);
+    SetEvent(EndDone);
+}
+
+// From another thread, whose calls cannot destroy the window: nothing of this module runs for it any
+// more (no dialog procedure, no watched control; its timers then reach only the system's dialog
+// procedure), and its state is cut off. The state is freed only when the window is gone already (its
+// thread ended): a thread may still be inside the procedure with it.
+void LeaveWindowBehind(TextInfoWindow* w) {
+    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
+    SetWindowLongPtrA(w->dialog, DWLP_DLGPROC, 0);
+    KillTimer(w->dialog, FOLLOW_TIMER);  // refused from another thread on Windows: harmless then
+    KillTimer(w->dialog, FILL_TIMER);
+    UnwatchTextControl(w->richEdit);
+    for (HWND control : w->retired) UnwatchTextControl(control);
+    StopWantingBoundaries(*w);
+    StopReaders(*w);
+    RichEditStillUsed = true;
+    if (!IsWindow(w->dialog)) delete w;
+}
+
+// From another thread: the window's thread is asked to end the window, and given a short while.
+void EndWindowFromAnotherThread(TextInfoWindow* w) {
+    ScopedHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    EndDone = done.Get();
+    EndState = END_POSTED;
+    StopWantingBoundaries(*w);
+    const bool posted = done.IsValid() && PostMessageA(w->dialog, WM_INFO_END, 0, 0);
+    if (posted && WaitForSingleObject(done.Get(), WINDOW_END_WAIT_MS) == WAIT_OBJECT_0) return;
+    LONG waiting = END_POSTED;
+    if (EndState.compare_exchange_strong(waiting, END_LEFT_BEHIND)) return LeaveWindowBehind(w);
+    WaitForSingleObject(done.Get(), INFINITE);  // the window's thread is ending it right now
+}
+
 // ---- The dialog ----
 
 void PlaceControls(TextInfoWindow& w, int clientWidth, int clientHeight) {
@@ -511,6 +575,9 @@ void PlaceControls(TextInfoWindow& w, int clientWidth, int clientHeight) {
 
 TextInfoWindow* WindowOf(HWND dialog) { return reinterpret_cast<TextInfoWindow*>(GetWindowLongPtrA(dialog, DWLP_USER)); }
 
+// FALSE: no control gets the focus now. Focusing one would activate the hidden window, which would
+// then take the foreground from the player (or from a game that plays through the plug-in); the
+// dialog focuses its first control when it is shown and activated.
 INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) {
     TextInfoWindow& w = *reinterpret_cast<TextInfoWindow*>(parameter);
     SetWindowLongPtrA(dialog, DWLP_USER, parameter);
@@ -524,7 +591,7 @@ INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) {
     RECT client = {};
     GetClientRect(dialog, &client);
     PlaceControls(w, client.right, client.bottom);
-    return TRUE;
+    return FALSE;
 }
 
 INT_PTR OnSize(TextInfoWindow& w, LPARAM lParam) {
@@ -556,6 +623,7 @@ INT_PTR OnInfoMessage(TextInfoWindow& w, UINT message, WPARAM wParam) {
     case WM_INFO_FILL: RunFillStep(w); break;
     case WM_INFO_REQUESTS: ApplyRequests(w); break;
     case WM_INFO_RETIRE: OnRetire(w); break;
+    case WM_INFO_END: OnEndAsked(w); break;
     }
     return TRUE;
 }
@@ -573,7 +641,8 @@ INT_PTR CALLBACK TextInfoDialogProc(HWND window, UINT message, WPARAM wParam, LP
     case WM_INFO_TEXT_READ:
     case WM_INFO_FILL:
     case WM_INFO_REQUESTS:
-    case WM_INFO_RETIRE: return OnInfoMessage(*w, message, wParam);
+    case WM_INFO_RETIRE:
+    case WM_INFO_END: return OnInfoMessage(*w, message, wParam);
     default: return FALSE;
     }
 }
@@ -591,11 +660,6 @@ void RememberName(const char* file) {
 bool IsLoadedName(const char* file) {
     std::lock_guard<std::mutex> guard(NameLock);
     return lstrcmpiA(file, LoadedFileName) == 0;
-}
-
-void StopWantingBoundaries(TextInfoWindow& w) {
-    w.boundariesWanted = false;
-    TakeBoundaries(w);
 }
 
 }  // namespace
@@ -642,19 +706,18 @@ HWND CreateTextInfoWindow(HINSTANCE instance, HWND owner) {
     return Window->dialog;
 }
 
-void UnloadRichEdit() { RichEditLibrary.Reset(); }
+void UnloadRichEdit() {
+    if (!RichEditStillUsed) RichEditLibrary.Reset();
+}
 
 void DestroyTextInfoWindow() {
     if (!Window) return;
     TextInfoWindow* w = Window;
     Window = nullptr;
-    StopWantingBoundaries(*w);
-    StopReaders(*w);
-    // From another thread the window cannot be destroyed: it is at least cut off from the state that goes.
-    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
-    for (HWND control : w->retired) DestroyWindow(control);
-    DestroyWindow(w->dialog);
-    delete w;
+    if (OnWindowThread(*w))
+        EndWindow(w);
+    else
+        EndWindowFromAnotherThread(w);
 }
 
 HWND TextInfoWindowHandle() { return Window ? Window->dialog : nullptr; }
