@@ -198,7 +198,7 @@ std::wstring OpenElementsAt(const wchar_t* text, size_t position) {
         const bool whole = length >= 2 && text[end - 1] == L'>';
         const bool special = length >= 2 && (text[at + 1] == L'?' || text[at + 1] == L'!');
         const bool empty = whole && text[end - 2] == L'/';
-        const std::wstring name = TagName(text + at, length);
+        const std::wstring name = length >= 2 ? TagName(text + at, length) : std::wstring();
         if (length >= 2 && text[at + 1] == L'/')
             CloseElement(open, name);
         else if (whole && !special && (!empty || ChangesTheVoice(name)))

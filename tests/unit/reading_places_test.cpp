@@ -106,116 +106,90 @@ TEST(RememberedPlaces, FileTextRoundTripsAndSurvivesDamage) {
 
 // ---- The places file ----
 
-// A fresh folder in the temporary folder, given in the long-path form, which every call below takes.
-std::wstring MakeTempFolder(const char* name) {
-    wchar_t temp[MAX_PATH];
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring folder = L"\\\\?\\" + std::wstring(temp) + Wide(name) + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(folder.c_str(), nullptr);
+// A fresh folder in the temporary folder, its name padded to any length; made in the long-path form.
+std::string MakeTempFolder(const char* name, size_t padding) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string folder = temp + (name + std::to_string(GetCurrentProcessId())) + std::string(padding, 'd');
+    CreateDirectoryW(Wide("\\\\?\\" + folder).c_str(), nullptr);
     return folder;
 }
 
-void RemoveFolder(const std::wstring& folder) {
+void RemoveFolder(const std::string& folder) {
+    const std::wstring whole = Wide("\\\\?\\" + folder);
     WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found)) {
-        const std::wstring path = folder + L"\\" + found.cFileName;
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileW(path.c_str());
-        else if (found.cFileName[0] != L'.') RemoveFolder(path);
-    }
-    if (search != INVALID_HANDLE_VALUE) FindClose(search);
-    RemoveDirectoryW(folder.c_str());
+    HANDLE search = FindFirstFileW((whole + L"\\*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileW(search, &found))
+        DeleteFileW((whole + L"\\" + found.cFileName).c_str());
+    FindClose(search);
+    RemoveDirectoryW(whole.c_str());
 }
 
-bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    return file.IsValid() && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+// "<folder>\<player><n>.txt", made empty when `make`.
+std::string TextFile(const std::string& folder, char player, int n, bool make = false) {
+    const std::string path = folder + "\\" + player + std::to_string(n) + ".txt";
+    if (make) ScopedHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    return path;
 }
-
-// A path of the folder as the plug-in is given one: without the long-path form.
-std::string Plain(const std::wstring& path) { return Narrow(path.substr(4)); }
+// The players start together: each says it is ready, then waits for the word to go.
+std::string SignalName(const char* kind, const std::string& folder) { return kind + folder.substr(folder.rfind('\\') + 1); }
 
 TEST(RememberedPlaces, NamesCompareAsTheFileSystemDoesAndAPlacesPathMayBeLong) {
-    const struct {
-        const char* a;
-        const char* b;
-        unsigned codePage;
-        bool same;
-    } cases[] = {
-        {"C:\\Caf\xC9.txt", "c:\\caf\xE9.TXT", 1252, true},
-        {"C:\\\x83\x41.txt", "C:\\\x83\x61.txt", 932, false},  // katakana A and DI: trail bytes 'A' and 'a'
-        {"C:\\\x83\x41.txt", "c:\\\x83\x41.TXT", 932, true},
-    };
-    for (const auto& c : cases) EXPECT_EQ(c.same, SameFileName(c.a, c.b, c.codePage)) << c.a << " " << c.b;
+    EXPECT_TRUE(SameFileName("C:\\Caf\xC9.txt", "c:\\caf\xE9.TXT", 1252));
+    EXPECT_FALSE(SameFileName("C:\\\x83\x41.txt", "C:\\\x83\x61.txt", 932));  // katakana A and DI
+    EXPECT_TRUE(SameFileName("C:\\\x83\x41.txt", "c:\\\x83\x41.TXT", 932));
 
-    // A plug-in folder so deep that the places file's path passes MAX_PATH.
-    const std::wstring top = MakeTempFolder("in_txt_long_places_");
-    std::wstring deep = top;
-    for (int level = 0; level < 3; ++level) CreateDirectoryW((deep += L"\\" + std::wstring(90, L'd')).c_str(), nullptr);
-    const std::string played = Plain(top) + "\\a.txt";
-    ASSERT_TRUE(WriteFileBytes(Wide(played), "Text."));
-    UsePlacesFile((Plain(deep) + "\\" + PLACES_FILE_NAME).c_str());
+    const std::string folder = MakeTempFolder("in_txt_long_places_", 220);  // the places file's path passes MAX_PATH
+    const std::string played = TextFile(folder.substr(0, folder.rfind('\\')), 'p', GetCurrentProcessId(), true);
+    UsePlacesFile((folder + "\\" + PLACES_FILE_NAME).c_str());
     RememberPlace(played.c_str(), 7);
     uint32_t position = 0;
-    EXPECT_TRUE(RememberedPlaceOf(played.c_str(), &position));
-    EXPECT_EQ(7u, position);
+    EXPECT_TRUE(RememberedPlaceOf(played.c_str(), &position) && position == 7);
     UsePlacesFile("");
-    RemoveFolder(top);
+    RemoveFolder(folder);
+    DeleteFileA(played.c_str());
 }
 
-// Two players keep their places in one file at once (this program run twice more, as the players):
-// each keeps places of files of its own, and none is lost.
+// Two players (this program run twice more) keep places of files of their own in one file at once.
 TEST(RememberedPlaces, TwoPlayersKeepingPlacesAtOnceLoseNone) {
-    constexpr int PLACES_EACH = 60;
-    const char ROLE[] = "IN_TXT_PLACES_PLAYER";  // "<player> <folder>" in a player
-    char role[MAX_PATH + 8] = {};
-    if (GetEnvironmentVariableA(ROLE, role, sizeof role)) {
-        const std::string folder = role + 2;
+    constexpr int EACH = 60;
+    char role[MAX_PATH + 1] = {};  // in a player: its letter, then the folder
+    if (GetEnvironmentVariableA("IN_TXT_PLACES_PLAYER", role, sizeof role)) {
+        const std::string folder = role + 1;
         UsePlacesFile((folder + "\\" + PLACES_FILE_NAME).c_str());
-        ScopedHandle go(OpenEventA(SYNCHRONIZE, FALSE, ("in_txt_places_go_" + folder.substr(folder.size() - 6)).c_str()));
+        ScopedHandle ready(OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, SignalName("ready", folder).c_str()));
+        ScopedHandle go(OpenEventA(SYNCHRONIZE, FALSE, SignalName("go", folder).c_str()));
+        ReleaseSemaphore(ready.Get(), 1, nullptr);
         WaitForSingleObject(go.Get(), 30000);
-        for (int n = 0; n < PLACES_EACH; ++n)
-            RememberPlace((folder + "\\" + role[0] + std::to_string(n) + ".txt").c_str(), n + 1);
+        for (int n = 0; n < EACH; ++n) RememberPlace(TextFile(folder, role[0], n).c_str(), n + 1);
         return;
     }
-    const std::wstring folder = MakeTempFolder("in_txt_two_players_");
-    const std::string plain = Plain(folder);
-    for (char player : {'a', 'b'})
-        for (int n = 0; n < PLACES_EACH; ++n)
-            ASSERT_TRUE(WriteFileBytes(Wide(plain + "\\" + player + std::to_string(n) + ".txt"), "Text."));
-    ScopedHandle go(CreateEventA(nullptr, TRUE, FALSE, ("in_txt_places_go_" + plain.substr(plain.size() - 6)).c_str()));
+    const std::string folder = MakeTempFolder("in_txt_two_players_", 0);
+    ScopedHandle ready(CreateSemaphoreA(nullptr, 0, 2, SignalName("ready", folder).c_str()));
+    ScopedHandle go(CreateEventA(nullptr, TRUE, FALSE, SignalName("go", folder).c_str()));
     char program[MAX_PATH];
     GetModuleFileNameA(nullptr, program, MAX_PATH);
-    std::string command = std::string("\"") + program + "\" --gtest_filter=RememberedPlaces.TwoPlayers*";
+    std::string command = "\"" + std::string(program) + "\" --gtest_filter=RememberedPlaces.TwoPlayers*";
     std::vector<ScopedHandle> players;
     for (char player : {'a', 'b'}) {
-        SetEnvironmentVariableA(ROLE, (std::string(1, player) + " " + plain).c_str());
+        for (int n = 0; n < EACH; ++n) TextFile(folder, player, n, true);
+        SetEnvironmentVariableA("IN_TXT_PLACES_PLAYER", (player + folder).c_str());
         STARTUPINFOA startup = {sizeof startup};
         PROCESS_INFORMATION started = {};
         ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started));
         CloseHandle(started.hThread);
         players.emplace_back(started.hProcess);
     }
-    SetEnvironmentVariableA(ROLE, nullptr);
+    SetEnvironmentVariableA("IN_TXT_PLACES_PLAYER", nullptr);
+    for (int started = 0; started < 2; ++started) ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready.Get(), 60000));
     SetEvent(go.Get());
-    for (ScopedHandle& player : players) {
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(player.Get(), 60000)) << "a player hung";
-        DWORD code = 1;
-        GetExitCodeProcess(player.Get(), &code);
-        EXPECT_EQ(0u, code);
-    }
-    UsePlacesFile((plain + "\\" + PLACES_FILE_NAME).c_str());
+    for (ScopedHandle& player : players) ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(player.Get(), 60000));
+    UsePlacesFile((folder + "\\" + PLACES_FILE_NAME).c_str());
     int kept = 0;
-    for (char player : {'a', 'b'}) {
-        for (int n = 0; n < PLACES_EACH; ++n) {
-            uint32_t position = 0;
-            kept += RememberedPlaceOf((plain + "\\" + player + std::to_string(n) + ".txt").c_str(), &position) &&
-                    position == static_cast<uint32_t>(n + 1);
-        }
-    }
-    EXPECT_EQ(2 * PLACES_EACH, kept);
+    uint32_t position = 0;
+    for (int n = 0; n < 2 * EACH; ++n)
+        kept += RememberedPlaceOf(TextFile(folder, "ab"[n / EACH], n % EACH).c_str(), &position) && position == n % EACH + 1u;
+    EXPECT_EQ(2 * EACH, kept);
     UsePlacesFile("");
     RemoveFolder(folder);
 }
