@@ -133,8 +133,8 @@ char LoadedFileName[MAX_PATH] = "";
 std::atomic<int64_t> HeardPosition{-1};
 ReadingActions Actions = {nullptr, nullptr};  // set once at start-up
 // Quit on another thread and the window's thread agree on who ends the window: the window's thread
-// takes a posted end (Posted -> Taken) unless Quit stopped waiting first (Posted -> LeftBehind).
-enum WindowEnd : LONG { END_NONE, END_POSTED, END_TAKEN, END_LEFT_BEHIND };
+// takes a posted end (Posted -> Taken -> Ended) unless Quit stopped waiting first (Posted -> LeftBehind).
+enum WindowEnd : LONG { END_NONE, END_POSTED, END_TAKEN, END_ENDED, END_LEFT_BEHIND };
 std::atomic<LONG> EndState{END_NONE};
 HANDLE EndDone = nullptr;  // set once the window's thread has ended the window
 // A window left behind keeps its Rich Edit controls: the library they run on stays loaded.
@@ -509,60 +509,6 @@ INT_PTR OnContextMenu(TextInfoWindow& w, HWND target, LPARAM lParam) {
     return TRUE;
 }
 
-// ---- Ending the window ----
-
-void StopWantingBoundaries(TextInfoWindow& w) {
-    w.boundariesWanted = false;
-    TakeBoundaries(w);
-}
-
-// On the window's thread: readers stopped, controls and window destroyed, state freed.
-void EndWindow(TextInfoWindow* w) {
-    StopWantingBoundaries(*w);
-    StopReaders(*w);
-    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
-    for (HWND control : w->retired) DestroyWindow(control);
-    DestroyWindow(w->dialog);
-    delete w;
-}
-
-void OnEndAsked(TextInfoWindow& w) {
-    LONG posted = END_POSTED;
-    if (!EndState.compare_exchange_strong(posted, END_TAKEN)) return;
-    EndWindow(&w);
-    SetEvent(EndDone);
-}
-
-// From another thread, whose calls cannot destroy the window: nothing of this module runs for it any
-// more (no dialog procedure, no watched control; its timers then reach only the system's dialog
-// procedure), and its state is cut off. The state is freed only when the window is gone already (its
-// thread ended): a thread may still be inside the procedure with it.
-void LeaveWindowBehind(TextInfoWindow* w) {
-    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
-    SetWindowLongPtrA(w->dialog, DWLP_DLGPROC, 0);
-    KillTimer(w->dialog, FOLLOW_TIMER);  // refused from another thread on Windows: harmless then
-    KillTimer(w->dialog, FILL_TIMER);
-    UnwatchTextControl(w->richEdit);
-    for (HWND control : w->retired) UnwatchTextControl(control);
-    StopWantingBoundaries(*w);
-    StopReaders(*w);
-    RichEditStillUsed = true;
-    if (!IsWindow(w->dialog)) delete w;
-}
-
-// From another thread: the window's thread is asked to end the window, and given a short while.
-void EndWindowFromAnotherThread(TextInfoWindow* w) {
-    ScopedHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    EndDone = done.Get();
-    EndState = END_POSTED;
-    StopWantingBoundaries(*w);
-    const bool posted = done.IsValid() && PostMessageA(w->dialog, WM_INFO_END, 0, 0);
-    if (posted && WaitForSingleObject(done.Get(), WINDOW_END_WAIT_MS) == WAIT_OBJECT_0) return;
-    LONG waiting = END_POSTED;
-    if (EndState.compare_exchange_strong(waiting, END_LEFT_BEHIND)) return LeaveWindowBehind(w);
-    WaitForSingleObject(done.Get(), INFINITE);  // the window's thread is ending it right now
-}
-
 // ---- The dialog ----
 
 void PlaceControls(TextInfoWindow& w, int clientWidth, int clientHeight) {
@@ -616,6 +562,8 @@ INT_PTR OnTimer(TextInfoWindow& w, WPARAM timer) {
     return TRUE;
 }
 
+void OnEndAsked(TextInfoWindow& w);  // Ending the window, below
+
 // Our own messages, each with its one handler.
 INT_PTR OnInfoMessage(TextInfoWindow& w, UINT message, WPARAM wParam) {
     switch (message) {
@@ -660,6 +608,61 @@ void RememberName(const char* file) {
 bool IsLoadedName(const char* file) {
     std::lock_guard<std::mutex> guard(NameLock);
     return lstrcmpiA(file, LoadedFileName) == 0;
+}
+
+void StopWantingBoundaries(TextInfoWindow& w) {
+    w.boundariesWanted = false;
+    TakeBoundaries(w);
+}
+
+// ---- Ending the window ----
+
+// On the window's thread: readers stopped, controls and window destroyed, state freed.
+void EndWindow(TextInfoWindow* w) {
+    StopWantingBoundaries(*w);
+    StopReaders(*w);
+    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
+    for (HWND control : w->retired) DestroyWindow(control);
+    DestroyWindow(w->dialog);
+    delete w;
+}
+
+void OnEndAsked(TextInfoWindow& w) {
+    LONG posted = END_POSTED;
+    if (!EndState.compare_exchange_strong(posted, END_TAKEN)) return;
+    EndWindow(&w);
+    EndState = END_ENDED;
+    SetEvent(EndDone);
+}
+
+// From another thread, whose calls cannot destroy the window: nothing of this module runs for it any
+// more (no dialog procedure, no watched control; its timers then reach only the system's dialog
+// procedure), and its state is cut off. The state is freed only when the window is gone already (its
+// thread ended): a thread may still be inside the procedure with it.
+void LeaveWindowBehind(TextInfoWindow* w) {
+    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
+    SetWindowLongPtrA(w->dialog, DWLP_DLGPROC, 0);
+    KillTimer(w->dialog, FOLLOW_TIMER);  // refused from another thread on Windows: harmless then
+    KillTimer(w->dialog, FILL_TIMER);
+    UnwatchTextControl(w->richEdit);
+    for (HWND control : w->retired) UnwatchTextControl(control);
+    StopWantingBoundaries(*w);
+    StopReaders(*w);
+    RichEditStillUsed = true;
+    if (!IsWindow(w->dialog)) delete w;
+}
+
+// From another thread: the window's thread is asked to end the window, and given a short while.
+void EndWindowFromAnotherThread(TextInfoWindow* w) {
+    ScopedHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    EndDone = done.Get();
+    EndState = END_POSTED;
+    StopWantingBoundaries(*w);
+    const bool posted = done.IsValid() && PostMessageA(w->dialog, WM_INFO_END, 0, 0);
+    if (posted) WaitForSingleObject(done.Get(), WINDOW_END_WAIT_MS);
+    LONG waiting = END_POSTED;
+    if (EndState.compare_exchange_strong(waiting, END_LEFT_BEHIND)) return LeaveWindowBehind(w);
+    while (EndState != END_ENDED) WaitForSingleObject(done.Get(), INFINITE);  // ended now, or being ended
 }
 
 }  // namespace
