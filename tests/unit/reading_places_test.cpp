@@ -105,7 +105,6 @@ TEST(RememberedPlaces, FileTextRoundTripsAndSurvivesDamage) {
 }
 
 // ---- The places file ----
-
 // A fresh folder in the temporary folder, its name padded to any length; made in the long-path form.
 std::string MakeTempFolder(const char* name, size_t padding) {
     char temp[MAX_PATH];
@@ -145,7 +144,6 @@ TEST(RememberedPlaces, NamesCompareAsTheFileSystemDoesAndAPlacesPathMayBeLong) {
     RememberPlace(played.c_str(), 7);
     uint32_t position = 0;
     EXPECT_TRUE(RememberedPlaceOf(played.c_str(), &position) && position == 7);
-    UsePlacesFile("");
     RemoveFolder(folder);
     DeleteFileA(played.c_str());
 }
@@ -155,7 +153,7 @@ TEST(RememberedPlaces, TwoPlayersKeepingPlacesAtOnceLoseNone) {
     constexpr int EACH = 60;
     char role[MAX_PATH + 1] = {};  // in a player: its letter, then the folder
     if (GetEnvironmentVariableA("IN_TXT_PLACES_PLAYER", role, sizeof role)) {
-        const std::string folder = role + 1;
+        const std::string folder(role + 1);
         UsePlacesFile((folder + "\\" + PLACES_FILE_NAME).c_str());
         ScopedHandle ready(OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, SignalName("ready", folder).c_str()));
         ScopedHandle go(OpenEventA(SYNCHRONIZE, FALSE, SignalName("go", folder).c_str()));
@@ -190,7 +188,6 @@ TEST(RememberedPlaces, TwoPlayersKeepingPlacesAtOnceLoseNone) {
     for (int n = 0; n < 2 * EACH; ++n)
         kept += RememberedPlaceOf(TextFile(folder, "ab"[n / EACH], n % EACH).c_str(), &position) && position == n % EACH + 1u;
     EXPECT_EQ(2 * EACH, kept);
-    UsePlacesFile("");
     RemoveFolder(folder);
 }
 
