@@ -219,9 +219,11 @@ private:
             result_.silences.push_back({Position(), static_cast<ULONG>(value)});
         } else {
             Prosody changed = current_;
-            if (!ApplyProsodyTag(name, tag, changed) && !ApplyVoiceTag(name, tag, changed)) return;
-            if (!empty) open_.push_back({name, current_});  // its end brings back what was before
-            SetProsody(changed);
+            const bool changes = ApplyProsodyTag(name, tag, changed) || ApplyVoiceTag(name, tag, changed);
+            // Any element's end brings back what was in force at its start: an empty <rate/> or
+            // <voice/> holds until its enclosing element ends.
+            if (!empty) open_.push_back({name, current_});
+            if (changes) SetProsody(changed);
         }
     }
 

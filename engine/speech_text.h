@@ -79,7 +79,8 @@ using VoiceChooser = std::function<std::wstring(const std::wstring& required, co
 // Drops tags, decodes entities and collects <bookmark mark="..."/> and <silence msec="..."/>
 // positions and the prosody that <rate>, <volume>, <emph> and <spell> ask for, and, with a
 // chooser, the voices that <voice> and <lang> ask for; other tags are dropped without effect,
-// their text kept. Comments and processing instructions are skipped.
+// their text kept. An empty one of those (<rate absspeed="5"/>) holds until the element enclosing
+// it ends. Comments and processing instructions are skipped.
 SpeechText ParseMarkup(const std::wstring& markup, const VoiceChooser& chooseVoice = nullptr);
 
 // What a plain-text or markup input speaks.

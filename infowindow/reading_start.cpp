@@ -1,6 +1,7 @@
 #include "infowindow/reading_start.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <cwctype>
 
 namespace {
@@ -12,21 +13,78 @@ bool IsCloser(wchar_t c) {
     return c == L'"' || c == L'\'' || c == L')' || c == L']' || c == L'}' || c == 0x201D || c == 0x2019 || c == 0xBB;
 }
 
-// Just past the tag that starts at `at` (its '>'), or the text's end when it is not closed.
+bool StartsWith(const wchar_t* text, size_t at, size_t units, const wchar_t* prefix) {
+    for (; *prefix; ++prefix, ++at)
+        if (at >= units || text[at] != *prefix) return false;
+    return true;
+}
+
+// Just past the markup that starts at `at` (its '<'), as the voices skip it: a comment ends only at
+// "-->" and a processing instruction at "?>", whatever '>' they hold; any other tag at its '>'. The
+// text's end when it is not closed.
 size_t PastTag(const wchar_t* text, size_t at, size_t units) {
-    while (at < units && text[at] != L'>') ++at;
-    return at < units ? at + 1 : units;
+    const bool comment = StartsWith(text, at, units, L"<!--");
+    const bool instruction = !comment && StartsWith(text, at, units, L"<?");
+    const wchar_t* close = comment ? L"-->" : instruction ? L"?>" : L">";
+    const size_t closeLength = wcslen(close);
+    const size_t from = at + (comment ? 4 : instruction ? 2 : 1);
+    if (from >= units) return units;
+    const wchar_t* found = std::search(text + from, text + units, close, close + closeLength);
+    return found == text + units ? units : static_cast<size_t>(found - text) + closeLength;
+}
+
+// One unit of what the voice reads: in markup an entity (&amp; &lt; &gt; &quot; &apos;, &#N; and
+// &#xN; up to FFFF) is the one character it stands for, so its ';' ends no sentence; anything else,
+// and an entity the voice does not know, is read as written.
+struct Unit {
+    wchar_t c;
+    size_t length;
+};
+
+bool EntityValue(const std::wstring& name, wchar_t* value) {
+    static const struct {
+        const wchar_t* name;
+        wchar_t value;
+    } named[] = {{L"lt", L'<'}, {L"gt", L'>'}, {L"amp", L'&'}, {L"quot", L'"'}, {L"apos", L'\''}};
+    for (const auto& entity : named)
+        if (name == entity.name) return *value = entity.value, true;
+    if (name.size() < 2 || name[0] != L'#') return false;
+    const bool hex = name[1] == L'x' || name[1] == L'X';
+    const size_t first = hex ? 2 : 1;
+    if (first >= name.size()) return false;
+    unsigned long number = 0;
+    for (size_t at = first; at < name.size(); ++at) {
+        const wchar_t d = name[at];
+        if (!(hex ? std::iswxdigit(d) : std::iswdigit(d))) return false;
+        number = number * (hex ? 16 : 10) + (std::iswdigit(d) ? d - L'0' : std::towlower(d) - L'a' + 10);
+        if (number > 0xFFFF) return false;
+    }
+    *value = static_cast<wchar_t>(number);
+    return true;
+}
+
+Unit UnitAt(const wchar_t* text, size_t at, size_t units, bool markup) {
+    if (!markup || text[at] != L'&') return {text[at], 1};
+    // A name of at most 9 units between '&' and ';'.
+    for (size_t end = at + 1; end < units && end - at <= 10; ++end) {
+        if (text[end] != L';') continue;
+        wchar_t value = 0;
+        if (EntityValue(std::wstring(text + at + 1, end - at - 1), &value)) return {value, end - at + 1};
+        break;
+    }
+    return {text[at], 1};
 }
 
 // The first unit at or after `at` that is neither blank nor, in markup, inside a tag.
 size_t SkipBlanks(const wchar_t* text, size_t at, size_t units, bool markup) {
     while (at < units) {
-        if (markup && text[at] == L'<')
+        if (markup && text[at] == L'<') {
             at = PastTag(text, at, units);
-        else if (IsBlank(text[at]))
-            ++at;
-        else
-            break;
+            continue;
+        }
+        const Unit unit = UnitAt(text, at, units, markup);
+        if (!IsBlank(unit.c)) break;
+        at += unit.length;
     }
     return at;
 }
@@ -34,20 +92,28 @@ size_t SkipBlanks(const wchar_t* text, size_t at, size_t units, bool markup) {
 // Past the closing quotes and brackets (and, in markup, tags) after a terminator.
 size_t SkipClosers(const wchar_t* text, size_t at, size_t units, bool markup) {
     while (at < units) {
-        if (markup && text[at] == L'<')
+        if (markup && text[at] == L'<') {
             at = PastTag(text, at, units);
-        else if (IsCloser(text[at]))
-            ++at;
-        else
-            break;
+            continue;
+        }
+        const Unit unit = UnitAt(text, at, units, markup);
+        if (!IsCloser(unit.c)) break;
+        at += unit.length;
     }
     return at;
 }
 
+// Just past the line end at `at`: LF, CR LF, CR CR LF (as some programs save a line break) or a lone
+// CR. A run of CRs before an LF is one line end, as the voices take it.
+size_t PastLineEnd(const wchar_t* text, size_t at, size_t units) {
+    size_t next = at;
+    while (next < units && text[next] == L'\r') ++next;
+    return next < units && text[next] == L'\n' ? next + 1 : at + 1;
+}
+
 // Whether the line end at `at` is followed, across blanks only, by another: a blank line.
 bool StartsBlankLine(const wchar_t* text, size_t at, size_t units) {
-    size_t next = at + 1;
-    if (text[at] == L'\r' && next < units && text[next] == L'\n') ++next;
+    size_t next = PastLineEnd(text, at, units);
     while (next < units && (text[next] == L' ' || text[next] == L'\t')) ++next;
     return next < units && IsLineEnd(text[next]);
 }
@@ -56,17 +122,19 @@ bool StartsBlankLine(const wchar_t* text, size_t at, size_t units) {
 // line, or at the text's end.
 size_t SentenceEnd(const wchar_t* text, size_t start, size_t units, bool markup) {
     for (size_t at = start; at < units;) {
-        const wchar_t c = text[at];
-        if (markup && c == L'<') {
+        if (markup && text[at] == L'<') {
             at = PastTag(text, at, units);
-        } else if (IsTerminator(c)) {
-            const size_t end = SkipClosers(text, at + 1, units, markup);
-            if (end >= units || IsBlank(text[end])) return end;
+            continue;
+        }
+        const Unit unit = UnitAt(text, at, units, markup);
+        if (IsTerminator(unit.c)) {
+            const size_t end = SkipClosers(text, at + unit.length, units, markup);
+            if (end >= units || IsBlank(UnitAt(text, end, units, markup).c)) return end;
             at = end;
-        } else if (IsLineEnd(c) && StartsBlankLine(text, at, units)) {
+        } else if (IsLineEnd(unit.c) && unit.length == 1 && StartsBlankLine(text, at, units)) {
             return at;
         } else {
-            ++at;
+            at += unit.length;
         }
     }
     return units;
@@ -81,16 +149,27 @@ std::wstring TagName(const wchar_t* tag, size_t length) {
     return name;
 }
 
+// Elements that change how the voice speaks: written empty, they hold until their enclosing element
+// ends.
+bool ChangesTheVoice(const std::wstring& name) {
+    static const wchar_t* const names[] = {L"rate", L"volume", L"pitch", L"emph", L"spell", L"voice", L"lang"};
+    for (const wchar_t* changing : names)
+        if (name == changing) return true;
+    return false;
+}
+
 struct OpenElement {
     std::wstring name;
     size_t tag;
     size_t length;
+    bool empty;  // an empty element that changes the voice, in force until its enclosing element ends
 };
 
-// An end tag closes the latest element of its name and every element opened inside it.
+// An end tag closes the latest element of its name and everything opened inside it, empty elements
+// included.
 void CloseElement(std::vector<OpenElement>& open, const std::wstring& name) {
     for (size_t at = open.size(); at-- > 0;) {
-        if (open[at].name != name) continue;
+        if (open[at].empty || open[at].name != name) continue;
         open.resize(at);
         return;
     }
@@ -114,18 +193,16 @@ std::wstring OpenElementsAt(const wchar_t* text, size_t position) {
             ++at;
             continue;
         }
-        if (position - at >= 4 && std::wstring(text + at, 4) == L"<!--") {
-            const wchar_t close[] = L"-->";
-            at = std::search(text + at + 4, text + position, close, close + 3) - text + 3;
-            continue;
-        }
         const size_t end = PastTag(text, at, position);
         const size_t length = end - at;
-        const bool selfClosing = length >= 2 && text[end - 2] == L'/' && text[end - 1] == L'>';
+        const bool whole = length >= 2 && text[end - 1] == L'>';
+        const bool special = length >= 2 && (text[at + 1] == L'?' || text[at + 1] == L'!');
+        const bool empty = whole && text[end - 2] == L'/';
+        const std::wstring name = length >= 2 ? TagName(text + at, length) : std::wstring();
         if (length >= 2 && text[at + 1] == L'/')
-            CloseElement(open, TagName(text + at, length));
-        else if (length >= 2 && text[at + 1] != L'?' && text[at + 1] != L'!' && !selfClosing && text[end - 1] == L'>')
-            open.push_back({TagName(text + at, length), at, length});
+            CloseElement(open, name);
+        else if (whole && !special && (!empty || ChangesTheVoice(name)))
+            open.push_back({name, at, length, empty});
         at = end;
     }
     std::wstring prefix;

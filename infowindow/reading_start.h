@@ -8,16 +8,19 @@
 #include <vector>
 
 // The start of the sentence that holds `position`: sentences end after . ! ? or ; (and the closing
-// quotes or brackets after it) before a blank, or at a blank line, and start at their first
-// non-blank unit, as the voices report them. In markup, tags are neither blanks nor text: a sentence
-// starts at its first character of text, after the tags before it. Before the first sentence: 0.
+// quotes or brackets after it) before a blank, or at a blank line (CR CR LF is one line end, as CR LF
+// is), and start at their first non-blank unit, as the voices report them. In markup, tags are
+// neither blanks nor text (a comment ends at "-->", a processing instruction at "?>"), and an entity
+// is the character it stands for: the ';' of "&amp;" ends nothing. A sentence starts at its first
+// character of text, after the tags before it. Before the first sentence: 0.
 size_t SentenceStartAt(const wchar_t* text, size_t units, size_t position, bool markup);
 
 // The start tags of the elements open at `position` of speech markup, in the order they were opened
 // and as they were written: given first, they make the markup from `position` on sound as it would
-// there. Self-closing tags, end tags, comments, processing instructions and declarations open
-// nothing; an end tag closes the latest element of its name (letter case ignored), and those opened
-// inside it.
+// there. An empty element that changes the voice (<rate/>, <volume/>, <pitch/>, <emph/>, <spell/>,
+// <voice/>, <lang/>) holds until its enclosing element ends, and is given again in its place; other
+// empty elements, end tags, comments, processing instructions and declarations open nothing. An end
+// tag closes the latest element of its name (letter case ignored), and all opened inside it.
 std::wstring OpenElementsAt(const wchar_t* text, size_t position);
 
 // What the voice is given to read a text from a place: the text from `from` on, after `prefix`.

@@ -166,6 +166,13 @@ void PrepareTextControl(HWND control, void (*onReaderMoved)(HWND control)) {
     if (previous != WatchedRichEditProc) RichEditProc = previous;
 }
 
+void UnwatchTextControl(HWND control) {
+    if (!RichEditProc || GetWindowLongPtrA(control, GWLP_WNDPROC) != reinterpret_cast<LONG_PTR>(WatchedRichEditProc))
+        return;
+    SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RichEditProc));
+    RemovePropA(control, READER_MOVED_PROPERTY);
+}
+
 HWND ReplaceTextControl(HWND old, void (*onReaderMoved)(HWND control)) {
     HWND parent = GetParent(old);
     char className[64] = {};

@@ -46,6 +46,10 @@ void SelectAndShow(HWND control, long position, long length);
 // moves (clicks, selections with the keyboard, scrolling) to onReaderMoved, with the control.
 void PrepareTextControl(HWND control, void (*onReaderMoved)(HWND control));
 
+// Gives the control back its own procedure (from any thread of the process): nothing of this module
+// runs for it any more.
+void UnwatchTextControl(HWND control);
+
 // A new control made like `old` (class, styles, place, font, id, order among its siblings), prepared
 // the same way; `old` loses its id and is hidden, for the caller to destroy. Null when it cannot be
 // made.

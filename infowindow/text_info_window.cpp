@@ -51,6 +51,9 @@ constexpr UINT WM_INFO_TEXT_READ = WM_APP + 1;  // more of the text coming in: w
 constexpr UINT WM_INFO_FILL = WM_APP + 2;       // the next fill step, when nothing else waits
 constexpr UINT WM_INFO_REQUESTS = WM_APP + 3;   // another thread left requests
 constexpr UINT WM_INFO_RETIRE = WM_APP + 4;     // a replaced control to destroy
+constexpr UINT WM_INFO_END = WM_APP + 5;        // Quit, on another thread, asks the window to end
+// How long Quit on another thread waits for the window's thread to end the window.
+constexpr DWORD WINDOW_END_WAIT_MS = 500;
 enum InfoTimer : UINT_PTR { FILL_TIMER = 1, FOLLOW_TIMER = 2 };
 // The items of the text's context menu.
 enum ReadingCommand : UINT { READ_FROM_HERE = 1, READ_FROM_BEGINNING = 2, CONTINUE_WHERE_STOPPED = 3, SEEK_BY_SENTENCE = 4 };
@@ -132,6 +135,13 @@ TextInfoWindow* Window = nullptr;  // from Init to Quit, for the calls in
 std::mutex NameLock;
 char LoadedFileName[MAX_PATH] = "";
 ReadingActions Actions = {nullptr, nullptr, nullptr, nullptr};  // set once at start-up
+// Quit on another thread and the window's thread agree on who ends the window: the window's thread
+// takes a posted end (Posted -> Taken -> Ended) unless Quit stopped waiting first (Posted -> LeftBehind).
+enum WindowEnd : LONG { END_NONE, END_POSTED, END_TAKEN, END_ENDED, END_LEFT_BEHIND };
+std::atomic<LONG> EndState{END_NONE};
+HANDLE EndDone = nullptr;  // set once the window's thread has ended the window
+// A window left behind keeps its Rich Edit controls: the library they run on stays loaded.
+bool RichEditStillUsed = false;
 
 double NowMs() {
     LARGE_INTEGER frequency, counter;
@@ -513,6 +523,9 @@ void PlaceControls(TextInfoWindow& w, int clientWidth, int clientHeight) {
     MoveWindow(w.richEdit, text.left, text.top, text.right - text.left, text.bottom - text.top, TRUE);
 }
 
+// FALSE: no control gets the focus now. Focusing one would activate the hidden window, which would
+// then take the foreground from the player (or from a game that plays through the plug-in); the
+// dialog focuses its first control when it is shown and activated.
 INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) {
     TextInfoWindow& w = *reinterpret_cast<TextInfoWindow*>(parameter);
     SetWindowLongPtrA(dialog, DWLP_USER, parameter);
@@ -526,7 +539,7 @@ INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) {
     RECT client = {};
     GetClientRect(dialog, &client);
     PlaceControls(w, client.right, client.bottom);
-    return TRUE;
+    return FALSE;
 }
 
 INT_PTR OnSize(TextInfoWindow& w, LPARAM lParam) {
@@ -551,6 +564,8 @@ INT_PTR OnTimer(TextInfoWindow& w, WPARAM timer) {
     return TRUE;
 }
 
+void OnEndAsked(TextInfoWindow& w);  // Ending the window, below
+
 // Our own messages, each with its one handler.
 INT_PTR OnInfoMessage(TextInfoWindow& w, UINT message, WPARAM wParam) {
     switch (message) {
@@ -558,6 +573,7 @@ INT_PTR OnInfoMessage(TextInfoWindow& w, UINT message, WPARAM wParam) {
     case WM_INFO_FILL: RunFillStep(w); break;
     case WM_INFO_REQUESTS: ApplyRequests(w); break;
     case WM_INFO_RETIRE: OnRetire(w); break;
+    case WM_INFO_END: OnEndAsked(w); break;
     }
     return TRUE;
 }
@@ -584,7 +600,8 @@ INT_PTR HandleMessage(TextInfoWindow& w, UINT message, WPARAM wParam, LPARAM lPa
     case WM_INFO_TEXT_READ:
     case WM_INFO_FILL:
     case WM_INFO_REQUESTS:
-    case WM_INFO_RETIRE: return OnInfoMessage(w, message, wParam);
+    case WM_INFO_RETIRE:
+    case WM_INFO_END: return OnInfoMessage(w, message, wParam);
     default: return FALSE;
     }
 }
@@ -637,6 +654,56 @@ void RequestFollowing(Requests::Follow follow) {
     if (follow == Requests::Follow::Stop) EndFollowing(w);
 }
 
+// ---- Ending the window ----
+
+// On the window's thread: its texts let go of (their readers stop at their next chunk), controls and
+// window destroyed, state freed.
+void EndWindow(TextInfoWindow* w) {
+    w->incoming.Release();
+    w->shown.Release();
+    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
+    for (HWND control : w->retired) DestroyWindow(control);
+    DestroyWindow(w->dialog);
+    delete w;
+}
+
+void OnEndAsked(TextInfoWindow& w) {
+    LONG posted = END_POSTED;
+    if (!EndState.compare_exchange_strong(posted, END_TAKEN)) return;
+    EndWindow(&w);
+    EndState = END_ENDED;
+    SetEvent(EndDone);
+}
+
+// From another thread, whose calls cannot destroy the window: nothing of this module runs for it any
+// more (no dialog procedure, no watched control; its timers then reach only the system's dialog
+// procedure), and its state is cut off. The state is freed only when the window is gone already (its
+// thread ended): a thread may still be inside the procedure with it.
+void LeaveWindowBehind(TextInfoWindow* w) {
+    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
+    SetWindowLongPtrA(w->dialog, DWLP_DLGPROC, 0);
+    KillTimer(w->dialog, FOLLOW_TIMER);  // refused from another thread on Windows: harmless then
+    KillTimer(w->dialog, FILL_TIMER);
+    UnwatchTextControl(w->richEdit);
+    for (HWND control : w->retired) UnwatchTextControl(control);
+    w->incoming.Release();
+    w->shown.Release();
+    RichEditStillUsed = true;
+    if (!IsWindow(w->dialog)) delete w;
+}
+
+// From another thread: the window's thread is asked to end the window, and given a short while.
+void EndWindowFromAnotherThread(TextInfoWindow* w) {
+    ScopedHandle done(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    EndDone = done.Get();
+    EndState = END_POSTED;
+    const bool posted = done.IsValid() && PostMessageA(w->dialog, WM_INFO_END, 0, 0);
+    if (posted) WaitForSingleObject(done.Get(), WINDOW_END_WAIT_MS);
+    LONG waiting = END_POSTED;
+    if (EndState.compare_exchange_strong(waiting, END_LEFT_BEHIND)) return LeaveWindowBehind(w);
+    while (EndState != END_ENDED) WaitForSingleObject(done.Get(), INFINITE);  // ended now, or being ended
+}
+
 }  // namespace
 
 InfoWindowLayout LayoutInfoWindow(int clientWidth, int clientHeight, SIZE closeButtonSize) {
@@ -670,19 +737,18 @@ HWND CreateTextInfoWindow(HINSTANCE instance, HWND owner) {
     return Window->dialog;
 }
 
-void UnloadRichEdit() { RichEditLibrary.Reset(); }
+void UnloadRichEdit() {
+    if (!RichEditStillUsed) RichEditLibrary.Reset();
+}
 
 void DestroyTextInfoWindow() {
     if (!Window) return;
     TextInfoWindow* w = Window;
     Window = nullptr;
-    w->incoming.Release();
-    w->shown.Release();
-    // From another thread the window cannot be destroyed: it is at least cut off from the state that goes.
-    SetWindowLongPtrA(w->dialog, DWLP_USER, 0);
-    for (HWND control : w->retired) DestroyWindow(control);
-    DestroyWindow(w->dialog);
-    delete w;
+    if (OnWindowThread(*w))
+        EndWindow(w);
+    else
+        EndWindowFromAnotherThread(w);
 }
 
 void LoadInfoText(const char* file) { RequestLoad(file, nullptr, false); }

@@ -17,6 +17,26 @@
 
 namespace {
 
+// A handle of the voice's notify event of the translator's own, which it closes when it goes: the
+// voice may signal it after Quit closed the event thread's handle, and the plug-in's would by then be
+// closed, its value perhaps another object's.
+HANDLE TranslatorsEvent() {
+    HANDLE own = nullptr;
+    const HANDLE process = GetCurrentProcess();
+    DuplicateHandle(process, SpeechEvents[VOICE_NOTIFY_EVENT].Get(), process, &own, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    return own;
+}
+
+// Without a handle of its own (no duplicate could be made) the translator shares the plug-in's.
+bool HandEventToTranslator(ISpNotifyTranslator* translator) {
+    ScopedHandle own(TranslatorsEvent());
+    const HRESULT given = own.IsValid() ? translator->InitWin32Event(own.Get(), TRUE)
+                                        : translator->InitWin32Event(SpeechEvents[VOICE_NOTIFY_EVENT].Get(), FALSE);
+    if (!Succeeded(given, SITE_INIT_WIN32_EVENT)) return false;
+    own.Detach();
+    return true;
+}
+
 // The voice's notifications set VoiceNotifyEvent: a translator attached as the voice's sink (the voice
 // keeps it alive through its own reference), and the interest in every speech event. Returns false
 // after reporting a failure.
@@ -24,9 +44,7 @@ bool ConnectVoiceNotifications(ISpVoice* voice) {
     ScopedComPtr<ISpNotifyTranslator> translator;
     const HRESULT created = CoCreateInstance(CLSID_SpNotifyTranslator, nullptr, SAPI_CLASS_CONTEXT,
                                              IID_ISpNotifyTranslator, translator.ReceiveVoid());
-    return Succeeded(created, SITE_CREATE_TRANSLATOR) &&
-           Succeeded(translator->InitWin32Event(SpeechEvents[VOICE_NOTIFY_EVENT].Get(), FALSE),
-                     SITE_INIT_WIN32_EVENT) &&
+    return Succeeded(created, SITE_CREATE_TRANSLATOR) && HandEventToTranslator(translator.Get()) &&
            Succeeded(voice->SetNotifySink(translator.Get()), SITE_SET_NOTIFY_SINK) &&
            Succeeded(voice->SetInterest(SPEECH_EVENT_INTEREST, SPEECH_EVENT_INTEREST), SITE_SET_INTEREST);
 }

@@ -4,7 +4,9 @@
 
 #include <tlhelp32.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 namespace {
 
@@ -164,6 +166,45 @@ TEST_F(StartUp, QuitWithoutStopWhileTheVoiceWaitsForRoomThenUnload) {
         Sleep(300);  // nothing may happen now
         EXPECT_EQ(calls, host::LoggedCalls().size()) << "the output was called after Quit";
         EXPECT_EQ(0, engine::Counts(engine::ObjectKind::Voice).live);
+        ClosePlayer();
+    }
+}
+
+// A host quits from a thread other than Init's while the window follows the speech on its timer, then
+// unloads the library: a pumping Init thread ends the window; a busy one gets it back left behind,
+// running nothing of the library, whose timer messages then reach no unloaded code.
+TEST_F(StartUp, QuitFromAnotherThreadThenUnload) {
+    for (const bool initThreadPumps : {true, false}) {
+        SCOPED_TRACE(initThreadPumps ? "Init's thread pumps" : "Init's thread waits");
+        ASSERT_NO_FATAL_FAILURE(LoadAndInit());
+        ASSERT_EQ(0, host_->Play(MakeFile("long.txt", std::string(40 * 20, 'w') + ".")));
+        HWND window = FindOwnWindow("Text info");
+        std::atomic<bool> quit{false};
+        std::thread quitter([&] { host_->Module()->Quit(), quit = true; });
+        if (initThreadPumps) {
+            EXPECT_TRUE(host_->PumpUntil([&] { return quit.load(); }, 20000));
+        }
+        quitter.join();
+        EXPECT_TRUE(initThreadPumps ? !IsWindow(window) : GetWindowLongPtrA(window, DWLP_DLGPROC) == 0);
+        host_->Unload();
+        host_->PumpMessages(400);  // ten ticks of the follow timer
+        ClosePlayer();
+    }
+}
+
+// Init creates the Text info window hidden: the foreground stays where it was, with the player's
+// window in front or in a host without one (a game's music driver).
+TEST_F(StartUp, InitLeavesTheForegroundWhereItWas) {
+    for (const bool mainWindow : {true, false}) {
+        SCOPED_TRACE(mainWindow ? "with the player's window" : "without a main window");
+        ASSERT_NO_FATAL_FAILURE(LoadPlugin(mainWindow ? WithShownWindow(DefaultOptions()) : DefaultOptions()));
+        if (mainWindow) SetForegroundWindow(host_->MainWindow());
+        else host_->Module()->hMainWindow = nullptr;
+        host_->PumpUntil([&] { return !mainWindow || GetForegroundWindow() == host_->MainWindow(); }, 10000);
+        HWND before = GetForegroundWindow();
+        host_->Init();
+        host_->PumpMessages(0);  // what Init left queued
+        EXPECT_EQ(before, GetForegroundWindow());
         ClosePlayer();
     }
 }

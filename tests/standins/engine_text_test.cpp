@@ -190,23 +190,25 @@ TEST(EngineSentences, SkippingGoesOnFromTheStartOfALaterSentenceOrTheEnd) {
 
 TEST(EngineVoiceChoice, MarkupKeepsTheChosenVoiceUntilItsTagEnds) {
     const std::wstring markup = L"a<voice required=\"Gender=Male\">b<lang langid=\"40C\">c</lang>d</voice>e"
-                                L"<voice optional=\"Gender=Male\"/>f";
+                                L"<voice optional=\"Gender=Male\"/>f<s><voice optional=\"Age=1\"/>g</s>h";
     std::vector<std::wstring> asked;
     const engine::SpeechText speech = engine::ParseMarkup(
         markup, [&](const std::wstring& required, const std::wstring& optional, const std::wstring& current) {
             asked.push_back(required + L"|" + optional + L"|" + current);
             return L"voice " + std::to_wstring(asked.size());
         });
-    EXPECT_EQ(L"abcdef", speech.text);
-    EXPECT_EQ(std::vector<std::wstring>({L"Gender=Male||", L"Language=40C||voice 1", L"|Gender=Male|"}), asked);
+    EXPECT_EQ(L"abcdefgh", speech.text);
+    EXPECT_EQ(std::vector<std::wstring>({L"Gender=Male||", L"Language=40C||voice 1", L"|Gender=Male|", L"|Age=1|voice 3"}),
+              asked);
     auto voiceAt = [&](ULONG position) {
         std::wstring voice;
         for (const auto& change : speech.prosody)
             if (change.position <= position) voice = change.prosody.voiceId;
         return voice;
     };
-    const std::wstring expected[] = {L"", L"voice 1", L"voice 2", L"voice 1", L"", L"voice 3"};
-    for (ULONG i = 0; i < 6; ++i) EXPECT_EQ(expected[i], voiceAt(i)) << i;
+    // An empty <voice/> holds until its enclosing element ends.
+    const std::wstring expected[] = {L"", L"voice 1", L"voice 2", L"voice 1", L"", L"voice 3", L"voice 4", L"voice 3"};
+    for (ULONG i = 0; i < 8; ++i) EXPECT_EQ(expected[i], voiceAt(i)) << i;
 }
 
 }  // namespace
