@@ -158,12 +158,7 @@ bool ChangesTheVoice(const std::wstring& name) {
     return false;
 }
 
-struct OpenElement {
-    std::wstring name;
-    size_t tag;
-    size_t length;
-    bool empty;  // an empty element that changes the voice, in force until its enclosing element ends
-};
+using OpenElement = OpenElementTracker::Element;
 
 // An end tag closes the latest element of its name and everything opened inside it, empty elements
 // included.
@@ -186,28 +181,38 @@ size_t SentenceStartAt(const wchar_t* text, size_t units, size_t position, bool 
     return found;
 }
 
-std::wstring OpenElementsAt(const wchar_t* text, size_t position) {
-    std::vector<OpenElement> open;
-    for (size_t at = 0; at < position;) {
-        if (text[at] != L'<') {
-            ++at;
+// A tag not closed before `position` is left for the next move, which may see its end.
+void OpenElementTracker::Advance(const wchar_t* text, size_t position) {
+    while (at_ < position) {
+        if (text[at_] != L'<') {
+            ++at_;
             continue;
         }
-        const size_t end = PastTag(text, at, position);
-        const size_t length = end - at;
+        const size_t end = PastTag(text, at_, position);
+        const size_t length = end - at_;
         const bool whole = length >= 2 && text[end - 1] == L'>';
-        const bool special = length >= 2 && (text[at + 1] == L'?' || text[at + 1] == L'!');
+        if (!whole && end >= position) return;
+        const bool special = length >= 2 && (text[at_ + 1] == L'?' || text[at_ + 1] == L'!');
         const bool empty = whole && text[end - 2] == L'/';
-        const std::wstring name = length >= 2 ? TagName(text + at, length) : std::wstring();
-        if (length >= 2 && text[at + 1] == L'/')
-            CloseElement(open, name);
+        const std::wstring name = length >= 2 ? TagName(text + at_, length) : std::wstring();
+        if (length >= 2 && text[at_ + 1] == L'/')
+            CloseElement(open_, name);
         else if (whole && !special && (!empty || ChangesTheVoice(name)))
-            open.push_back({name, at, length, empty});
-        at = end;
+            open_.push_back({name, at_, length, empty});
+        at_ = end;
     }
+}
+
+std::wstring OpenElementTracker::Prefix(const wchar_t* text) const {
     std::wstring prefix;
-    for (const OpenElement& element : open) prefix.append(text + element.tag, element.length);
+    for (const Element& element : open_) prefix.append(text + element.tag, element.length);
     return prefix;
+}
+
+std::wstring OpenElementsAt(const wchar_t* text, size_t position) {
+    OpenElementTracker tracker;
+    tracker.Advance(text, position);
+    return tracker.Prefix(text);
 }
 
 ReadingStart ReadingStartAt(const wchar_t* text, size_t units, size_t position, bool markup) {

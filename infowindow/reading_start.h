@@ -23,6 +23,27 @@ size_t SentenceStartAt(const wchar_t* text, size_t units, size_t position, bool 
 // tag closes the latest element of its name (letter case ignored), and all opened inside it.
 std::wstring OpenElementsAt(const wchar_t* text, size_t position);
 
+// The same found going forward, for a text given to the voice in pieces: each move goes on from the
+// place the last one reached, so the text is read once.
+class OpenElementTracker {
+public:
+    // Moves to `position`, at or after the last one, taking the tags on the way.
+    void Advance(const wchar_t* text, size_t position);
+    // The start tags of the elements open there.
+    std::wstring Prefix(const wchar_t* text) const;
+
+    struct Element {
+        std::wstring name;
+        size_t tag;
+        size_t length;
+        bool empty;  // an empty element that changes the voice, in force until its enclosing element ends
+    };
+
+private:
+    std::vector<Element> open_;
+    size_t at_ = 0;
+};
+
 // What the voice is given to read a text from a place: the text from `from` on, after `prefix`.
 struct ReadingStart {
     size_t from = 0;

@@ -153,7 +153,11 @@ void Decide(Speech& s, bool decodedAnyway) {
 
 HRESULT SpeakPiece(ISpVoice* voice, Speech& s, size_t end) {
     const FileText& text = *s.text;
-    std::wstring piece = s.markup ? OpenElementsAt(text.Text(), s.given) : std::wstring();
+    std::wstring piece;
+    if (s.markup) {
+        s.openElements.Advance(text.Text(), s.given);
+        piece = s.openElements.Prefix(text.Text());
+    }
     const int64_t shift = static_cast<int64_t>(s.given) - static_cast<int64_t>(piece.size());
     piece.append(text.Text() + s.given, end - s.given);
     ULONG stream = 0;
@@ -260,6 +264,7 @@ void RestartByName(Speech& s) {
     s.soundBefore = 0;
     s.follower.Start(s.ticket, s.bytesPerSecond);
     s.from = s.given = 0;
+    s.openElements = OpenElementTracker();
     s.byName = s.decided = true;
     s.resumed = false;
     if (again) {

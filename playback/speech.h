@@ -12,6 +12,7 @@
 
 #include "base/file_text.h"
 #include "infowindow/reading_along.h"
+#include "infowindow/reading_start.h"
 #include "playback/spoken_length.h"
 
 // A stream the voice was given: a piece of the text (or the file by name), and where its sound lies.
@@ -41,6 +42,7 @@ struct Speech {
     bool resumed = false;      // the voice was resumed after the first piece
     int startMs = 0;           // the player's clock when the speech's first sound plays
     DWORD bytesPerSecond = 0;  // of the format the voice was given
+    OpenElementTracker openElements;  // of speech markup, up to where the next piece starts
     SpeechFollower follower;   // in the file's text positions and the speech's sound
     bool heardAny = false;
     TextSpan heard = {0, 0};

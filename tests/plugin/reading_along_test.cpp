@@ -284,10 +284,12 @@ TEST_F(ReadingAlong, ReadFromHereRestartsAtTheClickedSentence) {
     ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[0]));
     host_->Pause();  // a paused file is read from a place too, and stays paused there
     const std::vector<MenuItem> items = ChooseFromMenu(sentences[2].span.start + 6, nullptr, "reading-menu");
-    ASSERT_EQ(3u, items.size());
+    ASSERT_EQ(4u, items.size());
     EXPECT_EQ("Read from here", items[0].text);
     EXPECT_EQ("Read from the beginning", items[1].text);
     EXPECT_EQ("Continue where I stopped", items[2].text);
+    EXPECT_EQ("Seek by sentence with the seek bar", items[3].text);
+    EXPECT_EQ(0u, items[3].state) << "not checked by default";
     EXPECT_EQ(0u, items[0].state);
     EXPECT_EQ(0u, items[2].state) << "not checked by default";
     ChooseFromMenu(sentences[2].span.start + 6, "Read from here");
