@@ -1,0 +1,210 @@
+#include "engine/voice_events.h"
+
+#include "engine/voice_automation.h"
+
+#include <climits>
+#include <map>
+#include <mutex>
+#include <vector>
+
+namespace engine {
+namespace {
+
+VARIANT Long(LONG value) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = value;
+    return v;
+}
+
+// A stream position as SAPI gives it to scripts: a number that may exceed a Long.
+VARIANT Position(ULONGLONG offset) {
+    if (offset <= LONG_MAX) return Long(static_cast<LONG>(offset));
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_R8;
+    v.dblVal = static_cast<double>(offset);
+    return v;
+}
+
+class VoiceConnections final : public IConnectionPointContainer, public IConnectionPoint {
+public:
+    VoiceConnections(ISpVoice* owner, std::shared_ptr<VoiceCore> core) : voice_(owner), core_(std::move(core)) {}
+
+    ~VoiceConnections() {
+        std::shared_ptr<ThreadCaller> caller;
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            caller = std::move(core_->eventCaller);
+        }
+        if (caller) caller->Close();
+    }
+
+    // The container is a face of the voice; the connection point is an object of its own, kept by it.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override { return voice_->QueryInterface(iid, object); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return voice_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return voice_->Release(); }
+
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
+        if (points) *points = nullptr;
+        return E_NOTIMPL;  // allowed: clients find the point by its interface
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) override {
+        if (!point) return E_POINTER;
+        *point = nullptr;
+        if (!IsEqualIID(iid, __uuidof(_ISpeechVoiceEvents))) return CONNECT_E_NOCONNECTION;
+        *point = static_cast<IConnectionPoint*>(this);
+        AddRef();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
+        if (!iid) return E_POINTER;
+        *iid = __uuidof(_ISpeechVoiceEvents);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** container) override {
+        if (!container) return E_POINTER;
+        *container = static_cast<IConnectionPointContainer*>(this);
+        AddRef();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Advise(IUnknown* client, DWORD* cookie) override {
+        if (cookie) *cookie = 0;
+        if (!client || !cookie) return E_POINTER;
+        ScopedComPtr<IDispatch> events;
+        if (FAILED(client->QueryInterface(__uuidof(_ISpeechVoiceEvents), events.ReceiveVoid())) &&
+            FAILED(client->QueryInterface(IID_IDispatch, events.ReceiveVoid()))) {
+            return CONNECT_E_CANNOTCONNECT;
+        }
+        HRESULT result = ListenOnThisThread();
+        if (FAILED(result)) return result;
+        std::lock_guard<std::mutex> guard(clientsLock_);
+        *cookie = ++lastCookie_;
+        clients_[*cookie] = std::move(events);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
+        ScopedComPtr<IDispatch> client;  // released outside the lock
+        std::lock_guard<std::mutex> guard(clientsLock_);
+        auto found = clients_.find(cookie);
+        if (found == clients_.end()) return CONNECT_E_NOCONNECTION;
+        client = std::move(found->second);
+        clients_.erase(found);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override {
+        if (connections) *connections = nullptr;
+        return E_NOTIMPL;  // allowed for a connection point
+    }
+
+private:
+    // The first client's thread receives the events from now on.
+    HRESULT ListenOnThisThread() {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        if (core_->eventCaller) return S_OK;
+        core_->eventCaller = ThreadCaller::Create([this] { SendEvents(); });
+        return core_->eventCaller ? S_OK : E_FAIL;
+    }
+
+    void SendEvents() {
+        ScopedComPtr<ISpVoice> keep;  // a client's handler may let go of the voice's last reference
+        keep.Assign(voice_);
+        std::deque<AutomationEvent> events;
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            events.swap(core_->automationEvents);
+        }
+        for (const AutomationEvent& event : events) Send(event);
+    }
+
+    void Send(const AutomationEvent& event) {
+        ScopedComPtr<IDispatch> token;
+        ScopedComPtr<ISpObjectToken> spToken;
+        if (event.object && SUCCEEDED(event.object->QueryInterface(__uuidof(ISpObjectToken), spToken.ReceiveVoid()))) {
+            *token.Receive() = NewTokenAutomation(spToken.Get());
+        }
+        DISPID member = 0;
+        std::vector<VARIANT> arguments;
+        if (!AutomationArguments(event, token.Get(), member, arguments)) return;
+        for (const ScopedComPtr<IDispatch>& client : Clients()) {
+            DISPPARAMS parameters = {arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
+            client->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr);
+        }
+        for (VARIANT& argument : arguments) VariantClear(&argument);
+    }
+
+    // A client may disconnect itself while it handles an event: each call goes to a list taken before.
+    std::vector<ScopedComPtr<IDispatch>> Clients() {
+        std::vector<ScopedComPtr<IDispatch>> clients;
+        std::lock_guard<std::mutex> guard(clientsLock_);
+        for (const auto& entry : clients_) clients.emplace_back().Assign(entry.second.Get());
+        return clients;
+    }
+
+    ISpVoice* voice_;
+    std::shared_ptr<VoiceCore> core_;
+    std::mutex clientsLock_;
+    std::map<DWORD, ScopedComPtr<IDispatch>> clients_;
+    DWORD lastCookie_ = 0;
+};
+
+}  // namespace
+
+bool AutomationArguments(const AutomationEvent& event, IDispatch* token, DISPID& member, std::vector<VARIANT>& arguments) {
+    const SPEVENT& record = event.record;
+    std::vector<VARIANT> given = {Long(static_cast<LONG>(record.ulStreamNum)), Position(record.ullAudioStreamOffset)};
+    switch (record.eEventId) {
+    case SPEI_START_INPUT_STREAM: member = DISPID_SVEStreamStart; break;
+    case SPEI_END_INPUT_STREAM: member = DISPID_SVEStreamEnd; break;
+    case SPEI_VOICE_CHANGE: {
+        member = DISPID_SVEVoiceChange;
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_DISPATCH;
+        v.pdispVal = token;
+        if (token) token->AddRef();
+        given.push_back(v);
+        break;
+    }
+    case SPEI_TTS_BOOKMARK: {
+        member = DISPID_SVEBookmark;
+        VARIANT v;
+        VariantInit(&v);
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocString(event.text.c_str());
+        given.push_back(v);
+        given.push_back(Long(static_cast<LONG>(record.wParam)));
+        break;
+    }
+    case SPEI_WORD_BOUNDARY:
+    case SPEI_SENTENCE_BOUNDARY:  // position and length of the text, from lParam and wParam
+        member = record.eEventId == SPEI_WORD_BOUNDARY ? DISPID_SVEWord : DISPID_SVESentenceBoundary;
+        given.push_back(Long(static_cast<LONG>(record.lParam)));
+        given.push_back(Long(static_cast<LONG>(record.wParam)));
+        break;
+    case SPEI_TTS_AUDIO_LEVEL:
+        member = DISPID_SVEAudioLevel;
+        given.push_back(Long(static_cast<LONG>(record.wParam)));
+        break;
+    case SPEI_TTS_PRIVATE:
+        member = DISPID_SVEEnginePrivate;
+        given.push_back(Long(static_cast<LONG>(record.lParam)));
+        break;
+    default:
+        return false;
+    }
+    arguments.assign(given.rbegin(), given.rend());
+    return true;
+}
+
+IConnectionPointContainer* NewVoiceConnections(ISpVoice* owner, std::shared_ptr<VoiceCore> core) {
+    return new VoiceConnections(owner, std::move(core));
+}
+
+void DeleteVoiceConnections(IConnectionPointContainer* connections) {
+    delete static_cast<VoiceConnections*>(connections);
+}
+
+}  // namespace engine
