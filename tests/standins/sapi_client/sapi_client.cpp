@@ -414,8 +414,21 @@ int OutputTokenAndTextStream(ISpVoice* voice) {
     return 0;
 }
 
-// An alert voice holds the device: a normal voice's synchronous Speak fails after its timeout, its
-// asynchronous speech waits until the alert voice is done.
+// A wave stream whose first Write waits until the gate opens.
+class GatedStream : public WaveMemoryStream {
+public:
+    GatedStream() : WaveMemoryStream({}, 22050) {}
+    HANDLE firstWrite = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HRESULT STDMETHODCALLTYPE Write(const void* data, ULONG bytes, ULONG* written) override {
+        SetEvent(firstWrite);
+        WaitForSingleObject(gate, INFINITE);
+        return WaveMemoryStream::Write(data, bytes, written);
+    }
+};
+
+// An alert voice holds the device: a normal voice's synchronous Speak fails after its timeout, and a
+// normal voice already speaking stops at its next word until the alert voice is done.
 int Priority() {
     Com<ISpVoice> alert, normal;
     HRESULT result = CreateVoice(alert);
@@ -432,17 +445,25 @@ int Priority() {
     }
     Check(SUCCEEDED(result) && (status.dwRunningState & SPRS_IS_SPEAKING), "the alert voice speaks", result);
     if (FAILED(result)) return 1;
-    WaveMemoryStream sink({}, 22050);
+    GatedStream sink;
     ULONG timeout = 0;
     result = normal->SetOutput(&sink, TRUE);
     if (SUCCEEDED(result)) result = normal->SetSyncSpeakTimeout(200);
     if (SUCCEEDED(result)) result = normal->Speak(L"Not now.", SPF_DEFAULT, nullptr);
     Check(result == static_cast<HRESULT>(0x80045006) && normal->GetSyncSpeakTimeout(&timeout) == S_OK && timeout == 200,
           "a synchronous Speak that cannot start in time fails with SPERR_DEVICE_BUSY", result);
-    normal->Speak(L"Afterwards.", SPF_ASYNC, nullptr);
-    Check(normal->WaitUntilDone(1000) == S_FALSE, "a normal voice waits while the alert voice speaks");
+    // The normal voice starts while the alert voice is idle, then the alert voice comes.
     alert->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
-    Check(normal->WaitUntilDone(Deadline) == S_OK, "and speaks once it is done");
+    alert->WaitUntilDone(Deadline);
+    normal->Speak(L"One. Two. Three. Four. Five. Six. Seven. Eight. Nine. Ten.", SPF_ASYNC, nullptr);
+    Check(WaitForSingleObject(sink.firstWrite, Deadline) == WAIT_OBJECT_0, "the normal voice writes");
+    alert->Speak(longText.c_str(), SPF_ASYNC, nullptr);
+    SetEvent(sink.gate);
+    Check(normal->WaitUntilDone(1000) == S_FALSE && normal->GetStatus(&status, nullptr) == S_OK &&
+              (status.dwRunningState & SPRS_IS_SPEAKING),
+          "a normal voice that was speaking waits while the alert voice speaks");
+    alert->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+    Check(normal->WaitUntilDone(Deadline) == S_OK, "and goes on once it is done");
     return 0;
 }
 
