@@ -132,8 +132,8 @@ grep -q '^eSpeak NG English' <<<"$(said voice)" && grep -q '409' <<<"$(said 'voi
   fail "the voice the script chose is not English"
 [ "$(said 'data key')" = "$(said voice)" ] && grep -q '\\Voices$' <<<"$(said category)" ||
   fail "the voice token's DataKey or Category"
-grep -q '\\AudioOutput\\' <<<"$(said 'audio output')" && [ "$(said 'audio output chosen')" = "$(said 'audio output')" ] ||
-  fail "AudioOutput does not give the sound device's token, or choosing it by token failed"
+grep -q '\\AudioOutput\\' <<<"$(said 'audio output')" && [ "$(said 'audio output chosen')" = "$(said 'audio output')" ] &&
+  [ "$(said 'no output stream')" = True ] || fail "AudioOutput is not the sound device's token, or choosing it by token failed"
 [ "$(said 'running state')" = 1 ] && [ "$(said 'last stream')" -ge 1 ] || fail "Status after a synchronous Speak"
 heard=$(soxi -D "$capture")
 peak=$(sox "$capture" -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}')

@@ -28,6 +28,7 @@ WScript.Echo "voice language: " & voice.Voice.GetAttribute("Language")
 WScript.Echo "data key: " & voice.Voice.DataKey.GetStringValue("")
 WScript.Echo "category: " & voice.Voice.Category.Id
 WScript.Echo "audio output: " & voice.AudioOutput.Id
+WScript.Echo "no output stream: " & (voice.AudioOutputStream Is Nothing)
 Set voice.AudioOutput = voice.AudioOutput
 WScript.Echo "audio output chosen: " & voice.AudioOutput.Id
 voice.Speak WScript.Arguments(0)
