@@ -47,9 +47,10 @@ void ThreadCaller::Post() {
 }
 
 void ThreadCaller::Close() {
+    std::function<void()> call;  // what it holds is given back outside the lock
     {
         std::lock_guard<std::mutex> guard(lock_);
-        call_ = nullptr;
+        call.swap(call_);
     }
     // A window can only be destroyed by its own thread; one whose thread has ended is gone already.
     if (GetCurrentThreadId() == owner_) DestroyWindow(window_);

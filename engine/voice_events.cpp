@@ -28,6 +28,50 @@ VARIANT Position(ULONGLONG offset) {
     return v;
 }
 
+// The connected clients, shared with the calls that send them events, which may still run on the
+// connecting thread while the voice goes away on another.
+struct EventClients {
+    std::mutex lock;
+    std::map<DWORD, ScopedComPtr<IDispatch>> connected;
+    DWORD lastCookie = 0;
+
+    // A client may disconnect itself while it handles an event: each call goes to a list taken before.
+    std::vector<ScopedComPtr<IDispatch>> Snapshot() {
+        std::vector<ScopedComPtr<IDispatch>> clients;
+        std::lock_guard<std::mutex> guard(lock);
+        for (const auto& entry : connected) clients.emplace_back().Assign(entry.second.Get());
+        return clients;
+    }
+};
+
+void Send(const AutomationEvent& event, EventClients& clients) {
+    ScopedComPtr<IDispatch> token;
+    ScopedComPtr<ISpObjectToken> spToken;
+    if (event.object && SUCCEEDED(event.object->QueryInterface(__uuidof(ISpObjectToken), spToken.ReceiveVoid()))) {
+        *token.Receive() = NewTokenAutomation(spToken.Get());
+    }
+    DISPID member = 0;
+    std::vector<VARIANT> arguments;
+    if (!AutomationArguments(event, token.Get(), member, arguments)) return;
+    for (const ScopedComPtr<IDispatch>& client : clients.Snapshot()) {
+        DISPPARAMS parameters = {arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
+        client->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr);
+    }
+    for (VARIANT& argument : arguments) VariantClear(&argument);
+}
+
+// Runs on the connecting thread: the events queued since the last call, in order.
+void SendEvents(const std::weak_ptr<VoiceCore>& weakCore, const std::shared_ptr<EventClients>& clients) {
+    std::shared_ptr<VoiceCore> core = weakCore.lock();
+    if (!core) return;
+    std::deque<AutomationEvent> events;
+    {
+        std::lock_guard<std::mutex> guard(core->lock);
+        events.swap(core->automationEvents);
+    }
+    for (const AutomationEvent& event : events) Send(event, *clients);
+}
+
 class VoiceConnections final : public IConnectionPointContainer, public IConnectionPoint {
 public:
     VoiceConnections(ISpVoice* owner, std::shared_ptr<VoiceCore> core) : voice_(owner), core_(std::move(core)) {}
@@ -80,18 +124,18 @@ public:
         }
         HRESULT result = ListenOnThisThread();
         if (FAILED(result)) return result;
-        std::lock_guard<std::mutex> guard(clientsLock_);
-        *cookie = ++lastCookie_;
-        clients_[*cookie] = std::move(events);
+        std::lock_guard<std::mutex> guard(clients_->lock);
+        *cookie = ++clients_->lastCookie;
+        clients_->connected[*cookie] = std::move(events);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Unadvise(DWORD cookie) override {
         ScopedComPtr<IDispatch> client;  // released outside the lock
-        std::lock_guard<std::mutex> guard(clientsLock_);
-        auto found = clients_.find(cookie);
-        if (found == clients_.end()) return CONNECT_E_NOCONNECTION;
+        std::lock_guard<std::mutex> guard(clients_->lock);
+        auto found = clients_->connected.find(cookie);
+        if (found == clients_->connected.end()) return CONNECT_E_NOCONNECTION;
         client = std::move(found->second);
-        clients_.erase(found);
+        clients_->connected.erase(found);
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE EnumConnections(IEnumConnections** connections) override {
@@ -104,50 +148,15 @@ private:
     HRESULT ListenOnThisThread() {
         std::lock_guard<std::mutex> guard(core_->lock);
         if (core_->eventCaller) return S_OK;
-        core_->eventCaller = ThreadCaller::Create([this] { SendEvents(); });
+        std::weak_ptr<VoiceCore> core = core_;
+        std::shared_ptr<EventClients> clients = clients_;
+        core_->eventCaller = ThreadCaller::Create([core, clients] { SendEvents(core, clients); });
         return core_->eventCaller ? S_OK : E_FAIL;
-    }
-
-    void SendEvents() {
-        ScopedComPtr<ISpVoice> keep;  // a client's handler may let go of the voice's last reference
-        keep.Assign(voice_);
-        std::deque<AutomationEvent> events;
-        {
-            std::lock_guard<std::mutex> guard(core_->lock);
-            events.swap(core_->automationEvents);
-        }
-        for (const AutomationEvent& event : events) Send(event);
-    }
-
-    void Send(const AutomationEvent& event) {
-        ScopedComPtr<IDispatch> token;
-        ScopedComPtr<ISpObjectToken> spToken;
-        if (event.object && SUCCEEDED(event.object->QueryInterface(__uuidof(ISpObjectToken), spToken.ReceiveVoid()))) {
-            *token.Receive() = NewTokenAutomation(spToken.Get());
-        }
-        DISPID member = 0;
-        std::vector<VARIANT> arguments;
-        if (!AutomationArguments(event, token.Get(), member, arguments)) return;
-        for (const ScopedComPtr<IDispatch>& client : Clients()) {
-            DISPPARAMS parameters = {arguments.data(), nullptr, static_cast<UINT>(arguments.size()), 0};
-            client->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &parameters, nullptr, nullptr, nullptr);
-        }
-        for (VARIANT& argument : arguments) VariantClear(&argument);
-    }
-
-    // A client may disconnect itself while it handles an event: each call goes to a list taken before.
-    std::vector<ScopedComPtr<IDispatch>> Clients() {
-        std::vector<ScopedComPtr<IDispatch>> clients;
-        std::lock_guard<std::mutex> guard(clientsLock_);
-        for (const auto& entry : clients_) clients.emplace_back().Assign(entry.second.Get());
-        return clients;
     }
 
     ISpVoice* voice_;
     std::shared_ptr<VoiceCore> core_;
-    std::mutex clientsLock_;
-    std::map<DWORD, ScopedComPtr<IDispatch>> clients_;
-    DWORD lastCookie_ = 0;
+    std::shared_ptr<EventClients> clients_ = std::make_shared<EventClients>();
 };
 
 }  // namespace

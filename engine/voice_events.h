@@ -13,6 +13,7 @@
 #include <olectl.h>
 
 #include <memory>
+#include <vector>
 
 namespace engine {
 
