@@ -146,7 +146,7 @@ public:
     explicit DataKeyAutomation(ISpDataKey* key) { key_.Assign(key); }
 
     HRESULT STDMETHODCALLTYPE SetBinaryValue(const BSTR name, VARIANT value) override {
-        if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray) return E_INVALIDARG;
+        if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray || SafeArrayGetDim(value.parray) != 1) return E_INVALIDARG;
         void* data = nullptr;
         HRESULT result = SafeArrayAccessData(value.parray, &data);
         if (FAILED(result)) return result;

@@ -659,9 +659,12 @@ bool WaitForStartOrWithdraw(VoiceCore& core, ULONG streamNumber) {
     core.changed.wait(lock, [&] {
         return core.quit || queued() == core.queue.end() || (queued() == core.queue.begin() && core.currentStream == 0);
     });
-    const bool started = core.changed.wait_for(lock, std::chrono::milliseconds(core.syncSpeakTimeout),
-                                               [&] { return core.quit || queued() == core.queue.end(); });
-    if (started) return true;
+    // Only alert voices holding the device count against the timeout, not a pause or the moment the
+    // engine thread takes to pick the stream up.
+    const bool free = core.changed.wait_for(lock, std::chrono::milliseconds(core.syncSpeakTimeout), [&] {
+        return core.quit || queued() == core.queue.end() || core.pauseCount > 0 || !GivesWayToAlerts(core.priority);
+    });
+    if (free) return true;
     auto found = queued();
     withdrawn = std::move(*found);
     core.queue.erase(found);

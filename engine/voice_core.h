@@ -127,8 +127,8 @@ HRESULT PurgeSpeech(VoiceCore& core);
 // Waits until nothing is left to speak; false on time-out.
 bool WaitForDone(VoiceCore& core, DWORD milliseconds);
 
-// Waits, once the streams queued before it are done, at most the voice's sync-speak timeout for the
-// stream to start; one that has not started is taken out of the queue (false).
+// Waits, once the streams queued before it are done, at most the voice's sync-speak timeout for alert
+// voices to let the stream start; one still held back then is taken out of the queue (false).
 bool WaitForStartOrWithdraw(VoiceCore& core, ULONG streamNumber);
 
 // Whether a stream of a voice with this priority waits now for alert voices' speech to end.
