@@ -83,11 +83,7 @@ public:
             AddRef();
             return S_OK;
         }
-        if (object && IsEqualIID(iid, IID_IConnectionPointContainer)) {
-            *object = connections_.Get();
-            AddRef();
-            return S_OK;
-        }
+        if (object && QueryVoiceConnections(connections_.Get(), iid, object) == S_OK) return S_OK;
         return QueryAmong(iid, object,
                           {IID_IUnknown, __uuidof(ISpNotifySource), __uuidof(ISpEventSource), __uuidof(ISpVoice)});
     }

@@ -1,5 +1,6 @@
 #include "engine/voice_events.h"
 
+#include "engine/engine.h"
 #include "engine/voice_automation.h"
 
 #include <climits>
@@ -72,11 +73,13 @@ void SendEvents(const std::weak_ptr<VoiceCore>& weakCore, const std::shared_ptr<
     for (const AutomationEvent& event : events) Send(event, *clients);
 }
 
-class VoiceConnections final : public IConnectionPointContainer, public IConnectionPoint {
+// The connection point: an object of its own for QueryInterface, kept alive by the voice.
+class EventPoint final : public IConnectionPoint {
 public:
-    VoiceConnections(ISpVoice* owner, std::shared_ptr<VoiceCore> core) : voice_(owner), core_(std::move(core)) {}
+    EventPoint(ISpVoice* owner, IConnectionPointContainer* container, std::shared_ptr<VoiceCore> core)
+        : voice_(owner), container_(container), core_(std::move(core)) {}
 
-    ~VoiceConnections() {
+    ~EventPoint() {
         std::shared_ptr<ThreadCaller> caller;
         {
             std::lock_guard<std::mutex> guard(core_->lock);
@@ -85,23 +88,18 @@ public:
         if (caller) caller->Close();
     }
 
-    // The container is a face of the voice; the connection point is an object of its own, kept by it.
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override { return voice_->QueryInterface(iid, object); }
-    ULONG STDMETHODCALLTYPE AddRef() override { return voice_->AddRef(); }
-    ULONG STDMETHODCALLTYPE Release() override { return voice_->Release(); }
-
-    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
-        if (points) *points = nullptr;
-        return E_NOTIMPL;  // allowed: clients find the point by its interface
-    }
-    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) override {
-        if (!point) return E_POINTER;
-        *point = nullptr;
-        if (!IsEqualIID(iid, __uuidof(_ISpeechVoiceEvents))) return CONNECT_E_NOCONNECTION;
-        *point = static_cast<IConnectionPoint*>(this);
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (!object) return E_POINTER;
+        if (!IsEqualIID(iid, IID_IUnknown) && !IsEqualIID(iid, IID_IConnectionPoint)) {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<IConnectionPoint*>(this);
         AddRef();
         return S_OK;
     }
+    ULONG STDMETHODCALLTYPE AddRef() override { return voice_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return voice_->Release(); }
 
     HRESULT STDMETHODCALLTYPE GetConnectionInterface(IID* iid) override {
         if (!iid) return E_POINTER;
@@ -110,7 +108,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetConnectionPointContainer(IConnectionPointContainer** container) override {
         if (!container) return E_POINTER;
-        *container = static_cast<IConnectionPointContainer*>(this);
+        *container = container_;
         AddRef();
         return S_OK;
     }
@@ -155,8 +153,55 @@ private:
     }
 
     ISpVoice* voice_;
+    IConnectionPointContainer* container_;
     std::shared_ptr<VoiceCore> core_;
     std::shared_ptr<EventClients> clients_ = std::make_shared<EventClients>();
+};
+
+// The container and the class information are faces of the voice; hosts that bind events by name
+// (WSH's prefix, .NET) find the event interface through IProvideClassInfo2.
+class VoiceConnections final : public IConnectionPointContainer, public IProvideClassInfo2 {
+public:
+    VoiceConnections(ISpVoice* owner, std::shared_ptr<VoiceCore> core) : voice_(owner), point_(owner, this, std::move(core)) {}
+
+    HRESULT Face(REFIID iid, void** object) {
+        if (IsEqualIID(iid, IID_IConnectionPointContainer)) *object = static_cast<IConnectionPointContainer*>(this);
+        else if (IsEqualIID(iid, IID_IProvideClassInfo) || IsEqualIID(iid, IID_IProvideClassInfo2)) *object = static_cast<IProvideClassInfo2*>(this);
+        else return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override { return voice_->QueryInterface(iid, object); }
+    ULONG STDMETHODCALLTYPE AddRef() override { return voice_->AddRef(); }
+    ULONG STDMETHODCALLTYPE Release() override { return voice_->Release(); }
+
+    HRESULT STDMETHODCALLTYPE EnumConnectionPoints(IEnumConnectionPoints** points) override {
+        if (points) *points = nullptr;
+        return E_NOTIMPL;  // allowed: clients find the point by its interface
+    }
+    HRESULT STDMETHODCALLTYPE FindConnectionPoint(REFIID iid, IConnectionPoint** point) override {
+        if (!point) return E_POINTER;
+        *point = nullptr;
+        if (!IsEqualIID(iid, __uuidof(_ISpeechVoiceEvents))) return CONNECT_E_NOCONNECTION;
+        *point = &point_;
+        point_.AddRef();
+        return S_OK;
+    }
+
+    // The SpVoice class as SAPI's type library describes it, with its default event interface.
+    HRESULT STDMETHODCALLTYPE GetClassInfo(ITypeInfo** info) override { return SpeechTypeInfo(VoiceClassId, false, info); }
+    HRESULT STDMETHODCALLTYPE GetGUID(DWORD kind, GUID* guid) override {
+        if (!guid) return E_POINTER;
+        *guid = GUID_NULL;
+        if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
+        *guid = __uuidof(_ISpeechVoiceEvents);
+        return S_OK;
+    }
+
+private:
+    ISpVoice* voice_;
+    EventPoint point_;
 };
 
 }  // namespace
@@ -210,6 +255,10 @@ bool AutomationArguments(const AutomationEvent& event, IDispatch* token, DISPID&
 
 IConnectionPointContainer* NewVoiceConnections(ISpVoice* owner, std::shared_ptr<VoiceCore> core) {
     return new VoiceConnections(owner, std::move(core));
+}
+
+HRESULT QueryVoiceConnections(IConnectionPointContainer* connections, REFIID iid, void** object) {
+    return static_cast<VoiceConnections*>(connections)->Face(iid, object);
 }
 
 void DeleteVoiceConnections(IConnectionPointContainer* connections) {

@@ -22,6 +22,10 @@ namespace engine {
 IConnectionPointContainer* NewVoiceConnections(ISpVoice* owner, std::shared_ptr<VoiceCore> core);
 void DeleteVoiceConnections(IConnectionPointContainer* connections);
 
+// The voice's IConnectionPointContainer, IProvideClassInfo or IProvideClassInfo2 face, with a
+// reference; E_NOINTERFACE for any other.
+HRESULT QueryVoiceConnections(IConnectionPointContainer* connections, REFIID iid, void** object);
+
 struct VoiceConnectionsTraits {
     using Value = IConnectionPointContainer*;
     static IConnectionPointContainer* None() { return nullptr; }

@@ -524,6 +524,14 @@ int Events() {
     Check(counter.starts == 1 && counter.words == 4 && counter.wordsElsewhere == 0 && counter.ends == 1 &&
               counter.lastWordEnd == static_cast<LONG>(wcslen(text)),
           "StartStream, a Word for each word with its place, EndStream, all on the connecting thread");
+    Com<IProvideClassInfo2> classInfo;
+    Com<IConnectionPoint> samePoint;
+    GUID source = {};
+    result = voice->QueryInterface(IID_IProvideClassInfo2, classInfo.Out());
+    if (SUCCEEDED(result)) result = classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source);
+    if (SUCCEEDED(result)) result = point->QueryInterface(IID_IConnectionPoint, samePoint.Out());
+    Check(SUCCEEDED(result) && source == DIID__ISpeechVoiceEvents && samePoint.p == point.p,
+          "the class information names the event interface; the point answers for itself", result);
     Check(point->Unadvise(cookie) == S_OK && point->Unadvise(cookie) == CONNECT_E_NOCONNECTION &&
               point->Advise(nullptr, &cookie) == E_POINTER && container->FindConnectionPoint(IID_IDispatch, nullptr) == E_POINTER,
           "Unadvise once; null arguments");
