@@ -1,8 +1,12 @@
 #include "engine/hosted_engine.h"
 
 #include "engine/engine_state.h"
+#include "engine/espeak/espeak_runner.h"
+#include "engine/espeak/pcm_convert.h"
+#include "engine/recorded_sound.h"
 #include "engine/sapi_codes.h"
 #include "engine/tokens.h"
+#include "engine/voice.h"
 #include "engine/wave_out.h"
 
 #include <algorithm>
@@ -56,13 +60,12 @@ bool ReadRegisteredVoice(HKEY tokens, const wchar_t* name, VoiceInfo& voice) {
     return true;
 }
 
-bool SameFormat(const WAVEFORMATEX& given, const PcmFormat& format) {
-    return given.wFormatTag == WAVE_FORMAT_PCM && given.nSamplesPerSec == format.samplesPerSec &&
-           given.nChannels == format.channels && given.wBitsPerSample == format.bitsPerSample;
+bool SameFormat(const PcmFormat& a, const PcmFormat& b) {
+    return a.samplesPerSec == b.samplesPerSec && a.channels == b.channels && a.bitsPerSample == b.bitsPerSample;
 }
 
 HRESULT CreateAndPrepare(const CLSID& classId, const VoiceInfo& voice, const PcmFormat& format,
-                         ScopedComPtr<TtsEngine>& engine) {
+                         ScopedComPtr<TtsEngine>& engine, PcmFormat& engineFormat) {
     ScopedComPtr<TtsEngine> created;
     HRESULT result = CoCreateInstance(classId, nullptr, CLSCTX_ALL, TtsEngineIid, created.ReceiveVoid());
     if (FAILED(result)) return result;
@@ -77,8 +80,8 @@ HRESULT CreateAndPrepare(const CLSID& classId, const VoiceInfo& voice, const Pcm
     ScopedTaskMem<WAVEFORMATEX> given;
     result = created->GetOutputFormat(&WaveFormatExId, &wanted, &formatId, given.Receive());
     if (FAILED(result)) return result;
-    // The engine's own format is required rather than converted: the voice's output takes one format.
-    if (!IsEqualGUID(formatId, WaveFormatExId) || !given.Get() || !SameFormat(*given.Get(), format)) {
+    // Another PCM format is converted as the sound arrives.
+    if (!IsEqualGUID(formatId, WaveFormatExId) || FAILED(AcceptOutputFormat(formatId, given.Get(), engineFormat))) {
         return SPERR_UNSUPPORTED_FORMAT;
     }
     engine.Reset(created.Detach());
@@ -177,7 +180,8 @@ private:
 // The site the engine speaks to, for the length of one Speak call.
 class EngineSite : public TtsEngineSite {
 public:
-    explicit EngineSite(HostedStream& stream) : stream_(stream) {}
+    EngineSite(HostedStream& stream, const PcmFormat& engineFormat, const PcmFormat& format)
+        : stream_(stream), from_(engineFormat), to_(format), converting_(!SameFormat(engineFormat, format)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (!object) return E_POINTER;
@@ -194,7 +198,11 @@ public:
 
     HRESULT STDMETHODCALLTYPE AddEvents(const SPEVENT* events, ULONG count) override {
         if (!events && count) return E_POINTER;
-        for (ULONG i = 0; i < count; ++i) stream_.AddEvent(CopyEvent(events[i]));
+        for (ULONG i = 0; i < count; ++i) {
+            SPEVENT event = CopyEvent(events[i]);
+            if (converting_) event.ullAudioStreamOffset = ConvertedOffset(event.ullAudioStreamOffset, from_, to_);
+            stream_.AddEvent(event);
+        }
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE GetEventInterest(ULONGLONG* interest) override {
@@ -206,7 +214,7 @@ public:
     HRESULT STDMETHODCALLTYPE Write(const void* data, ULONG bytes, ULONG* written) override {
         if (written) *written = 0;
         if (!data && bytes) return E_POINTER;
-        if (bytes && !stream_.WriteAudio(data, bytes)) return E_ABORT;  // purged, or the output failed
+        if (bytes && !WriteConverted(data, bytes)) return E_ABORT;  // purged, or the output failed
         if (written) *written = bytes;
         return S_OK;
     }
@@ -233,7 +241,31 @@ public:
     }
 
 private:
+    // Frames are counted over the whole stream, so every piece comes out at the length that keeps the
+    // sound where the converted event offsets say it is.
+    bool WriteConverted(const void* data, ULONG bytes) {
+        if (!converting_) return stream_.WriteAudio(data, bytes);
+        const auto* begin = static_cast<const unsigned char*>(data);
+        RecordedSound piece;
+        if (!DecodePcm(std::vector<unsigned char>(begin, begin + bytes), WaveFormatOf(from_), piece)) return false;
+        framesIn_ += piece.samples.size();
+        const ULONGLONG framesOut = framesIn_ * to_.samplesPerSec / from_.samplesPerSec;
+        std::vector<short> samples;
+        if (from_.samplesPerSec == to_.samplesPerSec) {
+            samples = std::move(piece.samples);
+        } else if (FAILED(ConvertWithSox(piece.samples, from_.samplesPerSec, to_.samplesPerSec, samples))) {
+            samples = Resampled(piece.samples, from_.samplesPerSec, to_.samplesPerSec);
+        }
+        samples.resize(static_cast<size_t>(framesOut - framesOut_), samples.empty() ? 0 : samples.back());
+        framesOut_ = framesOut;
+        const std::vector<unsigned char> pcm = PackPcm(samples, to_);
+        return pcm.empty() || stream_.WriteAudio(pcm.data(), static_cast<ULONG>(pcm.size()));
+    }
+
     HostedStream& stream_;
+    PcmFormat from_, to_;
+    bool converting_;
+    ULONGLONG framesIn_ = 0, framesOut_ = 0;
 };
 
 }  // namespace
@@ -274,7 +306,12 @@ std::vector<VoiceInfo> ListedVoices() {
     return voices;
 }
 
-HRESULT CreateHostedEngine(const VoiceInfo& voice, const PcmFormat& format, ScopedComPtr<TtsEngine>& engine) {
+ULONGLONG ConvertedOffset(ULONGLONG offset, const PcmFormat& from, const PcmFormat& to) {
+    return offset / from.BlockAlign() * to.samplesPerSec / from.samplesPerSec * to.BlockAlign();
+}
+
+HRESULT CreateHostedEngine(const VoiceInfo& voice, const PcmFormat& format, ScopedComPtr<TtsEngine>& engine,
+                           PcmFormat& engineFormat) {
     CLSID classId;
     if (voice.engineClassId.empty() || FAILED(CLSIDFromString(voice.engineClassId.c_str(), &classId))) {
         return REGDB_E_CLASSNOTREG;
@@ -284,17 +321,18 @@ HRESULT CreateHostedEngine(const VoiceInfo& voice, const PcmFormat& format, Scop
     HRESULT result = E_FAIL;
     std::thread([&] {
         HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        result = CreateAndPrepare(classId, voice, format, engine);
+        result = CreateAndPrepare(classId, voice, format, engine, engineFormat);
         if (SUCCEEDED(init)) CoUninitialize();
     }).join();
     return result;
 }
 
-HRESULT SpeakHosted(TtsEngine* engine, const PcmFormat& format, const SpeechText& speech, HostedStream& stream) {
+HRESULT SpeakHosted(TtsEngine* engine, const PcmFormat& engineFormat, const PcmFormat& format, const SpeechText& speech,
+                    HostedStream& stream) {
     FragmentList fragments(speech, stream.Rate());
     if (!fragments.First()) return S_OK;  // nothing to say
-    EngineSite site(stream);
-    const WAVEFORMATEX wave = WaveFormatOf(format);
+    EngineSite site(stream, engineFormat, format);
+    const WAVEFORMATEX wave = WaveFormatOf(engineFormat);
     return engine->Speak(0, WaveFormatExId, &wave, fragments.First(), &site);
 }
 

@@ -30,9 +30,15 @@ bool FindRegisteredVoice(const std::wstring& id, VoiceInfo& voice);
 std::vector<VoiceInfo> ListedVoices();
 
 // Creates the voice's engine in the multithreaded apartment (where the voice's engine thread
-// calls it), gives it its token and checks that it writes `format`. The creation's error,
-// REGDB_E_CLASSNOTREG for a token without a class, SPERR_UNSUPPORTED_FORMAT for another format.
-HRESULT CreateHostedEngine(const VoiceInfo& voice, const PcmFormat& format, ScopedComPtr<TtsEngine>& engine);
+// calls it), gives it its token and asks it for `format`; `engineFormat` is the PCM format it writes,
+// which the site converts to `format` when they differ. The creation's error, REGDB_E_CLASSNOTREG for
+// a token without a class, SPERR_UNSUPPORTED_FORMAT for an engine that writes no PCM of 8 or 16 bits.
+HRESULT CreateHostedEngine(const VoiceInfo& voice, const PcmFormat& format, ScopedComPtr<TtsEngine>& engine,
+                           PcmFormat& engineFormat);
+
+// Where a byte offset of sound in one format lands once converted to another: the same frame, at
+// the other rate.
+ULONGLONG ConvertedOffset(ULONGLONG offset, const PcmFormat& from, const PcmFormat& to);
 
 // What the engine site asks of the stream being spoken (implemented on the engine thread).
 class HostedStream {
@@ -49,7 +55,9 @@ public:
 };
 
 // Calls the engine's Speak with the speech as a fragment list and a site that passes everything
-// to `stream`; returns Speak's result.
-HRESULT SpeakHosted(TtsEngine* engine, const PcmFormat& format, const SpeechText& speech, HostedStream& stream);
+// to `stream`, its sound and event offsets converted from `engineFormat` to `format` (the rate by sox,
+// or linearly where sox cannot be run); returns Speak's result.
+HRESULT SpeakHosted(TtsEngine* engine, const PcmFormat& engineFormat, const PcmFormat& format, const SpeechText& speech,
+                    HostedStream& stream);
 
 }  // namespace engine

@@ -2,6 +2,7 @@
 
 #include "engine/com_object.h"
 #include "engine/sapi_codes.h"
+#include "engine/thread_caller.h"
 #include "base/scoped.h"
 
 #include <windows.h>
@@ -16,19 +17,19 @@ public:
 
     ~NotifyTranslator() override {
         if (closeOnRelease_ && event_) CloseHandle(event_);
+        if (caller_) caller_->Close();
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         return QueryAmong(iid, object, {IID_IUnknown, __uuidof(ISpNotifySink), __uuidof(ISpNotifyTranslator)});
     }
 
-    // Called by the voice, from any thread, after it has queued events: sets the event, posts the
-    // window message or calls the callback, whichever form this translator was given.
+    // Called by the voice, from any thread, after it has queued events: sets the event or posts the
+    // window message; a callback is called on the thread that set it, from its message loop.
     HRESULT STDMETHODCALLTYPE Notify() override {
         if (event_) SetEvent(event_);
         if (window_) PostMessageW(window_, message_, wParam_, lParam_);
-        if (function_) function_(wParam_, lParam_);
-        if (callback_) callback_->NotifyCallback(wParam_, lParam_);
+        if (caller_) caller_->Post();
         return S_OK;
     }
 
@@ -65,19 +66,25 @@ public:
     HRESULT STDMETHODCALLTYPE InitCallback(SPNOTIFYCALLBACK* function, WPARAM wParam, LPARAM lParam) override {
         if (Initialized()) return SPERR_ALREADY_INITIALIZED;
         if (!function) return E_INVALIDARG;
-        function_ = function;
-        return Remember(wParam, lParam);
+        return CallOnThisThread([function, wParam, lParam] { function(wParam, lParam); });
     }
 
     HRESULT STDMETHODCALLTYPE InitSpNotifyCallback(ISpNotifyCallback* callback, WPARAM wParam, LPARAM lParam) override {
         if (Initialized()) return SPERR_ALREADY_INITIALIZED;
         if (!callback) return E_INVALIDARG;
-        callback_ = callback;  // not a COM object: SAPI takes no reference to it either
-        return Remember(wParam, lParam);
+        // Not a COM object: SAPI takes no reference to it either.
+        return CallOnThisThread([callback, wParam, lParam] { callback->NotifyCallback(wParam, lParam); });
     }
 
 private:
-    bool Initialized() const { return event_ || window_ || function_ || callback_; }
+    bool Initialized() const { return event_ || window_ || caller_; }
+
+    HRESULT CallOnThisThread(std::function<void()> call) {
+        caller_ = ThreadCaller::Create(std::move(call));
+        if (caller_) return S_OK;
+        const DWORD error = GetLastError();
+        return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
 
     HRESULT Remember(WPARAM wParam, LPARAM lParam) {
         wParam_ = wParam;
@@ -89,8 +96,7 @@ private:
     bool closeOnRelease_ = false;
     HWND window_ = nullptr;
     UINT message_ = 0;
-    SPNOTIFYCALLBACK* function_ = nullptr;
-    ISpNotifyCallback* callback_ = nullptr;
+    std::shared_ptr<ThreadCaller> caller_;  // for a callback function or interface
     WPARAM wParam_ = 0;
     LPARAM lParam_ = 0;
 };

@@ -133,9 +133,15 @@ public:
     }
     HRESULT STDMETHODCALLTYPE EnumValues(ULONG, LPWSTR*) override { return SPERR_NO_MORE_ITEMS; }
     HRESULT STDMETHODCALLTYPE SetId(LPCWSTR, LPCWSTR, WINBOOL) override { return SPERR_ALREADY_INITIALIZED; }
+    // Every voice is in the voices category.
     HRESULT STDMETHODCALLTYPE GetCategory(ISpObjectTokenCategory** category) override {
-        if (category) *category = nullptr;
-        return E_NOTIMPL;
+        if (!category) return E_POINTER;
+        *category = nullptr;
+        ScopedComPtr<ISpObjectTokenCategory> voices;
+        HRESULT result = CreateCategory(__uuidof(ISpObjectTokenCategory), voices.ReceiveVoid());
+        if (SUCCEEDED(result)) result = voices->SetId(VoicesCategoryId, FALSE);
+        if (SUCCEEDED(result)) *category = voices.Detach();
+        return result;
     }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, DWORD, REFIID, void** object) override {
         if (object) *object = nullptr;
@@ -332,9 +338,9 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetDefaultTokenId(LPWSTR* id) override {
         if (wine_) return wine_->GetDefaultTokenId(id);
+        if (!initialized_) return SPERR_UNINITIALIZED;  // the pointer untouched, as SAPI leaves it
         if (!id) return E_POINTER;
         *id = nullptr;
-        if (!initialized_) return SPERR_UNINITIALIZED;
         std::vector<VoiceInfo> voices = InstalledVoices();
         if (voices.empty()) return SPERR_NOT_FOUND;
         return CopyToTaskMemory(voices.front().id, id);

@@ -11,7 +11,9 @@
 #include "engine/voice_automation.h"
 #include "engine/voice_choice.h"
 #include "engine/voice_core.h"
+#include "engine/voice_events.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <cwchar>
@@ -43,6 +45,24 @@ std::wstring DescribeFormat(const PcmFormat& format) {
            L" bit " + std::to_wstring(format.channels) + L" ch";
 }
 
+// SAPI's token class (Wine's serves it), for tokens other than the engine's own voices.
+const CLSID SapiTokenClassId = {0xEF411752, 0x3736, 0x4CB4, {0x9C, 0x8C, 0x8E, 0xF4, 0xCC, 0xB5, 0x8E, 0xFE}};
+
+// SAPI's text stream format.
+const GUID TextFormatId = {0x7CEEF9F9, 0x3D13, 0x11D2, {0x9E, 0xE7, 0x00, 0xC0, 0x4F, 0x79, 0x73, 0x96}};
+
+// A text stream holds UTF-16 text, as SAPI writes one; bytes that cannot be that (an odd count, no zero
+// byte) are read as a file would be.
+std::wstring DecodeStreamText(const std::vector<unsigned char>& bytes) {
+    const bool wide = bytes.size() % 2 == 0 && std::find(bytes.begin(), bytes.end(), 0) != bytes.end();
+    if (!wide) return DecodeTextBytes(bytes);
+    size_t start = bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE ? 2 : 0;
+    std::wstring text;
+    for (size_t i = start; i + 1 < bytes.size(); i += 2) text += static_cast<wchar_t>(bytes[i] | bytes[i + 1] << 8);
+    while (!text.empty() && text.back() == L'\0') text.pop_back();
+    return text;
+}
+
 std::wstring FirstInstalledVoiceId() {
     std::vector<VoiceInfo> voices = InstalledVoices();
     return voices.empty() ? std::wstring() : voices.front().id;
@@ -63,6 +83,7 @@ public:
             AddRef();
             return S_OK;
         }
+        if (object && QueryVoiceConnections(connections_.Get(), iid, object) == S_OK) return S_OK;
         return QueryAmong(iid, object,
                           {IID_IUnknown, __uuidof(ISpNotifySource), __uuidof(ISpEventSource), __uuidof(ISpVoice)});
     }
@@ -122,12 +143,17 @@ public:
 
     HRESULT STDMETHODCALLTYPE SetOutput(IUnknown* output, WINBOOL allowFormatChanges) override {
         if (auto injected = InjectedResult(Op::SetOutput)) return Logged(L"SetOutput(...)", *injected);
+        EnsureEngineThread(core_);
         if (!output) {  // the default output: the sound device
+            ScopedComPtr<ISpObjectToken> previousToken;
             std::lock_guard<std::mutex> guard(core_->lock);
             core_->output.Reset();
             core_->outputFormat = PcmFormat();
+            *previousToken.Receive() = outputToken_.Detach();
             return Logged(L"SetOutput(NULL)", S_OK);
         }
+        ScopedComPtr<ISpObjectToken> token;
+        if (SUCCEEDED(output->QueryInterface(__uuidof(ISpObjectToken), token.ReceiveVoid()))) return SetOutputToken(token.Get());
         ScopedComPtr<ISpStreamFormat> stream;
         HRESULT result = output->QueryInterface(__uuidof(ISpStreamFormat), stream.ReceiveVoid());
         if (FAILED(result)) return Logged(L"SetOutput(no stream)", E_INVALIDARG);  // as SAPI answers
@@ -139,10 +165,12 @@ public:
         PcmFormat accepted;
         result = AcceptOutputFormat(formatId, format, accepted);
         if (FAILED(result)) return Logged(L"SetOutput(unsupported format)", result);
+        ScopedComPtr<ISpObjectToken> previousToken;
         {
             std::lock_guard<std::mutex> guard(core_->lock);
             core_->output.Assign(stream.Get());
             core_->outputFormat = accepted;
+            *previousToken.Receive() = outputToken_.Detach();
         }
         NoteOutputCore(core_);
         return Logged(L"SetOutput(" + DescribeFormat(accepted) + L")", S_OK);
@@ -228,6 +256,7 @@ public:
         if (auto injected = InjectedResult(text ? Op::Speak : Op::SpeakPurge)) return Logged(call, *injected);
         if ((flags & SPF_IS_XML) && (flags & SPF_IS_NOT_XML)) return Logged(call, E_INVALIDARG);
         if (!text && !(flags & SPF_PURGEBEFORESPEAK)) return Logged(call, E_INVALIDARG);
+        EnsureEngineThread(core_);
         auto stream = std::make_unique<SpeechStream>();
         if (text) {
             const std::wstring voiceId = VoiceId();
@@ -243,10 +272,16 @@ public:
         return Logged(call + L" -> " + std::to_wstring(number), result);
     }
 
-    // Plays the sound of a wave stream (read from where it stands to its end), as SAPI does.
+    // Plays the sound of a wave stream, or speaks the text of a text stream (read from where it stands
+    // to its end), as SAPI does.
     HRESULT STDMETHODCALLTYPE SpeakStream(IStream* input, DWORD flags, ULONG* streamNumber) override {
         if (streamNumber) *streamNumber = 0;
         if (!input) return Logged(L"SpeakStream(NULL)", E_INVALIDARG);
+        std::wstring text;
+        HRESULT textResult = ReadStreamText(input, text);
+        if (textResult == S_OK) return Speak(text.c_str(), flags & ~SPF_IS_FILENAME, streamNumber);
+        if (FAILED(textResult)) return Logged(L"SpeakStream(text)", textResult);
+        EnsureEngineThread(core_);
         auto stream = std::make_unique<SpeechStream>();
         auto sound = std::make_shared<RecordedSound>();
         HRESULT result = ReadRecordedSound(input, *sound);
@@ -340,16 +375,56 @@ public:
         ScopedComPtr<ISpNotifyTranslator> translator;
         return SinkTranslator(translator) ? translator->GetEventHandle() : nullptr;
     }
+    // The token the output was chosen by; the sound device's when none was set; S_FALSE for a stream.
     HRESULT STDMETHODCALLTYPE GetOutputObjectToken(ISpObjectToken** token) override {
-        if (token) *token = nullptr;
-        return E_NOTIMPL;
+        if (!token) return E_POINTER;
+        *token = nullptr;
+        {
+            std::lock_guard<std::mutex> guard(core_->lock);
+            if (outputToken_) {
+                *token = outputToken_.Get();
+                (*token)->AddRef();
+                return S_OK;
+            }
+            if (core_->output) return S_FALSE;
+        }
+        return DefaultAudioOutputToken(token);
     }
-    HRESULT STDMETHODCALLTYPE SetPriority(SPVPRIORITY) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetPriority(SPVPRIORITY*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetAlertBoundary(SPEVENTENUM) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetAlertBoundary(SPEVENTENUM*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE SetSyncSpeakTimeout(ULONG) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetSyncSpeakTimeout(ULONG*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE SetPriority(SPVPRIORITY priority) override {
+        if (priority != SPVPRI_NORMAL && priority != SPVPRI_ALERT && priority != SPVPRI_OVER) return E_INVALIDARG;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        core_->priority = priority;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetPriority(SPVPRIORITY* priority) override {
+        if (!priority) return E_POINTER;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        *priority = core_->priority;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetAlertBoundary(SPEVENTENUM boundary) override {
+        if (boundary < SPEI_MIN_TTS || boundary > SPEI_MAX_TTS) return E_INVALIDARG;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        core_->alertBoundary = boundary;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetAlertBoundary(SPEVENTENUM* boundary) override {
+        if (!boundary) return E_POINTER;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        *boundary = core_->alertBoundary;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetSyncSpeakTimeout(ULONG milliseconds) override {
+        std::lock_guard<std::mutex> guard(core_->lock);
+        core_->syncSpeakTimeout = milliseconds;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetSyncSpeakTimeout(ULONG* milliseconds) override {
+        if (!milliseconds) return E_POINTER;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        *milliseconds = core_->syncSpeakTimeout;
+        return S_OK;
+    }
     HANDLE STDMETHODCALLTYPE SpeakCompleteEvent() override { return core_->completeEvent.Get(); }
     HRESULT STDMETHODCALLTYPE IsUISupported(LPCWSTR, void*, ULONG, WINBOOL* supported) override {
         if (supported) *supported = FALSE;
@@ -358,6 +433,23 @@ public:
     HRESULT STDMETHODCALLTYPE DisplayUI(HWND, LPCWSTR, LPCWSTR, void*, ULONG) override { return E_NOTIMPL; }
 
 private:
+    // An audio output's token chooses the sound device, which the voice plays on itself; another
+    // token's object must be an audio stream.
+    HRESULT SetOutputToken(ISpObjectToken* token) {
+        TaskWideString id;
+        HRESULT result = token->GetId(id.Receive());
+        if (FAILED(result)) return Logged(L"SetOutput(token)", result);
+        if (!IsAudioOutputTokenId(id.Get() ? id.Get() : L"")) {
+            ScopedComPtr<ISpStreamFormat> stream;
+            result = token->CreateInstance(nullptr, CLSCTX_ALL, __uuidof(ISpStreamFormat), stream.ReceiveVoid());
+            return FAILED(result) ? Logged(L"SetOutput(token)", result) : SetOutput(stream.Get(), TRUE);
+        }
+        result = SetOutput(nullptr, TRUE);
+        std::lock_guard<std::mutex> guard(core_->lock);
+        outputToken_.Assign(token);
+        return result;
+    }
+
     // Purges first when asked; queues the stream unless there is nothing to speak; a synchronous
     // call waits until it has been heard.
     HRESULT QueueSpeech(std::unique_ptr<SpeechStream> stream, bool speaks, DWORD flags, ULONG* streamNumber) {
@@ -373,8 +465,12 @@ private:
         }
         ULONG number = QueueStream(*core_, std::move(stream), std::move(audio));
         NoteStreamNumber(number);
+        if (!(flags & SPF_ASYNC)) {
+            // It cannot start while alert voices hold the device past the voice's timeout.
+            if (!WaitForStartOrWithdraw(*core_, number)) return SPERR_DEVICE_BUSY;
+            WaitForDone(*core_, INFINITE);
+        }
         if (streamNumber) *streamNumber = number;
-        if (!(flags & SPF_ASYNC)) WaitForDone(*core_, INFINITE);
         return S_OK;
     }
 
@@ -388,15 +484,36 @@ private:
         if (FAILED(result)) return result;
         if (!IsEqualGUID(formatId, WaveFormatExId) || !format) return SPERR_UNSUPPORTED_FORMAT;
         std::vector<unsigned char> bytes;
+        result = ReadToEnd(stream.Get(), bytes);
+        if (FAILED(result)) return result;
+        return DecodePcm(bytes, *format, sound) ? S_OK : SPERR_UNSUPPORTED_FORMAT;
+    }
+
+    static HRESULT ReadToEnd(ISequentialStream* stream, std::vector<unsigned char>& bytes) {
         unsigned char chunk[16384];
         for (;;) {
             ULONG read = 0;
-            result = stream->Read(chunk, sizeof chunk, &read);
+            HRESULT result = stream->Read(chunk, sizeof chunk, &read);
             if (FAILED(result)) return result;
             bytes.insert(bytes.end(), chunk, chunk + read);
-            if (read == 0 || result == S_FALSE) break;
+            if (read == 0 || result == S_FALSE) return S_OK;
         }
-        return DecodePcm(bytes, *format, sound) ? S_OK : SPERR_UNSUPPORTED_FORMAT;
+    }
+
+    // The text of a stream in SAPI's text format: S_FALSE for a stream of another format or none.
+    static HRESULT ReadStreamText(IStream* input, std::wstring& text) {
+        ScopedComPtr<ISpStreamFormat> stream;
+        if (FAILED(input->QueryInterface(__uuidof(ISpStreamFormat), stream.ReceiveVoid()))) return S_FALSE;
+        GUID formatId = GUID_NULL;
+        WAVEFORMATEX* format = nullptr;
+        HRESULT result = stream->GetFormat(&formatId, &format);
+        ScopedTaskMem<WAVEFORMATEX> formatHolder(format);
+        if (FAILED(result) || !IsEqualGUID(formatId, TextFormatId)) return S_FALSE;
+        std::vector<unsigned char> bytes;
+        result = ReadToEnd(stream.Get(), bytes);
+        if (FAILED(result)) return result;
+        text = DecodeStreamText(bytes);
+        return S_OK;
     }
 
     template <typename Init>
@@ -433,7 +550,7 @@ private:
             std::lock_guard<std::mutex> guard(core_->lock);
             format = core_->outputFormat;
         }
-        return CreateHostedEngine(voice, format, stream.hostedEngine);
+        return CreateHostedEngine(voice, format, stream.hostedEngine, stream.hostedFormat);
     }
 
     std::wstring VoiceId() {
@@ -473,7 +590,9 @@ private:
     }
 
     std::shared_ptr<VoiceCore> core_;
-    ScopedVoiceAutomation automation_{NewVoiceAutomation(this)};  // ISpeechVoice and IDispatch
+    ScopedComPtr<ISpObjectToken> outputToken_;  // guarded by the core's lock
+    ScopedVoiceAutomation automation_{NewVoiceAutomation(this, core_)};  // ISpeechVoice and IDispatch
+    ScopedVoiceConnections connections_{NewVoiceConnections(this, core_)};
 };
 
 }  // namespace
@@ -488,6 +607,29 @@ HRESULT AcceptOutputFormat(const GUID& formatId, const WAVEFORMATEX* format, Pcm
     accepted.channels = format->nChannels;
     accepted.bitsPerSample = format->wBitsPerSample;
     return S_OK;
+}
+
+const wchar_t AudioOutputsCategoryId[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\AudioOutput";
+
+bool IsAudioOutputTokenId(const std::wstring& id) {
+    const size_t length = wcslen(AudioOutputsCategoryId);
+    return id.size() > length && _wcsnicmp(id.c_str(), AudioOutputsCategoryId, length) == 0 && id[length] == L'\\';
+}
+
+// The audio output category's default token (Wine's own category and token classes answer it).
+HRESULT DefaultAudioOutputToken(ISpObjectToken** token) {
+    ScopedComPtr<ISpObjectTokenCategory> category;
+    ScopedComPtr<ISpObjectToken> made;
+    TaskWideString id;
+    HRESULT result = CreateCategory(__uuidof(ISpObjectTokenCategory), category.ReceiveVoid());
+    if (SUCCEEDED(result)) result = category->SetId(AudioOutputsCategoryId, FALSE);
+    if (SUCCEEDED(result)) result = category->GetDefaultTokenId(id.Receive());
+    if (SUCCEEDED(result)) {
+        result = CoCreateInstance(SapiTokenClassId, nullptr, CLSCTX_ALL, __uuidof(ISpObjectToken), made.ReceiveVoid());
+    }
+    if (SUCCEEDED(result)) result = made->SetId(nullptr, id.Get(), FALSE);
+    if (SUCCEEDED(result)) *token = made.Detach();
+    return result;
 }
 
 HRESULT GetLastOutputStream(ISpStreamFormat** stream) {

@@ -4,6 +4,7 @@
 #include "engine/engine.h"
 #include "engine/sapi_codes.h"
 #include "engine/tokens.h"
+#include "engine/voice.h"
 
 #include <cwchar>
 #include <map>
@@ -17,8 +18,6 @@ namespace engine {
 namespace {
 
 const GUID SpeechLibraryId = {0xC866CA3A, 0x32F7, 0x11D2, {0x96, 0x02, 0x00, 0xC0, 0x4F, 0x8E, 0xE6, 0x28}};
-const wchar_t AudioOutputsCategoryId[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\AudioOutput";
-const ULONGLONG FlagCheckBits = (1ull << SPEI_RESERVED1) | (1ull << SPEI_RESERVED2);
 
 // ---- Type information ----
 
@@ -140,6 +139,144 @@ private:
     LONG references_ = 1;
 };
 
+// ---- A data key (a token is one too) ----
+
+class DataKeyAutomation : public AutomationObject<ISpeechDataKey> {
+public:
+    explicit DataKeyAutomation(ISpDataKey* key) { key_.Assign(key); }
+
+    HRESULT STDMETHODCALLTYPE SetBinaryValue(const BSTR name, VARIANT value) override {
+        if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray || SafeArrayGetDim(value.parray) != 1) return E_INVALIDARG;
+        void* data = nullptr;
+        HRESULT result = SafeArrayAccessData(value.parray, &data);
+        if (FAILED(result)) return result;
+        result = key_->SetData(TextOf(name), value.parray->rgsabound[0].cElements, static_cast<const BYTE*>(data));
+        SafeArrayUnaccessData(value.parray);
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE GetBinaryValue(const BSTR name, VARIANT* value) override {
+        if (!value) return E_POINTER;
+        VariantInit(value);
+        ULONG size = 0;
+        HRESULT result = key_->GetData(TextOf(name), &size, nullptr);
+        if (FAILED(result)) return result;
+        SAFEARRAY* bytes = SafeArrayCreateVector(VT_UI1, 0, size);
+        if (!bytes) return E_OUTOFMEMORY;
+        void* data = nullptr;
+        result = SafeArrayAccessData(bytes, &data);
+        if (SUCCEEDED(result)) {
+            result = key_->GetData(TextOf(name), &size, static_cast<BYTE*>(data));
+            SafeArrayUnaccessData(bytes);
+        }
+        if (FAILED(result)) {
+            SafeArrayDestroy(bytes);
+            return result;
+        }
+        value->vt = VT_ARRAY | VT_UI1;
+        value->parray = bytes;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetStringValue(const BSTR name, const BSTR value) override {
+        return key_->SetStringValue(TextOf(name), TextOf(value));
+    }
+    HRESULT STDMETHODCALLTYPE GetStringValue(const BSTR name, BSTR* value) override {
+        if (!value) return E_POINTER;
+        *value = nullptr;
+        TaskWideString text;
+        HRESULT result = key_->GetStringValue(TextOf(name), text.Receive());
+        return SUCCEEDED(result) ? NewBstr(text.Get(), value) : result;
+    }
+    HRESULT STDMETHODCALLTYPE SetLongValue(const BSTR name, LONG value) override {
+        return key_->SetDWORD(TextOf(name), static_cast<DWORD>(value));
+    }
+    HRESULT STDMETHODCALLTYPE GetLongValue(const BSTR name, LONG* value) override {
+        if (!value) return E_POINTER;
+        DWORD number = 0;
+        HRESULT result = key_->GetDWORD(TextOf(name), &number);
+        *value = static_cast<LONG>(number);
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE OpenKey(const BSTR name, ISpeechDataKey** key) override {
+        return SubKey(key, [&](ISpDataKey** sub) { return key_->OpenKey(TextOf(name), sub); });
+    }
+    HRESULT STDMETHODCALLTYPE CreateKey(const BSTR name, ISpeechDataKey** key) override {
+        return SubKey(key, [&](ISpDataKey** sub) { return key_->CreateKey(TextOf(name), sub); });
+    }
+    HRESULT STDMETHODCALLTYPE DeleteKey(const BSTR name) override { return key_->DeleteKey(TextOf(name)); }
+    HRESULT STDMETHODCALLTYPE DeleteValue(const BSTR name) override { return key_->DeleteValue(TextOf(name)); }
+    HRESULT STDMETHODCALLTYPE EnumKeys(LONG index, BSTR* name) override {
+        return Enumerated(name, [&](LPWSTR* text) { return key_->EnumKeys(static_cast<ULONG>(index), text); });
+    }
+    HRESULT STDMETHODCALLTYPE EnumValues(LONG index, BSTR* name) override {
+        return Enumerated(name, [&](LPWSTR* text) { return key_->EnumValues(static_cast<ULONG>(index), text); });
+    }
+
+private:
+    template <typename Open>
+    static HRESULT SubKey(ISpeechDataKey** key, Open open) {
+        if (!key) return E_POINTER;
+        *key = nullptr;
+        ScopedComPtr<ISpDataKey> sub;
+        HRESULT result = open(sub.Receive());
+        if (SUCCEEDED(result) && sub) *key = new DataKeyAutomation(sub.Get());
+        return result;
+    }
+    template <typename Enumerate>
+    static HRESULT Enumerated(BSTR* name, Enumerate enumerate) {
+        if (!name) return E_POINTER;
+        *name = nullptr;
+        TaskWideString text;
+        HRESULT result = enumerate(text.Receive());
+        return result == S_OK ? NewBstr(text.Get(), name) : result;
+    }
+
+    ScopedComPtr<ISpDataKey> key_;
+};
+
+HRESULT ListTokens(const wchar_t* categoryId, BSTR required, BSTR optional, ISpeechObjectTokens** out);
+
+// ---- A token category ----
+
+class CategoryAutomation : public AutomationObject<ISpeechObjectTokenCategory> {
+public:
+    explicit CategoryAutomation(ISpObjectTokenCategory* category) { category_.Assign(category); }
+
+    HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) override {
+        if (!id) return E_POINTER;
+        *id = nullptr;
+        TaskWideString text;
+        HRESULT result = category_->GetId(text.Receive());
+        return SUCCEEDED(result) ? NewBstr(text.Get(), id) : result;
+    }
+    HRESULT STDMETHODCALLTYPE put_Default(const BSTR id) override { return category_->SetDefaultTokenId(TextOf(id)); }
+    HRESULT STDMETHODCALLTYPE get_Default(BSTR* id) override {
+        if (!id) return E_POINTER;
+        *id = nullptr;
+        TaskWideString text;
+        HRESULT result = category_->GetDefaultTokenId(text.Receive());
+        return SUCCEEDED(result) ? NewBstr(text.Get(), id) : result;
+    }
+    HRESULT STDMETHODCALLTYPE SetId(const BSTR, VARIANT_BOOL) override { return SPERR_ALREADY_INITIALIZED; }
+    HRESULT STDMETHODCALLTYPE GetDataKey(SpeechDataKeyLocation location, ISpeechDataKey** key) override {
+        if (!key) return E_POINTER;
+        *key = nullptr;
+        ScopedComPtr<ISpDataKey> data;
+        HRESULT result = category_->GetDataKey(static_cast<SPDATAKEYLOCATION>(location), data.Receive());
+        if (SUCCEEDED(result) && data) *key = new DataKeyAutomation(data.Get());
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE EnumerateTokens(BSTR required, BSTR optional, ISpeechObjectTokens** tokens) override {
+        if (!tokens) return E_POINTER;
+        *tokens = nullptr;
+        TaskWideString id;
+        HRESULT result = category_->GetId(id.Receive());
+        return SUCCEEDED(result) ? ListTokens(id.Get(), required, optional, tokens) : result;
+    }
+
+private:
+    ScopedComPtr<ISpObjectTokenCategory> category_;
+};
+
 // ---- A token ----
 
 class TokenAutomation : public AutomationObject<ISpeechObjectToken> {
@@ -153,8 +290,19 @@ public:
         HRESULT result = token_->GetId(text.Receive());
         return SUCCEEDED(result) ? NewBstr(text.Get(), id) : result;
     }
-    HRESULT STDMETHODCALLTYPE get_DataKey(ISpeechDataKey** key) override { return NotOffered(key); }
-    HRESULT STDMETHODCALLTYPE get_Category(ISpeechObjectTokenCategory** category) override { return NotOffered(category); }
+    HRESULT STDMETHODCALLTYPE get_DataKey(ISpeechDataKey** key) override {
+        if (!key) return E_POINTER;
+        *key = new DataKeyAutomation(token_.Get());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_Category(ISpeechObjectTokenCategory** category) override {
+        if (!category) return E_POINTER;
+        *category = nullptr;
+        ScopedComPtr<ISpObjectTokenCategory> found;
+        HRESULT result = token_->GetCategory(found.Receive());
+        if (SUCCEEDED(result) && found) *category = new CategoryAutomation(found.Get());
+        return result;
+    }
 
     // The value named by the locale's language id in hexadecimal ("409"), or else the default value,
     // as SAPI describes a token.
@@ -374,7 +522,7 @@ private:
 
 class VoiceAutomation final : public Dispatched<ISpeechVoice> {
 public:
-    explicit VoiceAutomation(ISpVoice* owner) : voice_(owner) {}
+    VoiceAutomation(ISpVoice* owner, std::shared_ptr<VoiceCore> core) : voice_(owner), core_(std::move(core)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override { return voice_->QueryInterface(iid, object); }
     ULONG STDMETHODCALLTYPE AddRef() override { return voice_->AddRef(); }
@@ -407,13 +555,21 @@ public:
         return voice_->SetVoice(voice.Get());
     }
 
-    // Audio outputs by token are not offered by the voice; Nothing means the sound device.
+    // The output's token (the sound device's when none was chosen); Nothing for a stream. Setting
+    // Nothing chooses the sound device.
     HRESULT STDMETHODCALLTYPE get_AudioOutput(ISpeechObjectToken** token) override {
-        if (token) *token = nullptr;
-        return E_NOTIMPL;
+        if (!token) return E_POINTER;
+        *token = nullptr;
+        ScopedComPtr<ISpObjectToken> output;
+        HRESULT result = voice_->GetOutputObjectToken(output.Receive());
+        if (result == S_OK && output) *token = new TokenAutomation(output.Get());
+        return FAILED(result) ? result : S_OK;
     }
     HRESULT STDMETHODCALLTYPE putref_AudioOutput(ISpeechObjectToken* token) override {
-        return token ? E_NOTIMPL : voice_->SetOutput(nullptr, allowFormatChanges_);
+        if (!token) return voice_->SetOutput(nullptr, allowFormatChanges_);
+        ScopedComPtr<ISpObjectToken> output;
+        if (FAILED(token->QueryInterface(__uuidof(ISpObjectToken), output.ReceiveVoid()))) return E_INVALIDARG;
+        return voice_->SetOutput(output.Get(), allowFormatChanges_);
     }
     HRESULT STDMETHODCALLTYPE get_AudioOutputStream(ISpeechBaseStream** stream) override {
         if (!stream) return E_POINTER;
@@ -450,17 +606,19 @@ public:
         return S_OK;
     }
 
-    // SpeechVoiceEvents are the event bits of SetInterest without its two check bits.
+    // SpeechVoiceEvents are the event bits of SetInterest without its two check bits. They choose what
+    // connected clients are sent (voice_events.h); ISpVoice's own interest is left as the program set it.
     HRESULT STDMETHODCALLTYPE get_EventInterests(SpeechVoiceEvents* interests) override {
         if (!interests) return E_POINTER;
-        SPEVENTSOURCEINFO info = {};
-        HRESULT result = voice_->GetInfo(&info);
-        *interests = static_cast<SpeechVoiceEvents>(info.ullEventInterest & ~FlagCheckBits & 0xFFFFFFFFull);
-        return result;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        *interests = static_cast<SpeechVoiceEvents>(core_->automationInterest);
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_EventInterests(SpeechVoiceEvents interests) override {
-        const ULONGLONG mask = interests ? (static_cast<ULONG>(interests) | FlagCheckBits) : 0;
-        return voice_->SetInterest(mask, mask);
+        if (static_cast<ULONG>(interests) & ~static_cast<ULONG>(SVEAllEvents)) return E_INVALIDARG;
+        std::lock_guard<std::mutex> guard(core_->lock);
+        core_->automationInterest = static_cast<ULONG>(interests);
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_Priority(SpeechVoicePriority priority) override {
         return voice_->SetPriority(static_cast<SPVPRIORITY>(priority));
@@ -533,6 +691,7 @@ public:
 
 private:
     ISpVoice* voice_;  // the owner, which keeps this face
+    std::shared_ptr<VoiceCore> core_;
     WINBOOL allowFormatChanges_ = TRUE;
 };
 
@@ -555,7 +714,11 @@ HRESULT SpeechTypeInfo(REFIID iid, bool forDispatching, ITypeInfo** info) {
     return S_OK;
 }
 
-ISpeechVoice* NewVoiceAutomation(ISpVoice* owner) { return new VoiceAutomation(owner); }
+ISpeechObjectToken* NewTokenAutomation(ISpObjectToken* token) { return new TokenAutomation(token); }
+
+ISpeechVoice* NewVoiceAutomation(ISpVoice* owner, std::shared_ptr<VoiceCore> core) {
+    return new VoiceAutomation(owner, std::move(core));
+}
 
 void DeleteVoiceAutomation(ISpeechVoice* automation) { delete static_cast<VoiceAutomation*>(automation); }
 

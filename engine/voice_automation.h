@@ -5,6 +5,7 @@
 #pragma once
 
 #include "base/scoped.h"
+#include "engine/voice_core.h"
 
 #include <windows.h>
 #include <sapi.h>
@@ -14,7 +15,8 @@ namespace engine {
 // The automation face a voice hands out for ISpeechVoice and IDispatch. It has no reference count
 // of its own: QueryInterface, AddRef and Release go to `owner`, which keeps it as long as it lives
 // (made with NewVoiceAutomation, given back with DeleteVoiceAutomation when the owner goes).
-ISpeechVoice* NewVoiceAutomation(ISpVoice* owner);
+// EventInterests reads and sets the automation interest of the owner's core (voice_events.h).
+ISpeechVoice* NewVoiceAutomation(ISpVoice* owner, std::shared_ptr<VoiceCore> core);
 void DeleteVoiceAutomation(ISpeechVoice* automation);
 
 struct VoiceAutomationTraits {
@@ -24,6 +26,9 @@ struct VoiceAutomationTraits {
     static void Free(ISpeechVoice* p) { DeleteVoiceAutomation(p); }
 };
 using ScopedVoiceAutomation = Scoped<VoiceAutomationTraits>;
+
+// A token's automation face (ISpeechObjectToken), with a reference for the caller.
+ISpeechObjectToken* NewTokenAutomation(ISpObjectToken* token);
 
 // The type information of one of SAPI's automation interfaces: its vtable interface (for
 // dispatching) when `forDispatching`, otherwise its dispatch interface (what GetTypeInfo hands

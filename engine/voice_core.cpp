@@ -5,6 +5,7 @@
 #include "engine/sapi_codes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <new>
@@ -40,6 +41,29 @@ void Unregister(const VoiceCore* core) {
     }
 }
 
+// ---- Priorities ---------------------------------------------------------------------
+
+std::atomic<long> AlertStreams{0};  // alert voices' streams queued or being spoken
+
+// Wakes every voice, so one that gave way to alert voices looks again.
+void NudgeAllCores() {
+    std::vector<std::shared_ptr<VoiceCore>> cores;
+    {
+        std::lock_guard<std::mutex> guard(RegistryLock);
+        for (const auto& weak : LiveCores()) {
+            if (auto core = weak.lock()) cores.push_back(core);
+        }
+    }
+    for (const auto& core : cores) NudgeEngine(*core);
+}
+
+std::shared_ptr<void> HoldAlert() {
+    ++AlertStreams;
+    return std::shared_ptr<void>(nullptr, [](void*) {
+        if (--AlertStreams == 0) NudgeAllCores();
+    });
+}
+
 bool IsIdle(VoiceCore& core) {
     std::lock_guard<std::mutex> guard(core.lock);
     return core.queue.empty() && core.currentStream == 0;
@@ -54,8 +78,29 @@ void ReleaseAll(std::vector<SPEVENT>& events) {
 
 // Queues the events the queued interest asks for and moves the others to `dropped`; fills
 // `sink` when the event interest asks for a notification. The caller holds the core's lock.
+// Copies for the connection points the events their interest names, and wakes their thread.
+void CopyAutomationEventsLocked(VoiceCore& core, const std::vector<SPEVENT>& events) {
+    if (!core.eventCaller) return;
+    bool copied = false;
+    for (const SPEVENT& event : events) {
+        if (!(core.automationInterest & InterestBit(static_cast<SPEVENTENUM>(event.eEventId)))) continue;
+        AutomationEvent copy;
+        copy.record = event;
+        if (event.elParamType == SPET_LPARAM_IS_STRING && event.lParam) {
+            copy.text = reinterpret_cast<const wchar_t*>(event.lParam);
+        } else if ((event.elParamType == SPET_LPARAM_IS_TOKEN || event.elParamType == SPET_LPARAM_IS_OBJECT) &&
+                   event.lParam) {
+            copy.object.Assign(reinterpret_cast<IUnknown*>(event.lParam));
+        }
+        core.automationEvents.push_back(std::move(copy));
+        copied = true;
+    }
+    if (copied) core.eventCaller->Post();
+}
+
 void QueueEventsLocked(VoiceCore& core, std::vector<SPEVENT>& events, std::vector<SPEVENT>& dropped,
                        ScopedComPtr<ISpNotifySink>& sink) {
+    CopyAutomationEventsLocked(core, events);
     bool notify = false;
     for (SPEVENT& event : events) {
         ULONGLONG bit = InterestBit(static_cast<SPEVENTENUM>(event.eEventId));
@@ -108,10 +153,13 @@ public:
             ProduceUntil(bytes);
             if (bytes > carry_.size()) bytes = carry_.size();
             if (bytes == 0) break;
-            if (block == 0) paceOrigin_ = Clock::now();
+            if (!GiveWayToAlerts(bytes)) return Conclude({}, false);
+            if (bytes == 0) continue;
+            const bool first = written_ == 0;
+            if (first) paceOrigin_ = Clock::now();
             if (!WriteBlock(bytes)) return Conclude({}, false);
             carry_.erase(carry_.begin(), carry_.begin() + bytes);
-            if (!Deliver(DueEvents(written_), block == 0)) return Conclude({}, false);
+            if (!Deliver(DueEvents(written_), first)) return Conclude({}, false);
             if (!Pace()) return Conclude({}, false);
         }
         // The stream ends when its sound has been heard, not merely handed to the device.
@@ -135,7 +183,7 @@ private:
         std::vector<SPEVENT> start = {PlainEvent(SPEI_START_INPUT_STREAM, stream_.number, 0),
                                       VoiceChangeEvent(stream_.number, 0, stream_.voiceId)};
         if (!Deliver(start, false)) return Conclude({}, false);
-        HRESULT result = SpeakHosted(stream_.hostedEngine.Get(), stream_.format, stream_.speech, *this);
+        HRESULT result = SpeakHosted(stream_.hostedEngine.Get(), stream_.hostedFormat, stream_.format, stream_.speech, *this);
         if (StoppingNow()) return Conclude({}, false);
         if (FAILED(result)) {
             NoteSynthesisFailure(result);
@@ -206,6 +254,29 @@ private:
     // ---- The engine's own voices ----
 
     bool Stopping() const { return core_.quit || core_.currentPurged; }
+
+    // While alert voices speak, a normal voice writes up to its next alert boundary (the first event
+    // of that kind not yet delivered) and waits there; false when stopped meanwhile.
+    bool GiveWayToAlerts(size_t& bytes) {
+        SPEVENTENUM boundary;
+        {
+            std::lock_guard<std::mutex> guard(core_.lock);
+            if (!GivesWayToAlerts(core_.priority)) return true;
+            boundary = core_.alertBoundary;
+        }
+        for (const PendingEvent& event : pending_) {
+            if (event.id != boundary || event.offset < written_) continue;
+            if (event.offset > written_) {
+                bytes = std::min<size_t>(bytes, event.offset - written_);
+                return true;
+            }
+            Lock lock(core_.lock);
+            core_.changed.wait(lock, [&] { return Stopping() || !GivesWayToAlerts(core_.priority); });
+            bytes = 0;  // measured again from here
+            return !Stopping();
+        }
+        return true;  // no boundary left: the stream ends first
+    }
 
     bool StoppingNow() {
         std::lock_guard<std::mutex> guard(core_.lock);
@@ -447,7 +518,9 @@ private:
 
 std::unique_ptr<SpeechStream> TakeNextStream(VoiceCore& core) {
     Lock lock(core.lock);
-    core.changed.wait(lock, [&] { return core.quit || (!core.queue.empty() && core.pauseCount == 0); });
+    core.changed.wait(lock, [&] {
+        return core.quit || (!core.queue.empty() && core.pauseCount == 0 && !GivesWayToAlerts(core.priority));
+    });
     if (core.quit) return nullptr;
     std::unique_ptr<SpeechStream> stream = std::move(core.queue.front());
     core.queue.pop_front();
@@ -518,14 +591,16 @@ bool WaitForEngineThreadEnd(VoiceCore& core, Lock& lock) {
 std::shared_ptr<VoiceCore> StartVoiceCore(const std::wstring& voiceId) {
     auto core = std::make_shared<VoiceCore>();
     core->voiceId = voiceId;
-    core->thread = std::thread(EngineThread, core);
-    {
-        // Engines of registered voices are made in that apartment, which this thread keeps alive.
-        Lock lock(core->lock);
-        core->changed.wait(lock, [&] { return core->comReady; });
-    }
     Register(core);
     return core;
+}
+
+void EnsureEngineThread(const std::shared_ptr<VoiceCore>& core) {
+    Lock lock(core->lock);
+    if (core->thread.joinable() || core->quit) return;
+    core->thread = std::thread(EngineThread, core);
+    // Engines of registered voices are made in that apartment, which this thread keeps alive.
+    core->changed.wait(lock, [&] { return core->comReady; });
 }
 
 void StopVoiceCore(const std::shared_ptr<VoiceCore>& core) {
@@ -534,10 +609,12 @@ void StopVoiceCore(const std::shared_ptr<VoiceCore>& core) {
     ScopedComPtr<ISpNotifySink> sink;
     ScopedComPtr<ISpStreamFormat> output;
     ScopedComPtr<ISpObjectToken> voiceToken;
+    std::deque<AutomationEvent> automationEvents;
     bool ended;
     {
         Lock lock(core->lock);
         core->quit = true;
+        automationEvents.swap(core->automationEvents);
         discarded.swap(core->queue);
         events.assign(core->events.begin(), core->events.end());
         core->events.clear();
@@ -547,10 +624,10 @@ void StopVoiceCore(const std::shared_ptr<VoiceCore>& core) {
         *output.Receive() = core->output.Detach();
         *voiceToken.Receive() = core->voiceToken.Detach();
         core->changed.notify_all();
-        ended = WaitForEngineThreadEnd(*core, lock);
+        ended = !core->thread.joinable() || WaitForEngineThreadEnd(*core, lock);
     }
     if (ended) {
-        core->thread.join();
+        if (core->thread.joinable()) core->thread.join();
     } else {
         std::fprintf(stderr, "speech engine stand-in: a released voice's engine thread is still inside Write\n");
         core->thread.detach();
@@ -569,8 +646,37 @@ HRESULT OpenDefaultAudio(VoiceCore& core, std::shared_ptr<WaveOutput>& audio) {
     return audio ? S_OK : WaveOutput::Open(format, audio);
 }
 
+bool GivesWayToAlerts(SPVPRIORITY priority) { return priority == SPVPRI_NORMAL && AlertStreams.load() > 0; }
+
+bool WaitForStartOrWithdraw(VoiceCore& core, ULONG streamNumber) {
+    std::unique_ptr<SpeechStream> withdrawn;  // given back outside the lock
+    Lock lock(core.lock);
+    auto queued = [&] {
+        return std::find_if(core.queue.begin(), core.queue.end(),
+                            [&](const std::unique_ptr<SpeechStream>& s) { return s->number == streamNumber; });
+    };
+    // Streams before it are the voice's own affair: only waiting for the device counts.
+    core.changed.wait(lock, [&] {
+        return core.quit || queued() == core.queue.end() || (queued() == core.queue.begin() && core.currentStream == 0);
+    });
+    // Only alert voices holding the device count against the timeout, not a pause or the moment the
+    // engine thread takes to pick the stream up.
+    const bool free = core.changed.wait_for(lock, std::chrono::milliseconds(core.syncSpeakTimeout), [&] {
+        return core.quit || queued() == core.queue.end() || core.pauseCount > 0 || !GivesWayToAlerts(core.priority);
+    });
+    if (free) return true;
+    auto found = queued();
+    withdrawn = std::move(*found);
+    core.queue.erase(found);
+    if (core.queue.empty() && core.currentStream == 0) SetEvent(core.completeEvent.Get());
+    core.changed.notify_all();
+    lock.unlock();
+    return false;
+}
+
 ULONG QueueStream(VoiceCore& core, std::unique_ptr<SpeechStream> stream, std::shared_ptr<WaveOutput> audio) {
     std::lock_guard<std::mutex> guard(core.lock);
+    if (core.priority == SPVPRI_ALERT) stream->alertHold = HoldAlert();
     stream->number = ++core.lastStreamNumber;
     stream->voiceId = core.voiceId;
     stream->format = core.outputFormat;

@@ -6,6 +6,7 @@
 #include "engine/speech_text.h"
 #include "engine/recorded_sound.h"
 #include "engine/synthesizer.h"
+#include "engine/thread_caller.h"
 #include "engine/wave_out.h"
 #include "base/scoped.h"
 
@@ -30,7 +31,20 @@ struct SpeechStream {
     ScopedComPtr<ISpStreamFormat> output;  // null: the sound device plays it (audio)
     std::shared_ptr<WaveOutput> audio;
     ScopedComPtr<TtsEngine> hostedEngine;  // set: a registered voice's own engine speaks it
+    PcmFormat hostedFormat;                 // the format that engine writes
+    std::shared_ptr<void> alertHold;        // set for an alert voice's stream: counts it while it lives
 };
+
+// An event as the voice's connection points send it to automation clients (voice_events.h): the
+// record's fields, with copies of what its payload says.
+struct AutomationEvent {
+    SPEVENT record = {};                  // lParam only as a number: its payload is not owned
+    std::wstring text;                    // a bookmark's name
+    ScopedComPtr<IUnknown> object;        // a voice change's token
+};
+
+// SAPI's default for automation: every voice event but the audio level.
+const ULONGLONG DefaultAutomationInterest = 0x81FE;
 
 // Everything below is guarded by `lock`. The lock is never held while calling the output's
 // Write or the sink's Notify, nor while releasing anything that came from outside.
@@ -49,6 +63,10 @@ struct VoiceCore {
     std::wstring voiceId;
     long rate = 0;
     USHORT volume = 100;
+    // Normal voices give way to alert voices' speech at their alert boundary; over voices speak anyway.
+    SPVPRIORITY priority = SPVPRI_NORMAL;
+    SPEVENTENUM alertBoundary = SPEI_WORD_BOUNDARY;
+    ULONG syncSpeakTimeout = 10000;  // ms a synchronous Speak waits for the sound device to be free
     ULONG pauseCount = 0;
 
     ULONG lastStreamNumber = 0;
@@ -65,6 +83,11 @@ struct VoiceCore {
     ULONG skipped = 0;
 
     std::deque<SPEVENT> events;
+    // Copies of the events the automation interest names, while a connection point has a client: for
+    // the thread that connected it, which `eventCaller` wakes.
+    ULONGLONG automationInterest = DefaultAutomationInterest;
+    std::shared_ptr<ThreadCaller> eventCaller;
+    std::deque<AutomationEvent> automationEvents;
     std::vector<SPEVENT> heldEndEvents;  // purged streams' ends, when they are to arrive late
 
     // Set while the voice has nothing to speak (SpeakCompleteEvent), manual-reset.
@@ -76,8 +99,11 @@ struct VoiceCore {
     std::thread thread;
 };
 
-// A core with its engine thread running.
+// A core without its engine thread, which EnsureEngineThread starts when there is something to speak
+// to: the thread enters the multithreaded apartment, and a program that only made a voice should not
+// find its process's apartments changed (SAPI makes that apartment at SetOutput).
 std::shared_ptr<VoiceCore> StartVoiceCore(const std::wstring& voiceId);
+void EnsureEngineThread(const std::shared_ptr<VoiceCore>& core);
 
 // Ends the engine thread (waiting at most the purge watchdog's time for it to leave Write)
 // and gives back every reference and event payload the core holds.
@@ -100,6 +126,13 @@ HRESULT PurgeSpeech(VoiceCore& core);
 
 // Waits until nothing is left to speak; false on time-out.
 bool WaitForDone(VoiceCore& core, DWORD milliseconds);
+
+// Waits, once the streams queued before it are done, at most the voice's sync-speak timeout for alert
+// voices to let the stream start; one still held back then is taken out of the queue (false).
+bool WaitForStartOrWithdraw(VoiceCore& core, ULONG streamNumber);
+
+// Whether a stream of a voice with this priority waits now for alert voices' speech to end.
+bool GivesWayToAlerts(SPVPRIORITY priority);
 
 // Moves up to `count` queued events to `out`; returns how many.
 ULONG TakeEvents(VoiceCore& core, ULONG count, SPEVENT* out);

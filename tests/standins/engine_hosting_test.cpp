@@ -22,6 +22,7 @@ const std::wstring TokenIds = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\
 // What the toy engine was given and did.
 std::atomic<bool> Endless{false};
 std::atomic<bool> SawAbort{false};
+std::atomic<DWORD> OwnRate{0};  // set: the toy writes 16-bit mono at this rate, whatever it is asked for
 std::wstring GivenTokenId, GivenFragments;
 
 // Writes two 16-bit frames per character, each the character's code, and one word event per
@@ -53,6 +54,7 @@ public:
         *id = *targetId;
         *format = static_cast<WAVEFORMATEX*>(CoTaskMemAlloc(sizeof(WAVEFORMATEX)));
         **format = *target;
+        if (OwnRate) **format = {WAVE_FORMAT_PCM, 1, OwnRate, OwnRate * 2, 2, 16, 0};
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE Speak(DWORD, REFGUID, const WAVEFORMATEX*, const engine::TtsTextFragment* fragment,
@@ -113,6 +115,7 @@ protected:
         ASSERT_EQ(S_OK, apartment_.registered);
         engine::ListRegisteredVoices(true);
         Endless = SawAbort = false;
+        OwnRate = 0;
         GivenTokenId = GivenFragments = L"";
         for (const wchar_t* name : {L"TxtHostToy", L"TxtHostMissing", L"TxtHostOwn"}) {
             WriteToken(name, name == std::wstring(L"TxtHostMissing") ? MissingClassText : ToyClassText,
@@ -195,6 +198,23 @@ TEST_F(EngineHostingTest, RegisteredVoicesAreListedOnceAndSpokenByTheirOwnEngine
     }
     ClearEvents(events);
     EXPECT_EQ((std::vector<LPARAM>{16, 25}), wordSources) << "where each fragment stands in the markup";
+}
+
+TEST_F(EngineHostingTest, AnEngineOfAnotherFormatIsConvertedToTheOutputs) {
+    ScopedComPtr<ISpObjectToken> toy;
+    ListedIds(nullptr, &toy, TokenIds + L"TxtHostToy");
+    ASSERT_TRUE(toy.IsValid());
+    OwnRate = 11025;  // half the output's rate
+    ASSERT_EQ(S_OK, wired_.voice->SetVoice(toy.Get()));
+    ASSERT_EQ(S_OK, wired_.voice->Speak(L"<rate speed=\"2\">Hi</rate> you", SPF_IS_XML, nullptr));
+    EXPECT_EQ(2u * 6 * 2 * 2, output_.Bytes().size()) << "two frames a character, at twice the rate";
+    std::vector<SPEVENT> events = DrainEvents(wired_.voice.Get());
+    std::vector<ULONGLONG> wordOffsets;
+    for (const SPEVENT& event : events) {
+        if (event.eEventId == SPEI_WORD_BOUNDARY) wordOffsets.push_back(event.ullAudioStreamOffset);
+    }
+    ClearEvents(events);
+    EXPECT_EQ((std::vector<ULONGLONG>{0, 2 * 2 * 2 * 2}), wordOffsets) << "the second fragment after two characters";
 }
 
 TEST_F(EngineHostingTest, APurgeAbortsTheEngineAndAnEngineThatCannotBeMadeFailsSpeak) {

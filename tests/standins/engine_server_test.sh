@@ -7,7 +7,8 @@
 # attributes, a saved voice id reopened, speech on the default sound device (ALSA's default device
 # made a file for this test), the notification forms and the other calls; the audio output category
 # answers as it did before registration. A VBScript run by Wine's cscript uses the voice through
-# automation (CreateObject("SAPI.SpVoice"), Rate, Volume, GetVoices, Voice, Speak, Status).
+# automation (CreateObject("SAPI.SpVoice"), Rate, Volume, GetVoices, Voice with its DataKey and Category,
+# AudioOutput read and chosen by token, Speak, Status).
 # Usage: engine_server_test.sh BUILD_DIR SAMPLE_FILE
 set -euo pipefail
 build=$(cd "$1" && pwd)
@@ -106,6 +107,9 @@ awk -v p="$peak" 'BEGIN { exit !(p > 0.1) }' || fail "the default output is sile
 awk -v r="$on_return" -v f="$final" 'BEGIN { exit !(r >= 0.95 * f) }' || fail "a synchronous Speak returned before its sound was played"
 client_step --device notify
 client_step --device calls
+client_step apartment
+client_step --device events
+client_step --device priority
 
 echo "--- a script through automation (CreateObject(\"SAPI.SpVoice\") in cscript)"
 query 'HKLM\Software\Classes\SAPI.SpVoice\CLSID' | grep -qi '{96749377-3391-11D2-9EE3-00C04F797396}' ||
@@ -126,6 +130,10 @@ voices=$(said voices)
 [ "$(said english)" -ge 1 ] && [ "$(said english)" -lt "$voices" ] || fail "GetVoices(\"Language=409\") did not filter"
 grep -q '^eSpeak NG English' <<<"$(said voice)" && grep -q '409' <<<"$(said 'voice language')" ||
   fail "the voice the script chose is not English"
+[ "$(said 'data key')" = "$(said voice)" ] && grep -q '\\Voices$' <<<"$(said category)" ||
+  fail "the voice token's DataKey or Category"
+grep -q '\\AudioOutput\\' <<<"$(said 'audio output')" && [ "$(said 'audio output chosen')" = "$(said 'audio output')" ] &&
+  [ "$(said 'no output stream')" = True ] || fail "AudioOutput is not the sound device's token, or choosing it by token failed"
 [ "$(said 'running state')" = 1 ] && [ "$(said 'last stream')" -ge 1 ] || fail "Status after a synchronous Speak"
 heard=$(soxi -D "$capture")
 peak=$(sox "$capture" -n stat 2>&1 | awk '/Maximum amplitude/ {print $3}')

@@ -25,6 +25,12 @@ WScript.Echo "english: " & english.Count
 Set voice.Voice = english.Item(0)
 WScript.Echo "voice: " & voice.Voice.GetDescription
 WScript.Echo "voice language: " & voice.Voice.GetAttribute("Language")
+WScript.Echo "data key: " & voice.Voice.DataKey.GetStringValue("")
+WScript.Echo "category: " & voice.Voice.Category.Id
+WScript.Echo "audio output: " & voice.AudioOutput.Id
+WScript.Echo "no output stream: " & (voice.AudioOutputStream Is Nothing)
+Set voice.AudioOutput = voice.AudioOutput
+WScript.Echo "audio output chosen: " & voice.AudioOutput.Id
 voice.Speak WScript.Arguments(0)
 Set status = voice.Status
 WScript.Echo "running state: " & status.RunningState

@@ -8,9 +8,15 @@
 //   no-device           a Speak with no sound device fails with the error a program can see
 //   notify              each SetNotify* form, WaitForNotifyEvent and SpeakCompleteEvent
 //   calls               Skip, SpeakStream, SetRate, SetOutput and null or bogus arguments
+//   events              the voice's events through its connection point, as an automation client gets them
+//   priority            an alert voice holding the device: SetSyncSpeakTimeout, a normal voice waiting
+//   apartment           the multithreaded apartment made at SetOutput, not with the voice; the voices
+//                       category's default before SetId
 #include <initguid.h>
 #include <windows.h>
 #include <sapi.h>
+#include <ocidl.h>
+#include <olectl.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -20,6 +26,7 @@
 namespace {
 
 const GUID WaveFormatExId = {0xC31ADBAE, 0x527F, 0x4FF5, {0xA2, 0x30, 0xF6, 0x2B, 0xB6, 0x1F, 0xF7, 0x0C}};
+const GUID TextFormatId = {0x7CEEF9F9, 0x3D13, 0x11D2, {0x9E, 0xE7, 0x00, 0xC0, 0x4F, 0x79, 0x73, 0x96}};
 const wchar_t VoicesId[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices";
 const wchar_t AudioOutId[] = L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\AudioOutput";
 const DWORD Deadline = 60000;
@@ -207,8 +214,21 @@ int NoDevice() {
 }
 
 HANDLE CallbackEvent = nullptr;
+DWORD CallbackThread = 0;
 void __stdcall OnNotify(WPARAM wParam, LPARAM) {
+    CallbackThread = GetCurrentThreadId();
     if (wParam == 7) SetEvent(CallbackEvent);
+}
+
+// Dispatches this thread's messages until the event is set.
+bool PumpUntil(HANDLE event) {
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < Deadline) {
+        if (MsgWaitForMultipleObjects(1, &event, FALSE, 100, QS_ALLINPUT) == WAIT_OBJECT_0) return true;
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    return false;
 }
 
 bool MessageArrives(HWND window, UINT message) {
@@ -261,7 +281,8 @@ int Notify() {
     result = voice->SetNotifyCallbackFunction(OnNotify, 7, 0);
     Check(result == S_OK, "SetNotifyCallbackFunction", result);
     voice->Speak(L"Callback.", SPF_ASYNC, nullptr);
-    Check(WaitForSingleObject(CallbackEvent, Deadline) == WAIT_OBJECT_0, "the callback is called");
+    Check(PumpUntil(CallbackEvent) && CallbackThread == GetCurrentThreadId(),
+          "the callback is called on the thread that set it, from its message loop");
     voice->WaitUntilDone(Deadline);
     Drain(voice.p);
     Check(voice->SetNotifyCallbackFunction(nullptr, 0, 0) == E_INVALIDARG, "SetNotifyCallbackFunction(NULL)");
@@ -273,7 +294,8 @@ int Notify() {
 // A wave-format stream over memory, as a program hands SpeakStream recorded sound.
 class WaveMemoryStream : public ISpStreamFormat {
 public:
-    WaveMemoryStream(const std::vector<short>& samples, DWORD rate) {
+    WaveMemoryStream(const std::vector<short>& samples, DWORD rate, const GUID& formatId = WaveFormatExId)
+        : formatId_(formatId) {
         CreateStreamOnHGlobal(nullptr, TRUE, &inner_);
         inner_->Write(samples.data(), static_cast<ULONG>(samples.size() * 2), nullptr);
         LARGE_INTEGER zero = {};
@@ -303,16 +325,21 @@ public:
     HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD flags) override { return inner_->Stat(stat, flags); }
     HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetFormat(GUID* formatId, WAVEFORMATEX** format) override {
-        *formatId = WaveFormatExId;
+        *formatId = formatId_;
+        *format = nullptr;
+        if (formatId_ != WaveFormatExId) return S_OK;
         *format = static_cast<WAVEFORMATEX*>(CoTaskMemAlloc(sizeof format_));
         **format = format_;
         return S_OK;
     }
 
 private:
+    GUID formatId_;
     IStream* inner_ = nullptr;
     WAVEFORMATEX format_;
 };
+
+int OutputTokenAndTextStream(ISpVoice* voice);
 
 int Calls() {
     Com<ISpVoice> voice;
@@ -351,6 +378,199 @@ int Calls() {
           "null out pointers");
     Check(voice->GetStatus(nullptr, nullptr) == S_OK, "GetStatus with nothing to fill");
     Check(voice->SetVolume(101) == E_INVALIDARG, "SetVolume(101)");
+    return OutputTokenAndTextStream(voice.p);
+}
+
+// The sound device's token, none for a stream; a text stream is spoken; null or bogus arguments.
+int OutputTokenAndTextStream(ISpVoice* voice) {
+    Com<ISpObjectToken> token;
+    HRESULT result = voice->SetOutput(nullptr, TRUE);
+    if (SUCCEEDED(result)) result = voice->GetOutputObjectToken(&token.p);
+    std::printf("output token: %ls\n", token.p ? TokenId(token.p).c_str() : L"(none)");
+    Check(result == S_OK && TokenId(token.p).find(L"\\AudioOutput\\") != std::wstring::npos,
+          "GetOutputObjectToken of the sound device", result);
+    const wchar_t text[] = L"Three spoken words";
+    std::vector<short> units(text, text + wcslen(text));
+    WaveMemoryStream textStream(units, 0, TextFormatId);
+    ULONG number = 0;
+    const ULONGLONG words = (1ull << SPEI_WORD_BOUNDARY) | (1ull << SPEI_RESERVED1) | (1ull << SPEI_RESERVED2);
+    result = voice->SetInterest(words, words);
+    if (SUCCEEDED(result)) result = voice->SpeakStream(&textStream, SPF_DEFAULT, &number);
+    int spoken = 0;
+    SPEVENT event;
+    ULONG fetched = 0;
+    while (voice->GetEvents(1, &event, &fetched) == S_OK && fetched == 1) spoken += event.eEventId == SPEI_WORD_BOUNDARY;
+    std::printf("text stream: %d words\n", spoken);
+    Check(result == S_OK && number > 0 && spoken == 3, "SpeakStream of a text stream speaks its text", result);
+    Com<ISpObjectToken> none;
+    WaveMemoryStream waveOutput({}, 22050);
+    voice->SetOutput(&waveOutput, TRUE);
+    Check(voice->GetOutputObjectToken(&none.p) == S_FALSE && !none.p && voice->GetOutputObjectToken(nullptr) == E_POINTER,
+          "no token for a stream; GetOutputObjectToken(NULL)");
+    Check(voice->GetPriority(nullptr) == E_POINTER && voice->GetAlertBoundary(nullptr) == E_POINTER &&
+              voice->GetSyncSpeakTimeout(nullptr) == E_POINTER && voice->SetPriority(static_cast<SPVPRIORITY>(7)) == E_INVALIDARG &&
+              voice->SetAlertBoundary(static_cast<SPEVENTENUM>(99)) == E_INVALIDARG,
+          "null or bogus arguments to the priority calls");
+    return 0;
+}
+
+// A wave stream whose first Write waits until the gate opens.
+class GatedStream : public WaveMemoryStream {
+public:
+    GatedStream() : WaveMemoryStream({}, 22050) {}
+    HANDLE firstWrite = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HRESULT STDMETHODCALLTYPE Write(const void* data, ULONG bytes, ULONG* written) override {
+        SetEvent(firstWrite);
+        WaitForSingleObject(gate, INFINITE);
+        return WaveMemoryStream::Write(data, bytes, written);
+    }
+};
+
+// An alert voice holds the device: a normal voice's synchronous Speak fails after its timeout, and a
+// normal voice already speaking stops at its next word until the alert voice is done.
+int Priority() {
+    Com<ISpVoice> alert, normal;
+    HRESULT result = CreateVoice(alert);
+    if (SUCCEEDED(result)) result = CreateVoice(normal);
+    if (SUCCEEDED(result)) result = alert->SetPriority(SPVPRI_ALERT);
+    std::wstring longText;
+    for (int i = 0; i < 40; ++i) longText += L"The alert voice goes on speaking for a long while. ";
+    if (SUCCEEDED(result)) result = alert->Speak(longText.c_str(), SPF_ASYNC, nullptr);
+    SPVOICESTATUS status = {};
+    const DWORD start = GetTickCount();
+    while (SUCCEEDED(result) && alert->GetStatus(&status, nullptr) == S_OK && !(status.dwRunningState & SPRS_IS_SPEAKING) &&
+           GetTickCount() - start < Deadline) {
+        Sleep(10);
+    }
+    Check(SUCCEEDED(result) && (status.dwRunningState & SPRS_IS_SPEAKING), "the alert voice speaks", result);
+    if (FAILED(result)) return 1;
+    GatedStream sink;
+    ULONG timeout = 0;
+    result = normal->SetOutput(&sink, TRUE);
+    if (SUCCEEDED(result)) result = normal->SetSyncSpeakTimeout(200);
+    if (SUCCEEDED(result)) result = normal->Speak(L"Not now.", SPF_DEFAULT, nullptr);
+    Check(result == static_cast<HRESULT>(0x80045006) && normal->GetSyncSpeakTimeout(&timeout) == S_OK && timeout == 200,
+          "a synchronous Speak that cannot start in time fails with SPERR_DEVICE_BUSY", result);
+    // The normal voice starts while the alert voice is idle, then the alert voice comes.
+    alert->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+    alert->WaitUntilDone(Deadline);
+    normal->Speak(L"One. Two. Three. Four. Five. Six. Seven. Eight. Nine. Ten.", SPF_ASYNC, nullptr);
+    Check(WaitForSingleObject(sink.firstWrite, Deadline) == WAIT_OBJECT_0, "the normal voice writes");
+    alert->Speak(longText.c_str(), SPF_ASYNC, nullptr);
+    SetEvent(sink.gate);
+    Check(normal->WaitUntilDone(1000) == S_FALSE && normal->GetStatus(&status, nullptr) == S_OK &&
+              (status.dwRunningState & SPRS_IS_SPEAKING),
+          "a normal voice that was speaking waits while the alert voice speaks");
+    alert->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+    Check(normal->WaitUntilDone(Deadline) == S_OK, "and goes on once it is done");
+    return 0;
+}
+
+// An automation client's handler of the voice's events: counts them by member, on the thread they arrive.
+class EventCounter : public IDispatch {
+public:
+    int starts = 0, words = 0, ends = 0, wordsElsewhere = 0;
+    LONG lastWordEnd = 0;  // CharacterPosition + Length of the last word
+    HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
+        if (iid == IID_IUnknown || iid == IID_IDispatch) {
+            *object = this;
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* parameters, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        if (member == DISPID_SVEStreamStart) ++starts;
+        if (member == DISPID_SVEWord && parameters->cArgs == 4) {  // arguments last first
+            ++words;
+            if (GetCurrentThreadId() != MainThread) ++wordsElsewhere;
+            lastWordEnd = parameters->rgvarg[1].lVal + parameters->rgvarg[0].lVal;
+        }
+        if (member == DISPID_SVEStreamEnd) {
+            ++ends;
+            SetEvent(ended);
+        }
+        return S_OK;
+    }
+    DWORD MainThread = GetCurrentThreadId();
+};
+
+int Events() {
+    Com<ISpVoice> voice;
+    Com<IConnectionPointContainer> container;
+    Com<IConnectionPoint> point;
+    HRESULT result = CreateVoice(voice);
+    if (SUCCEEDED(result)) result = voice->QueryInterface(IID_IConnectionPointContainer, container.Out());
+    if (SUCCEEDED(result)) result = container->FindConnectionPoint(DIID__ISpeechVoiceEvents, &point.p);
+    EventCounter counter;
+    DWORD cookie = 0;
+    if (SUCCEEDED(result)) result = point->Advise(&counter, &cookie);
+    Check(SUCCEEDED(result), "a client connects to the voice's events", result);
+    if (FAILED(result)) return 1;
+    const wchar_t text[] = L"One two three four.";
+    result = voice->Speak(text, SPF_ASYNC, nullptr);
+    Check(SUCCEEDED(result) && PumpUntil(counter.ended), "EndStream arrives", result);
+    std::printf("events: %d starts, %d words (%d on another thread), %d ends\n", counter.starts, counter.words,
+                counter.wordsElsewhere, counter.ends);
+    Check(counter.starts == 1 && counter.words == 4 && counter.wordsElsewhere == 0 && counter.ends == 1 &&
+              counter.lastWordEnd == static_cast<LONG>(wcslen(text)),
+          "StartStream, a Word for each word with its place, EndStream, all on the connecting thread");
+    Com<IProvideClassInfo2> classInfo;
+    Com<IConnectionPoint> samePoint;
+    GUID source = {};
+    result = voice->QueryInterface(IID_IProvideClassInfo2, classInfo.Out());
+    if (SUCCEEDED(result)) result = classInfo->GetGUID(GUIDKIND_DEFAULT_SOURCE_DISP_IID, &source);
+    if (SUCCEEDED(result)) result = point->QueryInterface(IID_IConnectionPoint, samePoint.Out());
+    Check(SUCCEEDED(result) && source == DIID__ISpeechVoiceEvents && samePoint.p == point.p,
+          "the class information names the event interface; the point answers for itself", result);
+    Check(point->Unadvise(cookie) == S_OK && point->Unadvise(cookie) == CONNECT_E_NOCONNECTION &&
+              point->Advise(nullptr, &cookie) == E_POINTER && container->FindConnectionPoint(IID_IDispatch, nullptr) == E_POINTER,
+          "Unadvise once; null arguments");
+    return 0;
+}
+
+DWORD WINAPI ApartmentOfNewThread(void* type) {
+    APTTYPEQUALIFIER qualifier;
+    return static_cast<DWORD>(CoGetApartmentType(static_cast<APTTYPE*>(type), &qualifier));
+}
+
+// What a thread that never initialised COM finds: CO_E_NOTINITIALIZED while no apartment is
+// multithreaded, else the implicit multithreaded apartment.
+HRESULT ApartmentSeenElsewhere(APTTYPE& type) {
+    DWORD result = 0;
+    HANDLE thread = CreateThread(nullptr, 0, ApartmentOfNewThread, &type, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    GetExitCodeThread(thread, &result);
+    CloseHandle(thread);
+    return static_cast<HRESULT>(result);
+}
+
+int Apartment() {
+    APTTYPE type = APTTYPE_CURRENT;
+    Com<ISpVoice> voice;
+    HRESULT result = CreateVoice(voice);
+    Check(SUCCEEDED(result) && ApartmentSeenElsewhere(type) == CO_E_NOTINITIALIZED,
+          "creating a voice makes no multithreaded apartment", result);
+    result = voice->SetOutput(nullptr, TRUE);
+    Check(SUCCEEDED(result) && ApartmentSeenElsewhere(type) == S_OK && type == APTTYPE_MTA,
+          "SetOutput makes it", result);
+    Com<ISpObjectTokenCategory> category;
+    wchar_t* untouched = const_cast<wchar_t*>(L"untouched");
+    wchar_t* id = untouched;
+    result = CoCreateInstance(CLSID_SpObjectTokenCategory, nullptr, CLSCTX_ALL, IID_ISpObjectTokenCategory, category.Out());
+    if (SUCCEEDED(result)) result = category->GetDefaultTokenId(&id);
+    Check(result == static_cast<HRESULT>(0x80045001) && id == untouched &&
+              category->GetDefaultTokenId(nullptr) == static_cast<HRESULT>(0x80045001),
+          "GetDefaultTokenId before SetId: SPERR_UNINITIALIZED, the pointer untouched", result);
     return 0;
 }
 
@@ -372,6 +592,9 @@ int main(int argc, char** argv) {
     else if (step == "no-device") status = NoDevice();
     else if (step == "notify") status = Notify();
     else if (step == "calls") status = Calls();
+    else if (step == "apartment") status = Apartment();
+    else if (step == "events") status = Events();
+    else if (step == "priority") status = Priority();
     CoUninitialize();
     std::fflush(stdout);
     return status != 0 ? status : failures != 0 ? 1 : 0;
