@@ -323,6 +323,14 @@ TEST_F(HostileInput, FailedReadAfterTheStartKeepsTheStartAndSaysSo) {
         EXPECT_EQ(lines.substr(0, start.size()), start) << failure;
         host_->Stop();
     }
+    // A UTF-8 file, which the plug-in decodes for the voice: what was read is spoken, and the failed
+    // read is said, not taken for the text's end.
+    host::MessageBoxWatcher boxes({"Text Speech Error"});
+    ASSERT_EQ(0, TimedPlay(MakeFile("read-utf8.txt", "\xEF\xBB\xBF" + bytes)));
+    ASSERT_TRUE(boxes.WaitForCount(1, 20000));
+    EXPECT_EQ("Error result 8007001E, facility 7, code 30, line 648", boxes.Seen()[0].text);
+    EXPECT_TRUE(host_->WaitForEndOfFile(60000)) << "what was read is spoken to its end";
+    host_->Stop();
     SetEnvironmentVariableA("IN_TXT_TEST_READER_FAILURE", nullptr);
     ClosePlayer();
     LoadWithInfoWindow(options);
