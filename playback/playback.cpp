@@ -134,12 +134,12 @@ bool StopSpeech(StopKind kind) {
 // UTF-16 little-endian) goes by name, as does one that cannot be read here (missing, locked: the voice
 // then says what is wrong) or read twice (a pipe). Bytes without a mark are decided by their verdict,
 // or as soon as a multi-byte UTF-8 sequence shows they are decoded here.
-void Decide(Speech& s, bool decodedAnyway) {
+void Decide(Speech& s) {
     if (s.decided) return;
     const FileText* text = s.text.get();
-    if (!text || (!text->OnDisk() && !decodedAnyway)) {
+    if (!text || (!text->OnDisk() && !s.decoded)) {
         s.byName = true;
-    } else if (decodedAnyway) {
+    } else if (s.decoded) {
         s.byName = false;
     } else if (text->EncodingKnown() || text->Done()) {
         s.byName = text->Encoding() == TextEncoding::Ansi || text->Encoding() == TextEncoding::Utf16LE;
@@ -174,11 +174,11 @@ HRESULT SpeakPiece(ISpVoice* voice, Speech& s, size_t end) {
 
 // Gives the voice what can be given now, keeping PIECES_QUEUED pieces with it. Under SpeechLock.
 // Returns a failure and where it happened, or S_OK.
-HRESULT Feed(Speech& s, bool decodedAnyway, ErrorSite* site) {
+HRESULT Feed(Speech& s, ErrorSite* site) {
     ISpVoice* voice = Voice.Get();
     *site = SITE_SPEAK;
     if (!voice || !IsLive(s)) return S_OK;
-    Decide(s, decodedAnyway);
+    Decide(s);
     if (!s.decided) return S_OK;
     if (s.byName && s.pieces.empty()) {
         ULONG stream = 0;
@@ -234,7 +234,7 @@ void OnTextProgress(ULONG ticket) {
         if (!Current || Current->ticket != ticket || !IsLive(*Current)) return;
         Speech& s = *Current;
         if (s.text->State() == FileText::Progress::Misread) return RestartByName(s);
-        failure = Feed(s, s.from > 0, &site);
+        failure = Feed(s, &site);
         // Text decoded here and cut short by a failed read: what was read is spoken, and it is said.
         if (SUCCEEDED(failure) && !s.byName && s.text->State() == FileText::Progress::Failed &&
             !s.readFailureReported) {
@@ -265,6 +265,7 @@ void RestartByName(Speech& s) {
     s.follower.Start(s.ticket, s.bytesPerSecond);
     s.from = s.given = 0;
     s.openElements = OpenElementTracker();
+    s.decoded = false;
     s.byName = s.decided = true;
     s.resumed = false;
     if (again) {
@@ -273,7 +274,7 @@ void RestartByName(Speech& s) {
         ShowPlayingText(s.path.c_str(), again);
     }
     ErrorSite site = SITE_SPEAK;
-    const HRESULT result = Feed(s, false, &site);
+    const HRESULT result = Feed(s, &site);
     if (FAILED(result)) {
         LiveTicket = 0;
         Voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
@@ -353,6 +354,7 @@ int StartSpeech(SpeechStart start) {
     ShowPlayingText(start.path, s.text);
     if (start.decoded && !s.text) start.from = 0, start.decoded = false;  // the voice says what is wrong
     s.from = s.given = start.from;
+    s.decoded = start.decoded;
     s.bytesPerSecond = SpeechOutputStream.WaveFormat()->nAvgBytesPerSec;
     s.startMs = start.startMs;
     s.length = start.length ? start.length : std::make_shared<SpokenLength>(0, PluginSettings.Rate);
@@ -372,7 +374,7 @@ int StartSpeech(SpeechStart start) {
             const ULONG ticket = s.ticket;
             s.textWatch = s.text->Watch([ticket] { OnTextProgress(ticket); });
         }
-        result = Feed(s, start.decoded, &site);
+        result = Feed(s, &site);
     }
     if (FAILED(result)) {
         // Nothing of the file may be heard or end it: silenced before the box is shown. A voice that
@@ -647,7 +649,7 @@ SpeechEventOutcome OnSpeechEvent(const SPEVENT& event) {
             if (!piece->started) piece->soundBase = s.soundBefore;
             piece->ended = true;
             s.soundBefore = piece->soundBase + (offset > piece->startOffset ? offset - piece->startOffset : 0);
-            failure = Feed(s, s.from > 0, &site);
+            failure = Feed(s, &site);
             if (SUCCEEDED(failure) && s.AllSpoken()) outcome = {true, s.ticket};
             break;
         }

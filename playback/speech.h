@@ -34,6 +34,7 @@ struct Speech {
     std::shared_ptr<FileText> text;  // null when the file could not be opened: given by name
     int textWatch = 0;
     bool byName = false;    // the voice reads the file itself, from its top
+    bool decoded = false;   // given decoded whatever the encoding (a speech from a place)
     bool decided = false;   // by name or in pieces: bytes without a mark may need reading first
     size_t from = 0;        // where the speech starts in the file's text
     size_t given = 0;       // the text up to here has been given to the voice
