@@ -5,6 +5,7 @@
 #include <richedit.h>
 #include <sapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -560,9 +561,14 @@ TEST_F(ReadingAlong, LongOneLineTextIsSelectedExactlyAndCopiedAsItIs) {
     const std::string text = sentence("The first sentence goes", 100) + " " + sentence("The second goes", 90) + " " +
                              sentence("The last one ends", 20);
     const std::vector<Heard> sentences = SentencesOf(text, false);
-    ASSERT_EQ(3u, sentences.size());
+    ASSERT_GE(sentences.size(), 3u);
     ASSERT_EQ(0, host_->Play(MakeFile("one-line.txt", text)));
-    for (const Heard& heard : sentences) ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(heard));
+    for (const Heard& heard : sentences) {
+        ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(heard));
+        std::wstring selected = ControlText(Text(), GT_SELECTION);
+        std::replace(selected.begin(), selected.end(), L'\r', L' ');  // a line shown ends at a blank
+        EXPECT_EQ(Wide(text.substr(heard.span.start, heard.span.end - heard.span.start)), selected);
+    }
     ASSERT_TRUE(host_->WaitForEndOfFile(20000));
     host_->Stop();
     EXPECT_NE(std::wstring::npos, ControlText(Text(), GT_DEFAULT).find(L'\r')) << "shown in lines";
