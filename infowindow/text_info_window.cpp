@@ -41,6 +41,8 @@ constexpr size_t FIRST_PIECE_UNITS = 2048;
 constexpr size_t PIECE_UNITS = 4096;
 // A paragraph is shown in lines of about this many units (DisplayBreaks).
 constexpr size_t DISPLAY_LINE_UNITS = 1024;
+// Display breaks are looked for at most this far past what is in, so no step scans a whole book.
+constexpr size_t SCAN_AHEAD_UNITS = size_t{1} << 20;
 constexpr double FILL_BUDGET_MS = 15;
 // Filling takes the next step at once, unless something waits for the player's thread; it leaves the
 // player's timers and painting their turn at least this often.
@@ -327,15 +329,21 @@ void NoteFilled(TextInfoWindow& w, size_t end) {
 bool AppendPieces(TextInfoWindow& w, PieceAppender& appender, size_t fillable) {
     const double start = NowMs();
     const char16_t* text = Units(*w.shown.text);
-    w.breaks.Scan(text, fillable);
+    const size_t reach = fillable - w.filledUnits <= SCAN_AHEAD_UNITS
+                             ? fillable
+                             : NextSliceEnd(text, w.filledUnits, fillable, SCAN_AHEAD_UNITS);
+    w.breaks.Scan(text, reach);
     bool appended = false;
-    while (w.filledUnits < fillable && NowMs() - start < FILL_BUDGET_MS) {
-        const size_t end = NextPieceEnd(text, w.filledUnits, fillable, PIECE_UNITS, w.breaks);
+    double pieceMs = 0;  // the last piece's: the next is not begun when it would not fit the budget
+    while (w.filledUnits < reach && NowMs() - start + pieceMs < FILL_BUDGET_MS) {
+        const double pieceStart = NowMs();
+        const size_t end = NextPieceEnd(text, w.filledUnits, reach, PIECE_UNITS, w.breaks);
         const bool longParagraph = end - w.filledUnits > PIECE_UNITS;
         if (longParagraph && appended) return false;
         const std::wstring piece = w.breaks.Shown(w.shown.text->Text() + w.filledUnits, w.filledUnits, end - w.filledUnits);
         appender.Append(piece.c_str(), piece.size());
         NoteFilled(w, end);
+        pieceMs = NowMs() - pieceStart;
         appended = true;
         if (longParagraph) return true;
     }
