@@ -72,6 +72,15 @@ public:
     T* As() const { return static_cast<T*>(Get()); }
 };
 
+// A movable global memory block (GlobalAlloc), as the clipboard takes; detached once the clipboard has it.
+struct GlobalBlockTraits {
+    using Value = HGLOBAL;
+    static HGLOBAL None() { return nullptr; }
+    static bool IsValid(HGLOBAL h) { return h != nullptr; }
+    static void Free(HGLOBAL h) { GlobalFree(h); }
+};
+using ScopedGlobalBlock = Scoped<GlobalBlockTraits>;
+
 // An open registry key, closed with RegCloseKey.
 struct RegKeyTraits {
     using Value = HKEY;

@@ -87,3 +87,39 @@ size_t NextSliceEnd(const char16_t* text, size_t start, size_t units, size_t sli
     while (end > start + 1 && SplitsCharacter(text, end, units)) --end;
     return end;
 }
+
+void DisplayBreaks::Scan(const char16_t* text, size_t units) {
+    for (; scanned_ + 1 < units; ++scanned_) {
+        const char16_t unit = text[scanned_];
+        const char16_t next = text[scanned_ + 1];
+        if (unit == u'\r' || unit == u'\n') {
+            run_ = 0;
+        } else if (run_ >= lineUnits_ && (unit == u' ' || unit == u'\t') && next != u'\r' && next != u'\n') {
+            positions_.push_back(static_cast<uint32_t>(scanned_));
+            run_ = 0;
+        } else {
+            ++run_;
+        }
+    }
+}
+
+bool DisplayBreaks::At(size_t position) const {
+    return std::binary_search(positions_.begin(), positions_.end(), static_cast<uint32_t>(position));
+}
+
+size_t DisplayBreaks::LastBefore(size_t position) const {
+    const auto after = std::lower_bound(positions_.begin(), positions_.end(), static_cast<uint32_t>(position));
+    return after == positions_.begin() ? NONE : *(after - 1);
+}
+
+size_t DisplayBreaks::FirstFrom(size_t position) const {
+    const auto at = std::lower_bound(positions_.begin(), positions_.end(), static_cast<uint32_t>(position));
+    return at == positions_.end() ? NONE : *at;
+}
+
+std::wstring DisplayBreaks::Shown(const wchar_t* piece, size_t start, size_t units) const {
+    std::wstring shown(piece, units);
+    auto at = std::lower_bound(positions_.begin(), positions_.end(), static_cast<uint32_t>(start));
+    for (; at != positions_.end() && *at < start + units; ++at) shown[*at - start] = L'\r';
+    return shown;
+}

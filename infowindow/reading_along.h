@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <string>
 #include <vector>
 
 // A sentence or word the voice has reached: its position and length in the text it was given (UTF-16
@@ -67,3 +68,32 @@ bool SplitsCharacter(const char16_t* text, size_t at, size_t units);
 // and never inside a line end or a surrogate pair. Always past `start` while units are
 // left.
 size_t NextSliceEnd(const char16_t* text, size_t start, size_t units, size_t sliceUnits);
+
+// A paragraph longer than a few thousand characters is shown as several lines: the control lays a
+// paragraph out whole on every change to it (about 2 ms a KB under Wine), and commits far more memory
+// for one long paragraph than for the same text in lines. The first blank (space or tab) after every
+// `lineUnits` units of a paragraph is shown as a lone CR, which the control keeps as one character:
+// no position moves, and only what the control is given changes. A blank just before a CR or an LF
+// stays one: the control would take the two for one line end.
+class DisplayBreaks {
+public:
+    static constexpr size_t NONE = SIZE_MAX;
+    explicit DisplayBreaks(size_t lineUnits) : lineUnits_(lineUnits) {}
+    // Finds the breaks among the first `units` units (all known; more may follow). The last unit is
+    // decided once the one after it is known.
+    void Scan(const char16_t* text, size_t units);
+    bool At(size_t position) const;
+    // The last break before `position`, or NONE.
+    size_t LastBefore(size_t position) const;
+    // The first break at or after `position`, or NONE.
+    size_t FirstFrom(size_t position) const;
+    // The piece of the text that starts at `start`, as the control is given it.
+    std::wstring Shown(const wchar_t* piece, size_t start, size_t units) const;
+    bool Empty() const { return positions_.empty(); }
+
+private:
+    size_t lineUnits_;
+    size_t scanned_ = 0;
+    size_t run_ = 0;  // units since the last line end or break
+    std::vector<uint32_t> positions_;
+};

@@ -5,6 +5,7 @@
 #include <tom.h>
 #include <textserv.h>
 
+#include <cstring>
 #include <string>
 
 #include "base/scoped.h"
@@ -18,6 +19,7 @@ const IID IID_InfoTextServices = {0x8D33F740, 0xCF58, 0x11CE, {0xA8, 0x9D, 0x00,
 
 constexpr LPARAM NO_LENGTH_LIMIT = 0x7FFFFFFE;
 const char READER_MOVED_PROPERTY[] = "in_txt.readerMoved";
+const char COPY_PROPERTY[] = "in_txt.copy";
 
 // Every Rich Edit control of the class shares its window procedure.
 WNDPROC RichEditProc = nullptr;
@@ -63,12 +65,25 @@ bool ReaderMoves(UINT message, WPARAM wParam) {
     return false;
 }
 
+// WM_COPY, and the keys with which the control copies on its own (Ctrl+C, Ctrl+Insert).
+bool Copies(UINT message, WPARAM wParam) {
+    if (message == WM_COPY) return true;
+    return message == WM_KEYDOWN && (wParam == 'C' || wParam == VK_INSERT) && GetKeyState(VK_CONTROL) < 0;
+}
+
 LRESULT CALLBACK WatchedRichEditProc(HWND control, UINT message, WPARAM wParam, LPARAM lParam) {
     if (ReaderMoves(message, wParam)) {
         auto onReaderMoved = reinterpret_cast<void (*)(HWND)>(GetPropA(control, READER_MOVED_PROPERTY));
         if (onReaderMoved) onReaderMoved(control);
     }
-    if (message == WM_NCDESTROY) RemovePropA(control, READER_MOVED_PROPERTY);
+    if (Copies(message, wParam)) {
+        auto onCopy = reinterpret_cast<bool (*)(HWND)>(GetPropA(control, COPY_PROPERTY));
+        if (onCopy && onCopy(control)) return 0;
+    }
+    if (message == WM_NCDESTROY) {
+        RemovePropA(control, READER_MOVED_PROPERTY);
+        RemovePropA(control, COPY_PROPERTY);
+    }
     return CallWindowProcA(RichEditProc, control, message, wParam, lParam);
 }
 
@@ -90,11 +105,18 @@ size_t ParagraphEnd(const char16_t* text, size_t at, size_t units) {
 }  // namespace
 
 // A long paragraph that starts inside the piece waits for the next one, which then holds all of it.
-size_t NextPieceEnd(const char16_t* text, size_t start, size_t units, size_t pieceUnits) {
+// A display break ends a paragraph as a line end does; a piece ends after one in its second half.
+size_t NextPieceEnd(const char16_t* text, size_t start, size_t units, size_t pieceUnits, const DisplayBreaks& breaks) {
     const size_t end = NextSliceEnd(text, start, units, pieceUnits);
-    if (end == units || EndsParagraph(text[end - 1])) return end;
-    const size_t paragraphStart = ParagraphStart(text, start, end);
-    const size_t paragraphEnd = ParagraphEnd(text, end, units);
+    if (end == units || EndsParagraph(text[end - 1]) || breaks.At(end - 1)) return end;
+    const size_t lastBreak = breaks.LastBefore(end - 1);
+    const bool breakInPiece = lastBreak != DisplayBreaks::NONE && lastBreak >= start;
+    if (breakInPiece && lastBreak + 1 > start + pieceUnits / 2) return lastBreak + 1;
+    const size_t paragraphStart = ParagraphStart(text, breakInPiece ? lastBreak + 1 : start, end);
+    const size_t nextBreak = breaks.FirstFrom(end);
+    const size_t paragraphEnd = nextBreak < units && ParagraphEnd(text, end, nextBreak) == nextBreak
+                                    ? nextBreak + 1
+                                    : ParagraphEnd(text, end, units);
     if (paragraphEnd - paragraphStart <= pieceUnits) return end;
     return paragraphStart > start ? paragraphStart : paragraphEnd;
 }
@@ -157,10 +179,11 @@ void SelectAndShow(HWND control, long position, long length) {
     SendMessageA(control, EM_SETSCROLLPOS, 0, reinterpret_cast<LPARAM>(&scroll));
 }
 
-void PrepareTextControl(HWND control, void (*onReaderMoved)(HWND control)) {
+void PrepareTextControl(HWND control, const TextControlCalls& calls) {
     SendMessageA(control, EM_SETUNDOLIMIT, 0, 0);  // undo would copy every piece given
     SendMessageA(control, EM_EXLIMITTEXT, 0, NO_LENGTH_LIMIT);
-    SetPropA(control, READER_MOVED_PROPERTY, reinterpret_cast<HANDLE>(onReaderMoved));
+    SetPropA(control, READER_MOVED_PROPERTY, reinterpret_cast<HANDLE>(calls.readerMoved));
+    SetPropA(control, COPY_PROPERTY, reinterpret_cast<HANDLE>(calls.copy));
     WNDPROC previous =
         reinterpret_cast<WNDPROC>(SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(WatchedRichEditProc)));
     if (previous != WatchedRichEditProc) RichEditProc = previous;
@@ -173,7 +196,7 @@ void UnwatchTextControl(HWND control) {
     RemovePropA(control, READER_MOVED_PROPERTY);
 }
 
-HWND ReplaceTextControl(HWND old, void (*onReaderMoved)(HWND control)) {
+HWND ReplaceTextControl(HWND old, const TextControlCalls& calls) {
     HWND parent = GetParent(old);
     char className[64] = {};
     GetClassNameA(old, className, sizeof className);
@@ -187,7 +210,7 @@ HWND ReplaceTextControl(HWND old, void (*onReaderMoved)(HWND control)) {
                                    reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(old, GWLP_HINSTANCE)), nullptr);
     if (!control) return nullptr;
     SendMessageA(control, WM_SETFONT, SendMessageA(old, WM_GETFONT, 0, 0), FALSE);
-    PrepareTextControl(control, onReaderMoved);
+    PrepareTextControl(control, calls);
     const bool hadFocus = GetFocus() == old;
     SetWindowLongPtrA(old, GWLP_ID, 0);
     ShowWindow(old, SW_HIDE);
@@ -195,4 +218,31 @@ HWND ReplaceTextControl(HWND old, void (*onReaderMoved)(HWND control)) {
     SetWindowPos(old, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     if (hadFocus) SetFocus(control);
     return control;
+}
+
+bool CopyToClipboard(HWND owner, const std::wstring& text) {
+    ScopedGlobalBlock block(GlobalAlloc(GMEM_MOVEABLE, (text.size() + 1) * sizeof(wchar_t)));
+    if (!block) return false;
+    void* bytes = GlobalLock(block.Get());
+    if (!bytes) return false;
+    memcpy(bytes, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    GlobalUnlock(block.Get());
+    if (!OpenClipboard(owner)) return false;
+    EmptyClipboard();
+    if (SetClipboardData(CF_UNICODETEXT, block.Get())) block.Detach();
+    CloseClipboard();
+    return !block;
+}
+
+// The control goes on without anything of this library: its own procedure back, out of the dialog
+// (a message-only window holds it), and the Rich Edit library loaded until the process ends.
+bool LeaveToProcessEnd(HWND control) {
+    HMODULE library = nullptr;
+    if (!RichEditProc || !GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, "riched20.dll", &library)) return false;
+    ShowWindow(control, SW_HIDE);
+    if (!SetParent(control, HWND_MESSAGE)) return false;
+    RemovePropA(control, READER_MOVED_PROPERTY);
+    RemovePropA(control, COPY_PROPERTY);
+    SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(RichEditProc));
+    return true;
 }

@@ -3,6 +3,7 @@
 #include <richedit.h>
 #include <windowsx.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
@@ -38,12 +39,19 @@ constexpr uint64_t READ_HERE_BYTES = 256u << 10;
 // loop, as many as fit a step's budget, so the player's thread is never held for long.
 constexpr size_t FIRST_PIECE_UNITS = 2048;
 constexpr size_t PIECE_UNITS = 4096;
+// A paragraph is shown in lines of about this many units (DisplayBreaks).
+constexpr size_t DISPLAY_LINE_UNITS = 1024;
+// Display breaks are looked for at most this far past what is in, so no step scans a whole book.
+constexpr size_t SCAN_AHEAD_UNITS = size_t{1} << 20;
 constexpr double FILL_BUDGET_MS = 15;
 // Filling takes the next step at once, unless something waits for the player's thread; it leaves the
 // player's timers and painting their turn at least this often.
 constexpr double FILL_YIELD_MS = 200;
 // Emptying a control costs far more than destroying it once it holds more than this: it is replaced.
 constexpr long EMPTY_IN_PLACE_CHARACTERS = 4096;
+// At Quit, a control that holds more than this is left to the process's end (LeaveToProcessEnd): its
+// destruction alone would take longer than Quit may.
+constexpr long LEAVE_AT_QUIT_CHARACTERS = 65536;
 // How often the window asks playback what is heard.
 constexpr UINT FOLLOW_TICK_MS = 40;
 
@@ -110,6 +118,8 @@ struct TextInfoWindow {
     std::shared_ptr<std::atomic<bool>> readPosted = std::make_shared<std::atomic<bool>>(false);
     size_t filledUnits = 0;
     std::vector<uint32_t> folded;  // the units the control folds into line ends (FindFoldedUnits)
+    DisplayBreaks breaks{DISPLAY_LINE_UNITS};  // the blanks shown as line ends
+    std::wstring closing;          // the closing line, once added
     bool piecesAsUtf16 = true;
     bool closingAdded = false;  // the note of what is not shown, or of what could not be read
     bool fillScheduled = false;
@@ -205,6 +215,30 @@ void OnReaderMoved(HWND control) {
     TextInfoWindow* w = WindowOf(GetParent(control));
     if (w) w->selecting = false;
 }
+
+// A copy from the window gives the file's own text: the blanks shown as line ends are blanks again,
+// and each line end is as the file has it. The closing line, which is not the file's, follows as
+// shown. With no display breaks the control copies on its own.
+bool OnCopy(HWND control) {
+    TextInfoWindow* w = WindowOf(GetParent(control));
+    if (!w || control != w->richEdit || !w->shown.text || w->breaks.Empty()) return false;
+    CHARRANGE selection = {0, 0};
+    SendMessageA(control, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&selection));
+    if (selection.cpMax <= selection.cpMin) return true;
+    const uint32_t filledEnd = ControlPosition(w->folded, static_cast<uint32_t>(w->filledUnits));
+    const auto textPosition = [&](long at) {
+        return static_cast<uint32_t>(at) >= filledEnd ? w->filledUnits : TextPositionOf(w->folded, static_cast<uint32_t>(at));
+    };
+    const size_t from = textPosition(selection.cpMin), to = textPosition(selection.cpMax);
+    std::wstring copied(w->shown.text->Text() + from, to - from);
+    const size_t closingFrom = std::max<long>(selection.cpMin, static_cast<long>(filledEnd)) - filledEnd;
+    const size_t closingTo = std::max<long>(selection.cpMax, static_cast<long>(filledEnd)) - filledEnd;
+    if (closingFrom < w->closing.size()) copied += w->closing.substr(closingFrom, closingTo - closingFrom);
+    CopyToClipboard(w->dialog, copied);
+    return true;
+}
+
+TextControlCalls ControlCalls() { return {OnReaderMoved, OnCopy}; }
 
 // The heard span, once the control holds it.
 void ShowPendingSpan(TextInfoWindow& w) {
@@ -305,13 +339,21 @@ void NoteFilled(TextInfoWindow& w, size_t end) {
 bool AppendPieces(TextInfoWindow& w, PieceAppender& appender, size_t fillable) {
     const double start = NowMs();
     const char16_t* text = Units(*w.shown.text);
+    const size_t reach = fillable - w.filledUnits <= SCAN_AHEAD_UNITS
+                             ? fillable
+                             : NextSliceEnd(text, w.filledUnits, fillable, SCAN_AHEAD_UNITS);
+    w.breaks.Scan(text, reach);
     bool appended = false;
-    while (w.filledUnits < fillable && NowMs() - start < FILL_BUDGET_MS) {
-        const size_t end = NextPieceEnd(text, w.filledUnits, fillable, PIECE_UNITS);
+    double pieceMs = 0;  // the last piece's: the next is not begun when it would not fit the budget
+    while (w.filledUnits < reach && NowMs() - start + pieceMs < FILL_BUDGET_MS) {
+        const double pieceStart = NowMs();
+        const size_t end = NextPieceEnd(text, w.filledUnits, reach, PIECE_UNITS, w.breaks);
         const bool longParagraph = end - w.filledUnits > PIECE_UNITS;
         if (longParagraph && appended) return false;
-        appender.Append(w.shown.text->Text() + w.filledUnits, end - w.filledUnits);
+        const std::wstring piece = w.breaks.Shown(w.shown.text->Text() + w.filledUnits, w.filledUnits, end - w.filledUnits);
+        appender.Append(piece.c_str(), piece.size());
         NoteFilled(w, end);
+        pieceMs = NowMs() - pieceStart;
         appended = true;
         if (longParagraph) return true;
     }
@@ -323,6 +365,7 @@ void AddClosingLine(TextInfoWindow& w, PieceAppender& appender, bool afterLongPa
     const std::wstring closing = ClosingLine(w);
     if (!closing.empty() && afterLongParagraph) return;
     if (!closing.empty()) appender.Append(closing.c_str(), closing.size());
+    w.closing = closing;
     w.closingAdded = true;
 }
 
@@ -351,7 +394,7 @@ void RunFillStep(TextInfoWindow& w) {
 // A control that holds a long text is replaced by an empty one; a short one is simply overwritten.
 void MakeRoomForNewText(TextInfoWindow& w) {
     if (ControlLength(w.richEdit) <= EMPTY_IN_PLACE_CHARACTERS) return;
-    HWND fresh = ReplaceTextControl(w.richEdit, OnReaderMoved);
+    HWND fresh = ReplaceTextControl(w.richEdit, ControlCalls());
     if (!fresh) return;
     RetireControl(w, w.richEdit);
     w.richEdit = fresh;
@@ -368,12 +411,16 @@ void AdoptIncoming(TextInfoWindow& w) {
     w.closingAdded = false;
     w.filledUnits = 0;
     w.folded.clear();
+    w.breaks = DisplayBreaks(DISPLAY_LINE_UNITS);
+    w.closing.clear();
     w.spanShown = false;
     w.selecting = true;
     const size_t fillable = FillableUnits(w);
+    w.breaks.Scan(Units(text), fillable);
     const size_t first = NextSliceEnd(Units(text), 0, fillable, FIRST_PIECE_UNITS);
+    const std::wstring piece = w.breaks.Shown(text.Text(), 0, first);
     // Bytes without a mark whose encoding is not known yet may still turn out to be UTF-8.
-    w.piecesAsUtf16 = SetFirstPiece(w.richEdit, text.Text(), first, text.Utf16() || !text.EncodingKnown());
+    w.piecesAsUtf16 = SetFirstPiece(w.richEdit, piece.c_str(), first, text.Utf16() || !text.EncodingKnown());
     NoteFilled(w, first);
     ScheduleFill(w);
 }
@@ -532,7 +579,7 @@ INT_PTR OnInitDialog(HWND dialog, LPARAM parameter) {
     w.dialog = dialog;
     w.closeButton = GetDlgItem(dialog, IDCANCEL);
     w.richEdit = GetDlgItem(dialog, IDC_INFO_TEXT);
-    PrepareTextControl(w.richEdit, OnReaderMoved);
+    PrepareTextControl(w.richEdit, ControlCalls());
     RECT button = {};
     GetClientRect(w.closeButton, &button);
     w.closeButtonSize = {button.right, button.bottom};
@@ -737,6 +784,20 @@ HWND CreateTextInfoWindow(HINSTANCE instance, HWND owner) {
     return Window->dialog;
 }
 
+namespace {
+
+// The controls too long to destroy in Quit's time are taken out of the dialog before it goes.
+void LeaveLongTextsBehind(TextInfoWindow& w) {
+    std::vector<HWND> controls = w.retired;
+    controls.push_back(w.richEdit);
+    for (HWND control : controls) {
+        if (ControlLength(control) > LEAVE_AT_QUIT_CHARACTERS && LeaveToProcessEnd(control))
+            w.retired.erase(std::remove(w.retired.begin(), w.retired.end(), control), w.retired.end());
+    }
+}
+
+}  // namespace
+
 void UnloadRichEdit() {
     if (!RichEditStillUsed) RichEditLibrary.Reset();
 }
@@ -745,10 +806,12 @@ void DestroyTextInfoWindow() {
     if (!Window) return;
     TextInfoWindow* w = Window;
     Window = nullptr;
-    if (OnWindowThread(*w))
+    if (OnWindowThread(*w)) {
+        LeaveLongTextsBehind(*w);
         EndWindow(w);
-    else
+    } else {
         EndWindowFromAnotherThread(w);
+    }
 }
 
 void LoadInfoText(const char* file) { RequestLoad(file, nullptr, false); }

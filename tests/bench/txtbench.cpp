@@ -6,7 +6,8 @@
 // --markdown also writes the table as Markdown with the date and the machine's description (which
 // the caller supplies with --machine: the CPU is not easily read from inside Wine). --trials sets
 // the trials of each latency figure (default 100). --only runs one section: write, stop, eof, play,
-// quit, cycles, window (the Text info window with long texts) or espeak (the espeak-ng voices, where
+// quit, cycles, window (the Text info window with long texts), shapes (texts on one line, replacing
+// a long text, Quit after one) or espeak (the espeak-ng voices, where
 // espeak-ng runs: first sound, one sentence through espeak-ng and sox, Play and the Voice page with
 // every voice installed). A message box from the plug-in ends the run: a figure measured past an error would
 // mean nothing.
@@ -754,47 +755,127 @@ void MeasureLongTexts(const Texts& texts) {
            "<= 3 s per MB", worstPerMb <= 3);
 }
 
-// Texts without line breaks, as machine-written XML usually is: one paragraph the control re-wraps.
-struct OneLineFigures {
-    double wholeMs = 0, stallMs = 0;
-};
+// ---- The Text info window and the text's shape (`shapes`) ----------------------------------------
 
-OneLineFigures MeasureOneLineText(host::PluginHost& player, const std::string& path, long characters) {
-    OneLineFigures figures;
+std::string OneLineProse(size_t bytes) {
+    std::string prose;
+    prose.reserve(bytes + 64);
+    while (prose.size() < bytes) prose += "All work and no play makes one very long line of text. ";
+    prose.resize(bytes);
+    return prose;
+}
+
+const std::string LINE = "All work and no play makes a long text file for the window.\r\n";
+
+std::string TextInLines(size_t bytes) {
+    const std::string& line = LINE;
+    std::string text;
+    text.reserve(bytes);
+    while (text.size() + line.size() <= bytes) text += line;
+    return text;
+}
+
+// Plays a file and runs the player's loop until the window holds at least `characters`: the longest
+// message meanwhile, and how long it took.
+struct FillFigures {
+    double stallMs = 0, wholeMs = 0;
+};
+FillFigures PlayUntilShown(host::PluginHost& player, const std::string& path, long characters) {
+    FillFigures figures;
     const double start = bench::NowMs();
-    if (player.Play(path) != 0) Fail("Play of a one-line text failed");
-    if (!PumpTimingStalls([&] { return TextControlLength() >= characters; }, 600000, &figures.stallMs))
-        Fail("the one-line text did not get into the window");
+    if (player.Play(path) != 0) Fail("Play of " + path + " failed");
+    double lastReport = start;
+    if (!PumpTimingStalls([&] {
+            const long shown = TextControlLength();
+            if (getenv("TXTBENCH_DEBUG") && bench::NowMs() - lastReport > 5000) {
+                lastReport = bench::NowMs();
+                std::printf("    %ld of %ld\n", shown, characters);
+                std::fflush(stdout);
+            }
+            return shown >= characters;
+        }, 600000, &figures.stallMs))
+        Fail("the text of " + path + " did not get into the window");
     figures.wholeMs = bench::NowMs() - start;
     player.Stop();
     return figures;
 }
 
-void MeasureOneLineTexts(const Texts& texts) {
-    std::printf("The Text info window with one-line texts: 1 MB of prose, 256 KB of XML\n");
-    auto player = StartPlayer(host::DrainMode::Clock);
-    std::string prose;
-    while (prose.size() < (1u << 20)) prose += "All work and no play makes one very long line of text. ";
-    prose.resize(1u << 20);
+// The longest message from the Play of a short text that replaces the one shown, and for 1.5 s after.
+double ReplacingStallMs(host::PluginHost& player, const std::string& shortFile) {
+    double stall = TimeMs([&] {
+        if (player.Play(shortFile) != 0) Fail("Play of a short text failed");
+    });
+    PumpTimingStalls([] { return false; }, 1500, &stall);
+    player.Stop();
+    return stall;
+}
+
+std::string WriteText(const std::string& folder, const char* name, const std::string& text) {
+    const std::string path = folder + "\\" + name;
+    if (!host::WriteWholeFile(path, text)) Fail("cannot write " + path);
+    return path;
+}
+
+// Past the limit, a note of what is not shown follows the text: the window holds at least this much
+// of a text on one line, and of one in lines (each line end one character).
+long ShownWhole(size_t characters) {
+    return static_cast<long>(std::min(characters, MAX_SHOWN_TEXT_UNITS) + (characters > MAX_SHOWN_TEXT_UNITS ? 20 : 0));
+}
+long ShownInLines(size_t bytes) {
+    return static_cast<long>(std::min(bytes / LINE.size(), MAX_SHOWN_TEXT_UNITS / LINE.size()) * (LINE.size() - 1));
+}
+
+void AddFillRows(const std::string& name, const FillFigures& figures, double megabytes) {
+    AddRow("Text info, " + name + ": longest message while it fills", Format("%.1f ms", figures.stallMs), "max <= 50 ms",
+           figures.stallMs <= 50);
+    const double perMb = figures.wholeMs / 1000.0 / megabytes;
+    AddRow("Text info, " + name + ": whole text in the window", Format("%.2f s (%.2f s per MB)", figures.wholeMs / 1000.0, perMb),
+           "<= 3 s per MB", perMb <= 3);
+}
+
+// Texts on one line (machine-written files, XML), replacing a long text, and Quit after one.
+void MeasureTextShapes(const Texts& texts) {
+    std::printf("The Text info window with texts of every shape\n");
     std::string xml = "<speak>";
     while (xml.size() < (256u << 10) - 8) xml += "<s>A sentence <emph>of</emph> machine-written markup.</s>";
     xml.resize((256u << 10) - 8);
     xml += "</speak>";
-    const struct {
-        const char* name;
-        std::string file, text;
-    } cases[] = {{"1 MB on one line", texts.folder + "\\one-line.txt", prose},
-                 {"256 KB of one-line XML", texts.folder + "\\one-line.xml", xml}};
-    for (const auto& c : cases) {
-        if (!host::WriteWholeFile(c.file, c.text)) Fail("cannot write " + c.file);
-        const OneLineFigures figures = MeasureOneLineText(*player, c.file, static_cast<long>(c.text.size()));
-        const double perMb = figures.wholeMs / 1000.0 / (c.text.size() / 1048576.0);
-        AddRow(std::string("Text info, ") + c.name + ": longest stall while it fills", Format("%.1f ms", figures.stallMs),
-               "max <= 50 ms", figures.stallMs <= 50);
-        AddRow(std::string("Text info, ") + c.name + ": whole text in the window",
-               Format("%.2f s (%.2f s per MB)", figures.wholeMs / 1000.0, perMb), "<= 3 s per MB", perMb <= 3);
-        DeleteFileA(c.file.c_str());
+    // The 50 MB text first: after the controls of the others, this 32-bit process may lack the room
+    // for its text in one block.
+    {
+        auto player = StartPlayer(host::DrainMode::Clock);
+        const std::string fifty = WriteText(texts.folder, "fifty.txt", TextInLines(50u << 20));
+        PlayUntilShown(*player, fifty, ShownInLines(50u << 20));
+        const double afterFifty = ReplacingStallMs(*player, texts.shortFile);
+        AddRow("Text info: longest message at the Play that replaces a 50 MB text", Format("%.1f ms", afterFifty),
+               "max <= 50 ms", afterFifty <= 50);
+        DeleteFileA(fifty.c_str());
     }
+    {
+        auto player = StartPlayer(host::DrainMode::Clock);
+        const std::string prose = OneLineProse(1u << 20);
+        AddFillRows("1 MB on one line", PlayUntilShown(*player, WriteText(texts.folder, "one-line.txt", prose), ShownWhole(prose.size())), 1);
+        AddFillRows("256 KB of one-line XML", PlayUntilShown(*player, WriteText(texts.folder, "one-line.xml", xml), ShownWhole(xml.size())), 0.25);
+
+        const std::string tenOnOneLine = WriteText(texts.folder, "ten-one-line.txt", OneLineProse(10u << 20));
+        const long long before = bench::MeasureProcess().committedPrivate;
+        const FillFigures ten = PlayUntilShown(*player, tenOnOneLine, ShownWhole(10u << 20));
+        const double addedMb = (bench::MeasureProcess().committedPrivate - before) / 1048576.0;
+        AddFillRows("10 MB on one line", ten, MAX_SHOWN_TEXT_UNITS / 1048576.0);
+        AddRow("Text info, 10 MB on one line: committed memory it adds (shown whole)", Format("%.0f MB", addedMb),
+               "<= 200 MB", addedMb <= 200);
+        const double afterTen = ReplacingStallMs(*player, texts.shortFile);
+        AddRow("Text info: longest message at the Play that replaces a 10 MB text", Format("%.1f ms", afterTen),
+               "max <= 50 ms", afterTen <= 50);
+
+        DeleteFileA(tenOnOneLine.c_str());
+    }
+    auto player = StartPlayer(host::DrainMode::Clock);
+    const std::string ten = WriteText(texts.folder, "ten.txt", TextInLines(10u << 20));
+    PlayUntilShown(*player, ten, ShownInLines(10u << 20));
+    const double quitMs = TimeMs([&] { player->Quit(); });
+    AddRow("Quit after a 10 MB text shown whole", Format("%.1f ms", quitMs), "<= 20 ms", quitMs <= 20);
+    DeleteFileA(ten.c_str());
 }
 
 // Quit while a 60 MB file is still being read for the window: the reader is told to stop.
@@ -1126,7 +1207,7 @@ int main(int argc, char** argv) {
     if (wanted("seek")) MeasureSeeking(texts, trials / 10 + 1);
     if (wanted("cycles")) MeasureCycles(texts);
     if (wanted("window")) MeasureLongTexts(texts);
-    if (wanted("window") || wanted("one-line")) MeasureOneLineTexts(texts);
+    if (wanted("window") || wanted("shapes")) MeasureTextShapes(texts);
     if (wanted("window") || wanted("quit")) MeasureQuitAfterLongText(texts);
     if (wanted("espeak")) MeasureEspeakVoices(trials / 5 + 1);
     if (wanted("espeak") || wanted("estimate")) MeasureLengthEstimate(texts);

@@ -5,6 +5,7 @@
 #include <richedit.h>
 #include <sapi.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -549,6 +550,40 @@ TEST_F(ReadingAlong, SelectedTextIsTheReportedSentenceWhateverTheLineEnds) {
         host_->Stop();
     }
     DestroyWindow(reference);
+}
+
+// A paragraph of thousands of characters is shown in lines broken at blanks: each heard sentence is
+// still selected exactly, and a copy from the window gives the file's text.
+TEST_F(ReadingAlong, LongOneLineTextIsSelectedExactlyAndCopiedAsItIs) {
+    const auto sentence = [](const char* start, int words) {
+        std::string text = start;
+        for (int i = 0; i < words; ++i) text += " and on";
+        return text + ".";
+    };
+    const std::string text = sentence("The first sentence goes", 100) + " " + sentence("The second goes", 90) + " " +
+                             sentence("The last one ends", 20);
+    const std::vector<Heard> sentences = SentencesOf(text, false);
+    ASSERT_GE(sentences.size(), 3u);
+    ASSERT_EQ(0, host_->Play(MakeFile("one-line.txt", text)));
+    for (const Heard& heard : sentences) {
+        ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(heard));
+        std::wstring selected = ControlText(Text(), GT_SELECTION);
+        std::replace(selected.begin(), selected.end(), L'\r', L' ');  // a line shown ends at a blank
+        EXPECT_EQ(Wide(text.substr(heard.span.start, heard.span.end - heard.span.start)), selected);
+    }
+    ASSERT_TRUE(host_->WaitForEndOfFile(20000));
+    host_->Stop();
+    EXPECT_NE(std::wstring::npos, ControlText(Text(), GT_DEFAULT).find(L'\r')) << "shown in lines";
+
+    SendMessageA(Text(), EM_SETSEL, 0, -1);
+    SendMessageA(Text(), WM_COPY, 0, 0);
+    ASSERT_TRUE(OpenClipboard(nullptr));
+    HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    const wchar_t* copied = data ? static_cast<const wchar_t*>(GlobalLock(data)) : nullptr;
+    const std::wstring got = copied ? copied : L"<nothing>";
+    if (copied) GlobalUnlock(data);
+    CloseClipboard();
+    EXPECT_EQ(Wide(text), got);
 }
 
 // A book of four million characters: the start shows at once, and the whole of it in the end.
