@@ -80,10 +80,11 @@ void PrintTo(const FileCase& c, std::ostream* os) { *os << c.name; }
 std::string Garbage() {
     std::mt19937 random(7);
     std::string bytes(4096, '\0');
-    // No 0 byte until the one at 3000; no line breaks, which the control keeps in its own form.
+    // No 0 byte until the one at 3000; no line breaks, which the control keeps in its own form, and no
+    // blanks, where the window breaks a long paragraph into display lines.
     for (char& byte : bytes) {
         do byte = static_cast<char>(random() % 255 + 1);
-        while (byte == '\r' || byte == '\n');
+        while (byte == '\r' || byte == '\n' || byte == ' ' || byte == '\t');
     }
     bytes[3000] = '\0';
     return bytes;
