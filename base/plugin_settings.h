@@ -18,6 +18,8 @@ struct Settings {
     uint16_t HotKey = 0;
     // Play continues a remembered file where it was stopped (the Text info window's menu turns it on).
     bool ResumeFiles = DEFAULT_RESUME_FILES;
+    // E-books and documents (EPUB, FB2, HTML, RTF, DOCX) are also played, as their text.
+    bool Documents = DEFAULT_DOCUMENTS;
 };
 
 // Defined in base/module_objects.cpp, with the other module-lifetime objects.

@@ -24,3 +24,5 @@ constexpr bool DEFAULT_USE_HOT_KEY = true;
 constexpr uint16_t DEFAULT_HOT_KEY = 0x353;  // Ctrl+Shift+S: key code 'S', modifiers Shift and Control
 
 constexpr bool DEFAULT_RESUME_FILES = false;
+// E-books and documents are played as text only when asked for.
+constexpr bool DEFAULT_DOCUMENTS = false;

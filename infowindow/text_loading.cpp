@@ -7,6 +7,7 @@
 #include <string>
 
 #include "base/text_encoding.h"
+#include "documents/played_document.h"
 #include "infowindow/reading_along.h"
 #include "infowindow/text_decoding.h"
 
@@ -268,6 +269,23 @@ ReadEnd FindEncodingWithoutMark(HANDLE file, const std::atomic<bool>& cancelled,
     return ReadEnd::Whole;
 }
 
+// ---- Documents adapter: a document's extracted text is shown as a decoded UTF-8 text file's ----
+bool DocumentInfoText(const char* fileName, InfoText* text) {
+    *text = InfoText();
+    const std::shared_ptr<const DocumentText> document = PlayedDocumentText(fileName);
+    if (!document->error.empty()) return false;
+    const std::wstring& whole = document->text;
+    text->block.Reset(HeapAlloc(GetProcessHeap(), 0, (whole.size() + 1) * sizeof(char16_t)));
+    if (!text->block.Get()) return false;
+    char16_t* units = text->block.As<char16_t>();
+    std::memcpy(units, whole.c_str(), (whole.size() + 1) * sizeof(char16_t));
+    text->units = LimitShownText(units, MAX_SHOWN_TEXT_UNITS);
+    text->hiddenUnits = whole.size() - text->units;
+    text->utf16 = true;
+    text->folded = FindFoldedUnits(units, text->units);
+    return true;
+}
+
 }  // namespace
 
 bool TextFileSize(const char* fileName, uint64_t* size) {
@@ -282,6 +300,7 @@ bool TextFileSize(const char* fileName, uint64_t* size) {
 
 bool ReadInfoText(const char* fileName, InfoText* text, uint64_t atMostBytes) {
     *text = InfoText();
+    if (PlaysAsDocument(fileName)) return DocumentInfoText(fileName, text);
     ScopedHandle file(OpenForReading(fileName));
     if (!file.IsValid()) return false;
     TextSource source = {0, file.Get(), ReadFromFile, RewindFile};
@@ -342,6 +361,12 @@ ReadEnd ReadShownText(HANDLE file, const std::atomic<bool>& cancelled, void (*on
 
 // Memory that runs out fails the read: this runs on the caller's thread.
 ReadEnd ReadShownText(const char* fileName, InfoText* text) {
+    try {
+        if (PlaysAsDocument(fileName)) return DocumentInfoText(fileName, text) ? ReadEnd::Whole : ReadEnd::Failed;
+    } catch (const std::bad_alloc&) {
+        *text = InfoText();
+        return ReadEnd::Failed;
+    }
     ScopedHandle file(OpenForReading(fileName));
     if (!file.IsValid()) return ReadEnd::Failed;
     const std::atomic<bool> never{false};
@@ -414,8 +439,12 @@ void InfoTextReader::Bring(Brought what, InfoText* text) {
 // file plays without its text.
 void InfoTextReader::Run() {
     try {
-        ScopedHandle file(OpenForReading(fileName_.c_str()));
         InfoText text;
+        if (PlaysAsDocument(fileName_.c_str())) {
+            Bring(DocumentInfoText(fileName_.c_str(), &text) ? Brought::Whole : Brought::Failed, &text);
+            return;
+        }
+        ScopedHandle file(OpenForReading(fileName_.c_str()));
         const auto onStart = [](void* reader, InfoText start) {
             static_cast<InfoTextReader*>(reader)->Bring(Brought::Start, &start);
         };

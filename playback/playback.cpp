@@ -14,6 +14,7 @@
 #include "base/plugin_settings.h"
 #include "base/sapi_names.h"
 #include "base/scoped.h"
+#include "documents/played_document.h"
 #include "infowindow/reading_start.h"
 #include "infowindow/text_info_window.h"
 #include "playback/output_stream.h"
@@ -190,6 +191,12 @@ HRESULT SpeakIfCurrent(const PendingSpeech& job, bool read, const SpeechInput& i
     return S_OK;
 }
 
+// A file that could not be read: a document says what is wrong with it, anything else ran out of memory.
+void ReportUnreadFile(const char* path, const SpeechInput& input) {
+    if (input.failure.empty()) return ReportHResult(E_OUTOFMEMORY, SITE_SPEAK);
+    ShowErrorBox(DocumentFailureMessage(path, input.failure).c_str());
+}
+
 // The reader's own failure, or the voice's, is reported from the reader; the player then moves on,
 // as after a Play that failed.
 void ReadAndSpeak(const PendingSpeech& job) {
@@ -200,7 +207,10 @@ void ReadAndSpeak(const PendingSpeech& job) {
     ErrorSite site = SITE_SPEAK;
     const HRESULT result = SpeakIfCurrent(job, read, input, &site);
     if (SUCCEEDED(result)) return;
-    ReportHResult(result, site);
+    if (read)
+        ReportHResult(result, site);
+    else
+        ReportUnreadFile(job.path.c_str(), input);
     HWND player = PluginModule.hMainWindow;
     if (player && job.ticket == SpeakTicket) PostMessageA(player, WM_WA_MPEG_EOF, 0, 0);
 }
@@ -280,7 +290,7 @@ int StartSpeaking(ISpVoice* voice, const char* path, const wchar_t* widePath, Sp
 
     SpeechInput input;
     if (!ReadInputFor(path, markup, place, &input)) {
-        ReportHResult(E_OUTOFMEMORY, SITE_SPEAK);
+        ReportUnreadFile(path, input);
         return PLAY_FAILED;
     }
     ULONG stream = 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/scoped.h"
+#include "documents/played_document.h"
 
 namespace {
 
@@ -172,10 +173,30 @@ bool ReadOpenFile(HANDLE file, SpeechInput* input, const std::atomic<bool>* canc
                                                : DecodeUtf16BigEndian(reader, cancel, &input->text);
 }
 
+// ---- Documents adapter: the text extracted from a document goes to the voice as decoded UTF-8 text ----
+bool ReadDocumentInput(const char* path, SpeechInput* input) {
+    const std::shared_ptr<const DocumentText> document = PlayedDocumentText(path);
+    if (!document->error.empty()) {
+        input->failure = document->error;
+        return false;
+    }
+    input->encoding = TextEncoding::Utf8;
+    input->text = document->text;
+    return true;
+}
+
 }  // namespace
 
 bool ReadSpeechInput(const char* path, SpeechInput* input, const std::atomic<bool>* cancel, bool wholeText) {
     *input = SpeechInput();
+    if (PlaysAsDocument(path)) {
+        try {
+            return ReadDocumentInput(path, input);
+        } catch (const std::bad_alloc&) {
+            *input = SpeechInput();
+            return false;
+        }
+    }
     ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     // A pipe or a device cannot be read twice: its name goes to the voice as it is.

@@ -15,6 +15,7 @@ struct SpeechInput {
     std::wstring text;  // the whole decoded text, when the voice is not given the file's name
     bool decoded = false;  // the text was asked for whatever the encoding (a file read from a place)
     int64_t textShift = 0;  // positions in text lie this much further in the file's text
+    std::string failure;    // why a document has no text (ReadSpeechInput returned false)
 
     bool ByName() const {
         return !decoded && (encoding == TextEncoding::Ansi || encoding == TextEncoding::Utf16LE);
@@ -28,6 +29,8 @@ struct SpeechInput {
 // when its text does not fit in memory.
 // With wholeText, the text is decoded whatever the encoding, as the Text info window decodes it (ANSI
 // text up to its first 0 byte), for speaking it from a place.
+// A document (documents/played_document.h) is given as its extracted text; when it has none, false
+// with input->failure saying why.
 bool ReadSpeechInput(const char* path, SpeechInput* input, const std::atomic<bool>* cancel = nullptr,
                      bool wholeText = false);
 

@@ -1,5 +1,7 @@
 #include "plugin/module.h"
 
+#include "base/plugin_settings.h"
+#include "documents/document_text.h"
 #include "infowindow/text_info_window.h"
 #include "playback/playback.h"
 #include "playback/playback_state.h"
@@ -12,6 +14,16 @@ const char PLUGIN_DESCRIPTION[] = "Tavrin Text Speech plug-in v1.01 (x86)";
 const char FILE_EXTENSIONS[FILE_EXTENSIONS_SIZE] =
     "TXT\0Plain Text Files (*.TXT)\0"
     "XML\0Extensible Markup Language Files (*.XML)\0";
+
+// ZIP is not offered for .fb2.zip, which would claim every archive: IsOurFile takes those.
+const char DOCUMENT_FILE_EXTENSIONS[] =
+    "TXT\0Plain Text Files (*.TXT)\0"
+    "XML\0Extensible Markup Language Files (*.XML)\0"
+    "EPUB\0EPUB E-Books (*.EPUB)\0"
+    "FB2\0FictionBook E-Books (*.FB2)\0"
+    "HTM;HTML;XHTML\0Web Pages (*.HTM;*.HTML;*.XHTML)\0"
+    "RTF\0Rich Text Format Documents (*.RTF)\0"
+    "DOCX\0Word Documents (*.DOCX)\0";
 
 namespace {
 constexpr int UNKNOWN_LENGTH = -1000;
@@ -59,14 +71,38 @@ const char* TitleOfPath(const char* path) {
     return title;
 }
 
+void OfferFileExtensions() {
+    PluginModule.FileExtensions = const_cast<char*>(PluginSettings.Documents ? DOCUMENT_FILE_EXTENSIONS : FILE_EXTENSIONS);
+}
+
+namespace {
+// A book's own title, "Author - Title", in the ANSI code page; false when it names none. No longer
+// than a file name can be, which the player's buffer always holds.
+bool DocumentTitleOf(const char* path, char* title) {
+    if (!PluginSettings.Documents || !IsDocumentFileName(path)) return false;
+    const std::wstring wide = ExtractDocumentTitle(path);
+    if (wide.empty()) return false;
+    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, title, MAX_PATH, nullptr, nullptr);
+    title[MAX_PATH - 1] = '\0';
+    return bytes > 0 || GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+}
+}  // namespace
+
 void __cdecl GetFileInfo(char* file, char* title, int* length_in_ms) {
     if (length_in_ms) *length_in_ms = UNKNOWN_LENGTH;
     if (!title) return;
     const char* name = (file && *file) ? file : PlaybackState.CurrentFile;
+    if (DocumentTitleOf(name, title)) return;
     lstrcpyA(title, TitleOfPath(name));
 }
 
-int __cdecl IsOurFile(char*) { return 0; }
+// The player asks every plug-in before it looks at extensions: a .fb2.zip is claimed here, as its
+// extension alone (ZIP) cannot be.
+int __cdecl IsOurFile(char* file) {
+    if (!PluginSettings.Documents || !file) return 0;
+    const size_t length = lstrlenA(file);
+    return length > 8 && lstrcmpiA(file + length - 8, ".fb2.zip") == 0 ? 1 : 0;
+}
 
 int __cdecl GetLength() { return UNKNOWN_LENGTH; }
 

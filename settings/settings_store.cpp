@@ -75,6 +75,7 @@ void ApplySettings(const CheckedSettings& checked, const char* voiceId) {
 void ApplyDefaultSettings() {
     ApplySettings(CheckSettings(StoredSettings()), "");
     PluginSettings.ResumeFiles = DEFAULT_RESUME_FILES;
+    PluginSettings.Documents = DEFAULT_DOCUMENTS;
 }
 
 // The places of "Continue where I stopped" live beside the settings file.
@@ -99,6 +100,7 @@ void ReadSettingsFile(const char* path) {
     stored.hotKey = ReadInt("HotKey", stored.hotKey, path);
     ApplySettings(CheckSettings(stored), voiceId);
     PluginSettings.ResumeFiles = ReadInt("ResumeFiles", DEFAULT_RESUME_FILES, path) != 0;
+    PluginSettings.Documents = ReadInt("Documents", DEFAULT_DOCUMENTS, path) != 0;
 }
 
 void WriteSettingsFile(const char* path) {
@@ -111,6 +113,7 @@ void WriteSettingsFile(const char* path) {
     WriteNumber("HotKey", "%d", PluginSettings.HotKey, path);
     // Off, the key is left out, as in a file written before there was one.
     WriteText("ResumeFiles", PluginSettings.ResumeFiles ? "1" : nullptr, path);
+    WriteText("Documents", PluginSettings.Documents ? "1" : nullptr, path);
 }
 
 // Without a path (the module's name did not fit) the defaults apply and no file is read: a bare
