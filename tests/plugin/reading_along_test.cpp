@@ -388,6 +388,7 @@ TEST_F(ReadingAlong, EpubIsShownSpokenFollowedAndContinued) {
     const std::vector<Heard> sentences = SentencesOf(text, false);
     ASSERT_GE(sentences.size(), 4u);
     ASSERT_EQ(0, host_->Play(path));
+
     int flags = 0;
     EXPECT_EQ(Wide(text), LastSpoken(&flags));
     EXPECT_TRUE(host_->PumpUntil([&] { return ControlText(Text(), GT_USECRLF) == Wide(text); }, 20000)) << "shown";
@@ -396,7 +397,7 @@ TEST_F(ReadingAlong, EpubIsShownSpokenFollowedAndContinued) {
     ASSERT_EQ(0, host_->Play(path));
     EXPECT_EQ(Wide(text.substr(events[2].position)), LastSpoken(&flags)) << "continued";
     EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[2].span; }, 20000));
-    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[3]));
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[3].span; }, 20000)) << "followed on";
     host_->Stop();
 }
 
