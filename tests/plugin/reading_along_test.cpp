@@ -379,6 +379,8 @@ TEST_F(ReadingAlong, EpubIsShownSpokenFollowedAndContinued) {
         text += std::string(i ? "\r\n\r\n" : "") + (i ? "Chapter Two" : "Chapter One") + "\r\n\r\n" + paragraphs[i];
     }
     const std::string path = MakeFile("book.epub", books::Epub("The Story", "Ann Author", {chapters[0], chapters[1]}));
+    SetWindowPos(window_, nullptr, 0, 0, 460, 240, SWP_NOMOVE | SWP_NOZORDER);
+    host_->Module()->InfoBox(const_cast<char*>(path.c_str()), host_->MainWindow());
     char title[MAX_PATH] = "";
     host_->Module()->GetFileInfo(const_cast<char*>(path.c_str()), title, nullptr);
     EXPECT_STREQ("Ann Author - The Story", title);
@@ -393,6 +395,9 @@ TEST_F(ReadingAlong, EpubIsShownSpokenFollowedAndContinued) {
     EXPECT_EQ(Wide(text), LastSpoken(&flags));
     EXPECT_TRUE(host_->PumpUntil([&] { return ControlText(Text(), GT_USECRLF) == Wide(text); }, 20000)) << "shown";
     ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[2]));
+    host_->Pause();
+    host_->PumpMessages(100);  // painted before the picture (<build>/artifacts/epub-reading.png, the README's)
+    sheet::SaveScreenshot("epub-reading", window_);
     host_->Stop();
     ASSERT_EQ(0, host_->Play(path));
     EXPECT_EQ(Wide(text.substr(events[2].position)), LastSpoken(&flags)) << "continued";

@@ -281,6 +281,7 @@ TEST_F(SettingsSheet, OkStoresTheHotKeyPageAlsoFromTheVoiceTab) {
         // The Voice tab stays in front: the Hot Key page takes part in OK all the same.
         sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, USE_HOT_KEY_BOX));
         sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, HOT_KEY_CONTROL), 0x441);
+        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, DOCUMENTS_BOX));
         sheet::PressOk(sheet);
     });
     const PageState again = Reopened();
@@ -289,6 +290,7 @@ TEST_F(SettingsSheet, OkStoresTheHotKeyPageAlsoFromTheVoiceTab) {
     const std::string ini = IniAfterQuit();
     EXPECT_EQ("0", IniValue(ini, "UseHotKey"));
     EXPECT_EQ("1089", IniValue(ini, "HotKey"));
+    EXPECT_EQ("1", IniValue(ini, "Documents")) << "the box, checked on the page, is stored";
 }
 
 TEST_F(SettingsSheet, ClearedHotKeyStoresZero) {
