@@ -40,7 +40,9 @@ bool Damaged(std::string* error, const char* what) {
     return false;
 }
 
-std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
+// wchar_t is a UTF-16 unit here: the text is copied as it is.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text is handed over as wchar_t");
+std::wstring Wide(const std::u16string& text) { return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size()); }
 
 bool ReadWholeFile(const char* path, std::string* bytes, std::string* error) {
     ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
@@ -227,6 +229,10 @@ bool ExtractEpub(const std::string& bytes, DocumentText& out, bool titleOnly) {
     const std::vector<std::string> order = ReadingOrder(package.package, packagePath);
     if (order.empty()) return Damaged(&out.error, "its reading order names no document");
     TextBuilder builder(HtmlRole);
+    size_t markupBytes = 0;  // more than the text's units: the markup is not text
+    for (const std::string& path : order)
+        if (const ZipEntry* entry = zip.Find(path)) markupBytes += entry->size;
+    builder.Reserve(markupBytes);
     for (const std::string& path : order) {
         const ZipEntry* entry = zip.Find(path);
         if (!entry) continue;  // a chapter missing from the archive: the rest is still read
@@ -351,6 +357,7 @@ bool ExtractDocx(const std::string& bytes, DocumentText& out, bool titleOnly) {
 bool ExtractHtml(const std::string& bytes, DocumentText& out, bool titleOnly) {
     const std::u16string text = DecodeMarkupBytes(bytes);
     TextBuilder builder(HtmlRole);
+    builder.Reserve(text.size());
     ReadHtml(text.data(), text.size(), &builder);
     if (builder.TooLong()) return Damaged(&out.error, "its text is longer than 256 MB");
     out.title = Wide(builder.DocumentTitle());

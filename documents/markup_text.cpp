@@ -18,7 +18,11 @@ bool IsAny(const std::u16string& name, std::initializer_list<const char*> names)
     return false;
 }
 
-bool IsSpace(char16_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == 0xA0; }
+bool IsSpace(char16_t c) {
+    return c <= ' ' ? c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' : c == 0xA0;
+}
+// Units that are no text at all: a soft hyphen only marks where a word may break.
+bool IsDropped(char16_t c) { return c == 0xAD || c == 0; }
 bool IsLetter(char16_t c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsNameUnit(char16_t c) {
     return IsLetter(c) || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == ':' || c == '.';
@@ -106,8 +110,9 @@ void TextBuilder::Close(const std::u16string& name) {
     }
 }
 
-void TextBuilder::Put(char16_t unit) {
-    if (text_.size() + 4 > MARKUP_MOST_UNITS) {
+// A run of units with no white space in it, after the line ends or the space owed before it.
+void TextBuilder::Put(const char16_t* units, size_t count) {
+    if (text_.size() + count + 4 > MARKUP_MOST_UNITS) {
         tooLong_ = true;
         return;
     }
@@ -117,13 +122,13 @@ void TextBuilder::Put(char16_t unit) {
     }
     breaks_ = 0;
     space_ = false;
-    text_ += unit;
+    text_.append(units, count);
 }
 
 void TextBuilder::Text(const char16_t* text, size_t count) {
     if (titling_ > 0) {
         for (size_t i = 0; i < count && !titleDone_ && title_.size() < MOST_TITLE_UNITS; ++i) {
-            if (IsSpace(text[i]) || text[i] == 0xAD) {
+            if (IsSpace(text[i]) || IsDropped(text[i])) {
                 if (!title_.empty() && title_.back() != u' ') title_ += u' ';
             } else {
                 title_ += text[i];
@@ -132,14 +137,16 @@ void TextBuilder::Text(const char16_t* text, size_t count) {
         return;
     }
     if (skipping_ > 0 || (holdersOnly_ && holding_ == 0)) return;
-    for (size_t i = 0; i < count && !tooLong_; ++i) {
-        const char16_t c = text[i];
-        if (c == 0xAD || c == 0) continue;  // a soft hyphen only marks where a word may break
-        if (IsSpace(c)) {
-            space_ = true;
+    for (size_t i = 0; i < count && !tooLong_;) {
+        if (IsSpace(text[i])) space_ = true;
+        if (IsSpace(text[i]) || IsDropped(text[i])) {
+            ++i;
             continue;
         }
-        Put(c);
+        size_t end = i + 1;
+        while (end < count && !IsSpace(text[end]) && !IsDropped(text[end])) ++end;
+        Put(text + i, end - i);
+        i = end;
     }
 }
 
@@ -307,6 +314,7 @@ size_t TagEnd(const char16_t* text, size_t count, size_t at, bool* selfClosing) 
 
 void PutText(const char16_t* text, size_t count, TextBuilder* builder) {
     if (count == 0) return;
+    if (std::find(text, text + count, u'&') == text + count) return builder->Text(text, count);
     const std::u16string decoded = DecodeEntities(text, count);
     builder->Text(decoded.data(), decoded.size());
 }

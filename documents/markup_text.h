@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -46,6 +47,8 @@ public:
         Close(name);
     }
     void Text(const char16_t* text, size_t count);
+    // Room for a text of about this many units, so a long one is not copied as it grows.
+    void Reserve(size_t units) { text_.reserve(std::min(units, MARKUP_MOST_UNITS)); }
     // Between two documents of one book: an empty line, as after a heading.
     void EndDocument();
     // The text so far (without a line end after its last line).
@@ -56,7 +59,7 @@ public:
 
 private:
     void Apply(ElementRole role);
-    void Put(char16_t unit);
+    void Put(const char16_t* units, size_t count);
 
     struct Open_ {
         std::u16string name;
