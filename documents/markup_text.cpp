@@ -378,25 +378,41 @@ void ReadHtml(const char16_t* text, size_t count, TextBuilder* builder) {
 
 // ---- Charsets ----
 
+namespace {
+
+// The name that follows a key (charset, encoding) at `at` in lower-case text: after blanks, '=' and quotes.
+std::string NameAfter(const std::string& head, size_t at) {
+    while (at < head.size() && (head[at] == ' ' || head[at] == '=' || head[at] == '"' || head[at] == '\'')) ++at;
+    std::string name;
+    while (at < head.size() && name.size() < 40 && IsNameUnit(static_cast<unsigned char>(head[at]))) name += head[at++];
+    return name;
+}
+
+}  // namespace
+
+std::string FindXmlEncoding(const uint8_t* bytes, size_t size, size_t* declarationEnd) {
+    *declarationEnd = 0;
+    std::string head(reinterpret_cast<const char*>(bytes), std::min<size_t>(size, 512));
+    if (head.compare(0, 5, "<?xml") != 0) return std::string();
+    const size_t end = head.find("?>");
+    if (end == std::string::npos) return std::string();
+    *declarationEnd = end + 2;
+    head.resize(end);
+    for (char& c : head) c = static_cast<char>(LowerAscii(static_cast<unsigned char>(c)));
+    const size_t at = head.find("encoding");
+    return at == std::string::npos ? std::string() : NameAfter(head, at + 8);
+}
+
 std::string FindDeclaredCharset(const uint8_t* bytes, size_t size) {
     if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) return "utf-8";
     if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return "utf-16le";
     if (size >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return "utf-16be";
     std::string head(reinterpret_cast<const char*>(bytes), std::min<size_t>(size, 4096));
     for (char& c : head) c = static_cast<char>(LowerAscii(static_cast<unsigned char>(c)));
-    size_t at = head.find("charset");
-    size_t skip = 7;
-    if (at == std::string::npos && head.compare(0, 5, "<?xml") == 0) {
-        at = head.find("encoding");
-        skip = 8;
-        if (at != std::string::npos && at > head.find("?>")) at = std::string::npos;
-    }
-    if (at == std::string::npos) return std::string();
-    at += skip;
-    while (at < head.size() && (head[at] == ' ' || head[at] == '=' || head[at] == '"' || head[at] == '\'')) ++at;
-    std::string name;
-    while (at < head.size() && name.size() < 40 && IsNameUnit(static_cast<unsigned char>(head[at]))) name += head[at++];
-    return name;
+    const size_t at = head.find("charset");
+    if (at != std::string::npos) return NameAfter(head, at + 7);
+    size_t declarationEnd = 0;
+    return FindXmlEncoding(bytes, size, &declarationEnd);
 }
 
 unsigned CodePageOfCharset(const std::string& charset) {

@@ -87,6 +87,9 @@ std::u16string DecodeEntities(const char16_t* text, size_t count);
 // What the bytes of an HTML file say about their encoding: a byte-order mark, else a charset in a
 // meta element or an XML declaration near the start (lower case), else empty.
 std::string FindDeclaredCharset(const uint8_t* bytes, size_t size);
+// The encoding an XML declaration at the very start names (lower case), else empty; and where the
+// declaration ends (0 without one).
+std::string FindXmlEncoding(const uint8_t* bytes, size_t size, size_t* declarationEnd);
 // The Windows code page of a charset name; 0 when it is not known. 65001 for UTF-8, 1200 and 1201
 // for UTF-16 little- and big-endian.
 unsigned CodePageOfCharset(const std::string& charset);

@@ -47,6 +47,23 @@ bool Damaged(std::string* error, HRESULT result) {
     return false;
 }
 
+// XmlLite reads UTF-8 and UTF-16 (Wine's, no other encoding): a document declared in another code
+// page is given to it as UTF-16, its declaration left out. False when it holds no such document.
+bool AsUtf16(const std::string& bytes, std::string* converted) {
+    size_t declarationEnd = 0;
+    const unsigned codePage =
+        CodePageOfCharset(FindXmlEncoding(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &declarationEnd));
+    if (codePage == 0 || codePage == 65001 || codePage == 1200 || codePage == 1201) return false;
+    const char* from = bytes.data() + declarationEnd;
+    const int count = static_cast<int>(bytes.size() - declarationEnd);
+    const int units = count > 0 ? MultiByteToWideChar(codePage, 0, from, count, nullptr, 0) : 0;
+    if (count > 0 && units <= 0) return false;
+    converted->assign(2 + units * sizeof(wchar_t), '\0');
+    (*converted)[0] = '\xFF', (*converted)[1] = '\xFE';
+    if (units > 0) MultiByteToWideChar(codePage, 0, from, count, reinterpret_cast<wchar_t*>(&(*converted)[2]), units);
+    return true;
+}
+
 }  // namespace
 
 std::u16string Attribute(IXmlReader* reader, const char16_t* wanted) {
@@ -76,8 +93,10 @@ bool WalkXml(const std::string& bytes, XmlVisitor* visitor, std::string* error) 
         *error = "The XML reader of Windows (xmllite.dll) cannot be started";
         return false;
     }
+    std::string converted;
+    const std::string& input = AsUtf16(bytes, &converted) ? converted : bytes;
     ScopedComPtr<IStream> stream(
-        SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()), static_cast<UINT>(bytes.size())));
+        SHCreateMemStream(reinterpret_cast<const BYTE*>(input.data()), static_cast<UINT>(input.size())));
     if (!stream) {
         *error = "Out of memory";
         return false;

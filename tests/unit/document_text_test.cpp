@@ -68,6 +68,10 @@ TEST(DocumentText, EachFormatGivesItsTextAndTitleExactly) {
          L"Ann Author - The Story"},
         {"book.fb2", FICTION_BOOK, FICTION_TEXT, L"Lev Tolstoy - Short Story"},
         {"book.fb2.zip", books::Zip({{"book.fb2", FICTION_BOOK, true}}), FICTION_TEXT, L"Lev Tolstoy - Short Story"},
+        {"cyrillic.fb2",
+         "<?xml version=\"1.0\" encoding=\"windows-1251\"?><FictionBook><description><title-info><book-title>"
+         "\xCC\xE8\xF0</book-title></title-info></description><body><p>\xCF\xF0\xE8\xE2\xE5\xF2</p></body></FictionBook>",
+         L"\u041F\u0440\u0438\u0432\u0435\u0442", L"\u041C\u0438\u0440"},
         {"page.html",
          "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
          "<title>\xC7\xE0\xE3\xEE\xEB\xEE\xE2\xEE\xEA</title></head><body><p>\xCF\xF0\xE8\xE2\xE5\xF2<div>Unclosed "
