@@ -4,6 +4,7 @@
 #include <richedit.h>
 #include <xmllite.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -44,7 +45,11 @@ bool Damaged(std::string* error, const char* what) {
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text is handed over as wchar_t");
 std::wstring Wide(const std::u16string& text) { return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size()); }
 
-bool ReadWholeFile(const char* path, std::string* bytes, std::string* error) {
+// The start of a FictionBook or a page holds its title: a long one is not read whole for it.
+constexpr DWORD TITLE_READ_BYTES = 1u << 20;
+
+// The file's bytes, or its first atMost.
+bool ReadFileBytes(const char* path, std::string* bytes, std::string* error, DWORD atMost = MAXDWORD) {
     ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
@@ -56,7 +61,7 @@ bool ReadWholeFile(const char* path, std::string* bytes, std::string* error) {
         *error = "The file is too large to be read as a document";
         return false;
     }
-    bytes->resize(static_cast<size_t>(size.QuadPart));
+    bytes->resize(std::min<size_t>(static_cast<size_t>(size.QuadPart), atMost));
     DWORD read = 0;
     if (!bytes->empty() && (!ReadFile(file.Get(), &(*bytes)[0], static_cast<DWORD>(bytes->size()), &read, nullptr) ||
                             read != bytes->size())) {
@@ -428,7 +433,8 @@ bool Extract(const char* path, DocumentText& out, bool titleOnly) {
         return false;
     }
     std::string bytes;
-    if (!ReadWholeFile(path, &bytes, &out.error)) return false;
+    const bool readsStart = titleOnly && (format == Format::Html || format == Format::FictionBook);
+    if (!ReadFileBytes(path, &bytes, &out.error, readsStart ? TITLE_READ_BYTES : MAXDWORD)) return false;
     switch (format) {
     case Format::Epub: return ExtractEpub(bytes, out, titleOnly);
     case Format::FictionBook: return ExtractFictionBook(bytes, out, titleOnly);

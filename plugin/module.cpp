@@ -76,15 +76,18 @@ void OfferFileExtensions() {
 }
 
 namespace {
-// A book's own title, "Author - Title", in the ANSI code page; false when it names none. No longer
-// than a file name can be, which the player's buffer always holds.
+// At most this many characters of a book's title: even in a double-byte code page no longer than a
+// file name can be, which the player's buffer always holds.
+constexpr size_t MOST_TITLE_CHARACTERS = (MAX_PATH - 1) / 2;
+
+// A book's own title, "Author - Title", in the ANSI code page; false when it names none.
 bool DocumentTitleOf(const char* path, char* title) {
     if (!PluginSettings.Documents || !IsDocumentFileName(path)) return false;
-    const std::wstring wide = ExtractDocumentTitle(path);
+    std::wstring wide = ExtractDocumentTitle(path);
+    if (wide.size() > MOST_TITLE_CHARACTERS) wide.resize(MOST_TITLE_CHARACTERS);
+    if (!wide.empty() && IS_HIGH_SURROGATE(wide.back())) wide.pop_back();
     if (wide.empty()) return false;
-    const int bytes = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, title, MAX_PATH, nullptr, nullptr);
-    title[MAX_PATH - 1] = '\0';
-    return bytes > 0 || GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+    return WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, title, MAX_PATH, nullptr, nullptr) > 0;
 }
 }  // namespace
 
