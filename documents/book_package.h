@@ -1,4 +1,4 @@
-// The parts of an EPUB that are pure logic: where its package document's references lead, the
+// What of an EPUB is pure logic: where its package document's references lead, the
 // reading order of its spine, whether it is protected, and the checks made before the Rich Edit
 // control is given an RTF file. No platform calls: the native fuzzer runs it as it is.
 #pragma once
