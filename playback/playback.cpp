@@ -210,13 +210,18 @@ HRESULT Feed(Speech& s, ErrorSite* site) {
     return S_OK;
 }
 
+// Drops what the voice has queued; a Write that waits for room lets go of it meanwhile.
+void PurgeVoice() {
+    PlaybackState.StopRequested = true;
+    SpeechOutputStream.WakeWaitingWrite();
+    if (Voice.Get()) Voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+}
+
 // A speech that cannot go on after Play returned: silenced, then reported, and the player moves on.
 void AbandonLater(ULONG ticket, HRESULT failure, ErrorSite site) {
     if (LiveTicket != ticket) return;
     LiveTicket = 0;
-    PlaybackState.StopRequested = true;
-    SpeechOutputStream.WakeWaitingWrite();
-    if (Voice.Get()) Voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+    PurgeVoice();
     ReportHResult(failure, site);
     HWND player = PluginModule.hMainWindow;
     if (player) PostMessageA(player, WM_WA_MPEG_EOF, 0, 0);
@@ -253,9 +258,7 @@ void RestartByName(Speech& s) {
     std::shared_ptr<FileText> again = FileText::Open(s.path.c_str(), true);
     s.text->Unwatch(s.textWatch);
     if (!s.pieces.empty()) {
-        PlaybackState.StopRequested = true;
-        SpeechOutputStream.WakeWaitingWrite();
-        Voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
+        PurgeVoice();
         SpeechOutputStream.ResetWake();
         PlaybackState.StopRequested = false;
         s.startMs = PluginModule.outMod->GetWrittenTime();
@@ -263,7 +266,7 @@ void RestartByName(Speech& s) {
     s.pieces.clear();
     s.soundBefore = 0;
     s.follower.Start(s.ticket, s.bytesPerSecond);
-    s.from = s.given = 0;
+    s.given = 0;
     s.openElements = OpenElementTracker();
     s.decoded = false;
     s.byName = s.decided = true;
@@ -282,6 +285,9 @@ void RestartByName(Speech& s) {
 }
 
 // ---- The one way to start ----
+
+// A time in milliseconds as the player's 32-bit calls take it.
+int ClockMs(int64_t ms) { return static_cast<int>(std::min<int64_t>(ms, 0x7FFFFFFF)); }
 
 struct SpeechStart {
     const char* path;
@@ -353,7 +359,7 @@ int StartSpeech(SpeechStart start) {
     }
     ShowPlayingText(start.path, s.text);
     if (start.decoded && !s.text) start.from = 0, start.decoded = false;  // the voice says what is wrong
-    s.from = s.given = start.from;
+    s.given = start.from;
     s.decoded = start.decoded;
     s.bytesPerSecond = SpeechOutputStream.WaveFormat()->nAvgBytesPerSec;
     s.startMs = start.startMs;
@@ -410,7 +416,7 @@ SpeechStart PlacedStart(SpeechStart start, const std::shared_ptr<SpokenLength>& 
     start.length = length;
     if (!PluginSettings.Seekable || !length) return start;
     start.inSameOutput = true;
-    start.startMs = static_cast<int>(std::min<int64_t>(length->TimeOf(start.from), 0x7FFFFFFF));
+    start.startMs = ClockMs(length->TimeOf(start.from));
     return start;
 }
 
@@ -492,7 +498,7 @@ int __cdecl Play(char* file) {
     if (PluginSettings.ResumeFiles && RememberedPlaceOf(file, &remembered)) {
         start.from = remembered;
         start.decoded = true;
-        if (PluginSettings.Seekable) start.startMs = static_cast<int>(std::min<int64_t>(EstimatedSpeechMs(remembered, PluginSettings.Rate), 0x7FFFFFFF));
+        if (PluginSettings.Seekable) start.startMs = ClockMs(EstimatedSpeechMs(remembered, PluginSettings.Rate));
     }
     PluginModule.is_seekable = PluginSettings.Seekable ? 1 : 0;
     return StartSpeech(start);
@@ -545,6 +551,13 @@ void __cdecl Stop() {
 
 namespace {
 
+// The text's units: all of them once read, else at least what the file's size promises.
+uint64_t KnownOrEstimatedUnits(const FileText& text) {
+    const bool done = text.Done();  // before the units: all of them are in once it is
+    const uint64_t units = text.Units();
+    return done ? units : std::max<uint64_t>(units, EstimatedUnits(text.FileBytes(), nullptr, 0));
+}
+
 // The speech's text is read up to `position` or to its end.
 bool ReadUpTo(const FileText& text, uint64_t position) { return text.Done() || text.Units() > position; }
 
@@ -568,7 +581,7 @@ void ApplyPendingSeek() {
         if (!Current || !IsLive(*Current) || !Current->text || !Current->length) return;
         speech = Current;
         const FileText& text = *speech->text;
-        speech->length->SetUnits(std::max<uint64_t>(text.Units(), text.Done() ? 0 : EstimatedUnits(text.FileBytes(), nullptr, 0)));
+        speech->length->SetUnits(KnownOrEstimatedUnits(text));
         position = speech->length->PositionAt(target);
         if (!ReadUpTo(text, position)) {
             PendingSeekMs = target;  // asked again when more is read
@@ -594,9 +607,7 @@ int SpeechLengthMs() {
     std::lock_guard<std::mutex> guard(SpeechLock);
     if (!Current || !Current->length || !Current->text) return -1;
     Speech& s = *Current;
-    const FileText& text = *s.text;
-    const bool done = text.Done();
-    s.length->SetUnits(done ? text.Units() : std::max<uint64_t>(text.Units(), EstimatedUnits(text.FileBytes(), nullptr, 0)));
+    s.length->SetUnits(KnownOrEstimatedUnits(*s.text));
     return s.shownLength.Next(s.length->LengthMs(), played, played);
 }
 
@@ -609,7 +620,7 @@ int EstimatedFileLengthMs(const char* path) {
     DWORD read = 0;
     if (!ReadFile(file.Get(), start, sizeof start, &read, nullptr)) read = 0;
     const uint64_t units = EstimatedUnits(static_cast<uint64_t>(size.QuadPart), start, read);
-    return static_cast<int>(std::min<int64_t>(EstimatedSpeechMs(units, PluginSettings.Rate), 0x7FFFFFFF));
+    return ClockMs(EstimatedSpeechMs(units, PluginSettings.Rate));
 }
 
 // ---- The speech event thread ----

@@ -36,7 +36,6 @@ struct Speech {
     bool byName = false;    // the voice reads the file itself, from its top
     bool decoded = false;   // given decoded whatever the encoding (a speech from a place)
     bool decided = false;   // by name or in pieces: bytes without a mark may need reading first
-    size_t from = 0;        // where the speech starts in the file's text
     size_t given = 0;       // the text up to here has been given to the voice
     std::vector<SpeechPiece> pieces;
     uint64_t soundBefore = 0;  // bytes of sound of the pieces that ended

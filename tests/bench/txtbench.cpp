@@ -521,7 +521,8 @@ void MeasureSeeking(const Texts& texts, int trials) {
     auto player = StartPlayer(host::DrainMode::Clock, std::string(STEREO_48K) + "Seekable=1\r\n");
     if (player->Play(path) != 0) Fail("Play of the book failed");
     if (!player->PumpUntil([&] { return host::OutputSnapshot().written > 0; }, 20000)) Fail("the book was not heard");
-    player->PumpMessages(1500);  // some of it heard, for the pace
+    // Some of it heard, for the pace.
+    if (!player->PumpUntil([&] { return player->Module()->GetOutputTime() >= 1500; }, 20000)) Fail("the book did not play on");
     std::vector<double> calls, sounds;
     for (int trial = 0; trial < trials; ++trial) {
         const int target = 60000 * (trial + 1);
