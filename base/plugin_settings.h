@@ -21,6 +21,8 @@ struct Settings {
     // The player's seek bar, arrow keys and time display work on a text: it has an estimated length
     // and is sought by sentence.
     bool Seekable = DEFAULT_SEEKABLE;
+    // E-books and documents (EPUB, FB2, HTML, RTF, DOCX) are also played, as their text.
+    bool Documents = DEFAULT_DOCUMENTS;
 };
 
 // Defined in base/module_objects.cpp, with the other module-lifetime objects.

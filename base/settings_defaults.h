@@ -25,3 +25,5 @@ constexpr uint16_t DEFAULT_HOT_KEY = 0x353;  // Ctrl+Shift+S: key code 'S', modi
 
 constexpr bool DEFAULT_RESUME_FILES = false;
 constexpr bool DEFAULT_SEEKABLE = false;
+// E-books and documents are played as text only when asked for.
+constexpr bool DEFAULT_DOCUMENTS = false;

@@ -152,6 +152,8 @@ static HWND HotKeyControl;
 static BOOL OnHotKeyPageInit(HWND page) {
     HotKeyControl = GetDlgItem(page, IDC_HOTKEY);
     if (PluginSettings.UseHotKey) CheckDlgButton(page, IDC_USE_HOTKEY, BST_CHECKED);
+    if (PluginSettings.Documents) CheckDlgButton(page, IDC_DOCUMENTS, BST_CHECKED);
+    if (PluginSettings.Seekable) CheckDlgButton(page, IDC_SEEKABLE, BST_CHECKED);
     SendMessageA(HotKeyControl, HKM_SETHOTKEY, PluginSettings.HotKey, 0);
     // A sheet opened by the hot key would otherwise stay behind the window that had the keyboard.
     SetForegroundWindow(page);
@@ -161,6 +163,8 @@ static BOOL OnHotKeyPageInit(HWND page) {
 static BOOL OnHotKeyPageNotify(HWND page, const NMHDR* header) {
     if (header->code != PSN_APPLY) return FALSE;
     PluginSettings.UseHotKey = ButtonChecked(page, IDC_USE_HOTKEY);
+    PluginSettings.Documents = ButtonChecked(page, IDC_DOCUMENTS);
+    PluginSettings.Seekable = ButtonChecked(page, IDC_SEEKABLE);
     PluginSettings.HotKey = LOWORD(SendMessageA(HotKeyControl, HKM_GETHOTKEY, 0, 0));
     return AnswerGoAhead(page);
 }

@@ -76,6 +76,7 @@ void ApplyDefaultSettings() {
     ApplySettings(CheckSettings(StoredSettings()), "");
     PluginSettings.ResumeFiles = DEFAULT_RESUME_FILES;
     PluginSettings.Seekable = DEFAULT_SEEKABLE;
+    PluginSettings.Documents = DEFAULT_DOCUMENTS;
 }
 
 // The places of "Continue where I stopped" live beside the settings file.
@@ -101,6 +102,7 @@ void ReadSettingsFile(const char* path) {
     ApplySettings(CheckSettings(stored), voiceId);
     PluginSettings.ResumeFiles = ReadInt("ResumeFiles", DEFAULT_RESUME_FILES, path) != 0;
     PluginSettings.Seekable = ReadInt("Seekable", DEFAULT_SEEKABLE, path) != 0;
+    PluginSettings.Documents = ReadInt("Documents", DEFAULT_DOCUMENTS, path) != 0;
 }
 
 void WriteSettingsFile(const char* path) {
@@ -114,6 +116,7 @@ void WriteSettingsFile(const char* path) {
     // Off, the key is left out, as in a file written before there was one.
     WriteText("ResumeFiles", PluginSettings.ResumeFiles ? "1" : nullptr, path);
     WriteText("Seekable", PluginSettings.Seekable ? "1" : nullptr, path);
+    WriteText("Documents", PluginSettings.Documents ? "1" : nullptr, path);
 }
 
 // Without a path (the module's name did not fit) the defaults apply and no file is read: a bare

@@ -28,6 +28,8 @@ constexpr int RATE_SLIDER = 1007;
 // The Hot Key page.
 constexpr int USE_HOT_KEY_BOX = 1008;
 constexpr int HOT_KEY_CONTROL = 1009;
+constexpr int DOCUMENTS_BOX = 1010;
+constexpr int SEEKABLE_BOX = 1011;
 
 // The Text info window.
 constexpr int INFO_TEXT = 1000;

@@ -50,6 +50,8 @@ const std::vector<TemplateItem> HOT_KEY_PAGE_ITEMS = {
     {USE_HOT_KEY_BOX, "Button", "&Use Hot Key to Display this Dialog", BS_AUTOCHECKBOX | WS_TABSTOP, {14, 14, 151, 10}},
     {-1, "Static", "Hot Key:", SS_LEFT | WS_GROUP, {14, 29, 151, 8}},
     {HOT_KEY_CONTROL, "msctls_hotkey32", "HotKey1", WS_BORDER | WS_TABSTOP, {14, 39, 80, 14}},
+    {DOCUMENTS_BOX, "Button", "Also play &e-books and documents", BS_AUTOCHECKBOX | WS_TABSTOP, {14, 66, 214, 10}},
+    {SEEKABLE_BOX, "Button", "&Seek by sentence with the seek bar", BS_AUTOCHECKBOX | WS_TABSTOP, {14, 80, 214, 10}},
 };
 
 // ---- Reading a DIALOG resource ----

@@ -33,6 +33,7 @@ struct PageState {
     std::string rateLabel;
     bool useHotKey = false;
     WORD hotKey = 0xFFFF;
+    bool documents = false, seekable = false;
 };
 
 PageState ReadPages(HWND sheet) {
@@ -54,6 +55,8 @@ PageState ReadPages(HWND sheet) {
     state.rateLabel = sheet::WindowText(sheet::Control(sheet, VOICE_PAGE, RATE_LABEL));
     state.useHotKey = sheet::IsChecked(sheet::Control(sheet, HOT_KEY_PAGE, USE_HOT_KEY_BOX));
     state.hotKey = sheet::HotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, HOT_KEY_CONTROL));
+    state.documents = sheet::IsChecked(sheet::Control(sheet, HOT_KEY_PAGE, DOCUMENTS_BOX));
+    state.seekable = sheet::IsChecked(sheet::Control(sheet, HOT_KEY_PAGE, SEEKABLE_BOX));
     return state;
 }
 
@@ -281,14 +284,19 @@ TEST_F(SettingsSheet, OkStoresTheHotKeyPageAlsoFromTheVoiceTab) {
         // The Voice tab stays in front: the Hot Key page takes part in OK all the same.
         sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, USE_HOT_KEY_BOX));
         sheet::SetHotKeyValue(sheet::Control(sheet, HOT_KEY_PAGE, HOT_KEY_CONTROL), 0x441);
+        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, DOCUMENTS_BOX));
+        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, SEEKABLE_BOX));
         sheet::PressOk(sheet);
     });
     const PageState again = Reopened();
     EXPECT_FALSE(again.useHotKey);
     EXPECT_EQ(0x441, again.hotKey);
+    EXPECT_TRUE(again.documents && again.seekable) << "the stored choices are shown checked";
     const std::string ini = IniAfterQuit();
     EXPECT_EQ("0", IniValue(ini, "UseHotKey"));
     EXPECT_EQ("1089", IniValue(ini, "HotKey"));
+    EXPECT_EQ("1", IniValue(ini, "Documents")) << "the boxes, checked on the page, are stored";
+    EXPECT_EQ("1", IniValue(ini, "Seekable"));
 }
 
 TEST_F(SettingsSheet, ClearedHotKeyStoresZero) {
