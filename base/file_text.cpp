@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cwchar>
 #include <new>
 
 #include "base/library_thread.h"
@@ -61,7 +62,22 @@ std::shared_ptr<FileText> FileText::Open(const char* path, bool assumeAnsi) {
     return text;
 }
 
+std::shared_ptr<FileText> FileText::OpenExtracted(const char* path, Extractor extract) {
+    std::shared_ptr<FileText> text = Open(path);
+    if (!text) return nullptr;
+    text->file_.Reset();  // the extractor reads the file its own way
+    text->extract_ = std::move(extract);
+    // Given as decoded text, never by name.
+    text->encoding_ = TextEncoding::Utf8;
+    text->encodingKnown_ = true;
+    return text;
+}
+
 FileText::~FileText() = default;
+
+bool FileText::ReadsQuickly() const {
+    return OnDisk() && FileBytes() <= (Extracted() ? EXTRACT_HERE_BYTES : READ_HERE_BYTES);
+}
 
 int FileText::Watch(Watcher watcher) {
     std::lock_guard<std::mutex> guard(watchLock_);
@@ -87,6 +103,7 @@ void FileText::Notify() {
 
 void FileText::Publish(size_t units) {
     block_.As<char16_t>()[units] = u'\0';
+    text_.store(block_.As<wchar_t>(), std::memory_order_release);
     units_.store(units, std::memory_order_release);
 }
 
@@ -155,8 +172,23 @@ void FileText::Read() {
     }
 }
 
+// The whole text at once: what an extractor gives has its own limits and no chunks.
+void FileText::ReadExtracted() {
+    std::wstring text;
+    std::string problem;
+    if (!extract_(path_.c_str(), &text, &problem)) {
+        problem_ = problem;
+        return End(Progress::Failed, ERROR_INVALID_DATA);
+    }
+    extracted_ = std::move(text);
+    text_.store(extracted_.c_str(), std::memory_order_release);
+    units_.store(std::min(extracted_.size(), std::wcslen(extracted_.c_str())), std::memory_order_release);
+    End(cancelled_ ? Progress::Cancelled : Progress::Whole);
+}
+
 void FileText::ReadHere() {
     try {
+        if (Extracted()) return ReadExtracted();
         Read();
     } catch (...) {
         End(Progress::Failed, ERROR_NOT_ENOUGH_MEMORY);

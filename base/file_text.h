@@ -30,12 +30,18 @@ public:
 
     // Opens the file (readable while others write it). Null when it cannot be opened.
     static std::shared_ptr<FileText> Open(const char* path, bool assumeAnsi = false);
+    // A file whose text another reader makes (an e-book's, a document's): called once on the reading
+    // thread, it gives the whole text, or false and what is wrong with the file, in words.
+    using Extractor = std::function<bool(const char* path, std::wstring* text, std::string* problem)>;
+    static std::shared_ptr<FileText> OpenExtracted(const char* path, Extractor extract);
     ~FileText();
 
     // Reads and decodes the whole file on the calling thread.
     void ReadHere();
     // Reads it on a thread of its own that holds the library; false (and Failed) when none starts.
     bool ReadOnThread();
+    // Small enough to be read on the caller's thread without keeping it waiting.
+    bool ReadsQuickly() const;
     // The reader stops at its next chunk.
     void Cancel() { cancelled_ = true; }
 
@@ -44,7 +50,7 @@ public:
     uint64_t FileBytes() const { return fileBytes_; }
     bool OnDisk() const { return fileBytes_ != UINT64_MAX; }
 
-    const wchar_t* Text() const { return block_.As<wchar_t>(); }
+    const wchar_t* Text() const { return text_.load(std::memory_order_acquire); }
     size_t Units() const { return units_.load(std::memory_order_acquire); }
     Progress State() const { return progress_.load(std::memory_order_acquire); }
     bool Done() const { return State() != Progress::Reading; }
@@ -54,6 +60,9 @@ public:
     bool Utf16() const { return encoding_ != TextEncoding::Ansi; }
     // Why the read failed: a system error code, or ERROR_NOT_ENOUGH_MEMORY.
     DWORD ReadError() const { return readError_; }
+    // Made by an extractor; once Failed, Problem() may say in words what is wrong with the file.
+    bool Extracted() const { return static_cast<bool>(extract_); }
+    const std::string& Problem() const { return problem_; }
 
     // Called on the reading thread after each chunk's units are in and once the read has ended; a
     // watcher must be quick and may be called a last time while it is being removed.
@@ -64,7 +73,7 @@ public:
 private:
     FileText() = default;
     void Read();
-    bool ReadDisk();
+    void ReadExtracted();
     bool ReadWhole(std::string* bytes);
     bool Reserve(uint64_t units);
     void Publish(size_t units);
@@ -76,6 +85,10 @@ private:
     uint64_t fileBytes_ = 0;
     bool assumeAnsi_ = false;
     ScopedHeapBlock block_;
+    Extractor extract_;
+    std::wstring extracted_;  // an extractor's text, where Text() points once it is in
+    std::string problem_;     // written before the read ends as Failed
+    std::atomic<const wchar_t*> text_{L""};
     size_t capacity_ = 0;  // units, the terminator's included
     std::atomic<size_t> units_{0};
     std::atomic<Progress> progress_{Progress::Reading};
@@ -96,3 +109,7 @@ void ReadInjectedReaderFailure();
 
 // The most units a text holds: (size + 1) * 2 bytes must not overflow.
 constexpr uint64_t MAX_FILE_TEXT_BYTES = 0x3FFFFFFF;
+// Files up to this size are read where they are asked for; an extracted text's file is packed or
+// marked up, so it gives more text a byte and takes longer to make.
+constexpr uint64_t READ_HERE_BYTES = 256u << 10;
+constexpr uint64_t EXTRACT_HERE_BYTES = 64u << 10;

@@ -14,6 +14,7 @@
 
 #include "base/error_report.h"
 #include "base/plugin_settings.h"
+#include "documents/played_document.h"
 #include "infowindow/reading_start.h"
 #include "infowindow/text_control.h"
 #include "infowindow/text_decoding.h"
@@ -34,7 +35,6 @@ namespace {
 constexpr int MARGIN = 3;
 
 // A file larger than this is read on a thread of its own, so the caller never waits for it.
-constexpr uint64_t READ_HERE_BYTES = 256u << 10;
 // The text goes into the control in pieces: the first at once, the others from the window's message
 // loop, as many as fit a step's budget, so the player's thread is never held for long.
 constexpr size_t FIRST_PIECE_UNITS = 2048;
@@ -475,9 +475,9 @@ void LoadTextFile(TextInfoWindow& w, const std::string& file, std::shared_ptr<Fi
     bool own = false;
     if (!withText && Actions.playingText) text = Actions.playingText(file.c_str());
     if (!withText && !text) {
-        text = FileText::Open(file.c_str());
+        text = OpenPlayedText(file.c_str());
         own = true;
-        if (text && (!text->OnDisk() || text->FileBytes() > READ_HERE_BYTES)) {
+        if (text && !text->ReadsQuickly()) {
             WatchIncoming(w, text, own);
             text->ReadOnThread();
             return;

@@ -16,6 +16,8 @@
 #include "base/plugin_settings.h"
 #include "base/sapi_names.h"
 #include "base/scoped.h"
+#include "documents/document_text.h"
+#include "documents/played_document.h"
 #include "infowindow/reading_start.h"
 #include "infowindow/text_info_window.h"
 #include "playback/event_thread.h"
@@ -42,7 +44,6 @@ constexpr int PLAY_STARTED = 0;
 constexpr int PLAY_NO_OUTPUT = 1;
 constexpr int PLAY_FAILED = -1;
 // Files up to this size are read on the caller's thread; longer ones (and pipes) on one of their own.
-constexpr uint64_t READ_HERE_BYTES = 256u << 10;
 
 std::mutex SpeechLock;
 std::shared_ptr<Speech> Current;  // the speech played last: live while LiveTicket is its ticket
@@ -217,12 +218,21 @@ void PurgeVoice() {
     if (Voice.Get()) Voice->Speak(nullptr, SPF_PURGEBEFORESPEAK, nullptr);
 }
 
-// A speech that cannot go on after Play returned: silenced, then reported, and the player moves on.
-void AbandonLater(ULONG ticket, HRESULT failure, ErrorSite site) {
+// A document whose text could not be made: the reader says what is wrong with the file.
+bool Unreadable(const FileText* text) {
+    return text && text->State() == FileText::Progress::Failed && !text->Problem().empty();
+}
+
+// A speech that cannot go on after Play returned: silenced, then reported (what is wrong with the file,
+// when that is known), and the player moves on.
+void AbandonLater(ULONG ticket, HRESULT failure, ErrorSite site, const std::string& problem = std::string()) {
     if (LiveTicket != ticket) return;
     LiveTicket = 0;
     PurgeVoice();
-    ReportHResult(failure, site);
+    if (problem.empty())
+        ReportHResult(failure, site);
+    else
+        ShowErrorBox(problem.c_str());
     HWND player = PluginModule.hMainWindow;
     if (player) PostMessageA(player, WM_WA_MPEG_EOF, 0, 0);
 }
@@ -234,11 +244,13 @@ void OnTextProgress(ULONG ticket) {
     HRESULT failure = S_OK;
     ErrorSite site = SITE_SPEAK;
     DWORD readError = NO_ERROR;
+    std::string problem;
     {
         std::lock_guard<std::mutex> guard(SpeechLock);
         if (!Current || Current->ticket != ticket || !IsLive(*Current)) return;
         Speech& s = *Current;
         if (s.text->State() == FileText::Progress::Misread) return RestartByName(s);
+        if (Unreadable(s.text.get())) problem = DocumentFailureMessage(s.path.c_str(), s.text->Problem());
         failure = Feed(s, &site);
         // Text decoded here and cut short by a failed read: what was read is spoken, and it is said.
         if (SUCCEEDED(failure) && !s.byName && s.text->State() == FileText::Progress::Failed &&
@@ -247,6 +259,7 @@ void OnTextProgress(ULONG ticket) {
             readError = s.text->ReadError();
         }
     }
+    if (!problem.empty()) return AbandonLater(ticket, E_FAIL, SITE_SPEAK, problem);
     if (FAILED(failure)) return AbandonLater(ticket, failure, site);
     if (readError != NO_ERROR) ReportHResult(HRESULT_FROM_WIN32(readError), SITE_SPEAK);
     if (PendingSeekMs >= 0) SetEvent(SpeechEvents[SEEK_EVENT].Get());
@@ -351,11 +364,16 @@ int StartSpeech(SpeechStart start) {
     s.markup = IsMarkupPath(start.path);
     s.text = start.text;
     if (!s.text) {
-        s.text = FileText::Open(start.path);
-        if (s.text && (!s.text->OnDisk() || s.text->FileBytes() > READ_HERE_BYTES))
-            s.text->ReadOnThread();
-        else if (s.text)
+        s.text = OpenPlayedText(start.path);
+        if (s.text && s.text->ReadsQuickly())
             s.text->ReadHere();
+        else if (s.text)
+            s.text->ReadOnThread();
+    }
+    if (Unreadable(s.text.get())) {
+        StopSpeech(StopKind::Restart);
+        ShowErrorBox(DocumentFailureMessage(start.path, s.text->Problem()).c_str());
+        return PLAY_FAILED;
     }
     ShowPlayingText(start.path, s.text);
     if (start.decoded && !s.text) start.from = 0, start.decoded = false;  // the voice says what is wrong
@@ -619,7 +637,8 @@ int EstimatedFileLengthMs(const char* path) {
     uint8_t start[2] = {};
     DWORD read = 0;
     if (!ReadFile(file.Get(), start, sizeof start, &read, nullptr)) read = 0;
-    const uint64_t units = EstimatedUnits(static_cast<uint64_t>(size.QuadPart), start, read);
+    const uint64_t bytes = static_cast<uint64_t>(size.QuadPart);
+    const uint64_t units = PlaysAsDocument(path) ? EstimatedDocumentUnits(path, bytes) : EstimatedUnits(bytes, start, read);
     return ClockMs(EstimatedSpeechMs(units, PluginSettings.Rate));
 }
 

@@ -1,8 +1,9 @@
 #include "plugin/module.h"
 
+#include "base/plugin_settings.h"
+#include "documents/document_text.h"
 #include "infowindow/text_info_window.h"
 #include "playback/playback.h"
-#include "base/plugin_settings.h"
 #include "playback/playback_state.h"
 #include "plugin/startup.h"
 #include "settings/settings_sheet.h"
@@ -13,6 +14,16 @@ const char PLUGIN_DESCRIPTION[] = "Tavrin Text Speech plug-in v1.01 (x86)";
 const char FILE_EXTENSIONS[FILE_EXTENSIONS_SIZE] =
     "TXT\0Plain Text Files (*.TXT)\0"
     "XML\0Extensible Markup Language Files (*.XML)\0";
+
+// ZIP is not offered for .fb2.zip, which would claim every archive: IsOurFile takes those.
+const char DOCUMENT_FILE_EXTENSIONS[] =
+    "TXT\0Plain Text Files (*.TXT)\0"
+    "XML\0Extensible Markup Language Files (*.XML)\0"
+    "EPUB\0EPUB E-Books (*.EPUB)\0"
+    "FB2\0FictionBook E-Books (*.FB2)\0"
+    "HTM;HTML;XHTML\0Web Pages (*.HTM;*.HTML;*.XHTML)\0"
+    "RTF\0Rich Text Format Documents (*.RTF)\0"
+    "DOCX\0Word Documents (*.DOCX)\0";
 
 namespace {
 constexpr int UNKNOWN_LENGTH = -1000;
@@ -60,6 +71,26 @@ const char* TitleOfPath(const char* path) {
     return title;
 }
 
+void OfferFileExtensions() {
+    PluginModule.FileExtensions = const_cast<char*>(PluginSettings.Documents ? DOCUMENT_FILE_EXTENSIONS : FILE_EXTENSIONS);
+}
+
+namespace {
+// At most this many characters of a book's title: even in a double-byte code page no longer than a
+// file name can be, which the player's buffer always holds.
+constexpr size_t MOST_TITLE_CHARACTERS = (MAX_PATH - 1) / 2;
+
+// A book's own title, "Author - Title", in the ANSI code page; false when it names none.
+bool DocumentTitleOf(const char* path, char* title) {
+    if (!PluginSettings.Documents || !IsDocumentFileName(path)) return false;
+    std::wstring wide = ExtractDocumentTitle(path);
+    if (wide.size() > MOST_TITLE_CHARACTERS) wide.resize(MOST_TITLE_CHARACTERS);
+    if (!wide.empty() && IS_HIGH_SURROGATE(wide.back())) wide.pop_back();
+    if (wide.empty()) return false;
+    return WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, title, MAX_PATH, nullptr, nullptr) > 0;
+}
+}  // namespace
+
 // With the seek bar on, a length: the playing file's estimate, or one from another file's size.
 static int LengthOf(const char* file) {
     if (!PluginSettings.Seekable) return UNKNOWN_LENGTH;
@@ -72,10 +103,17 @@ void __cdecl GetFileInfo(char* file, char* title, int* length_in_ms) {
     if (length_in_ms) *length_in_ms = LengthOf(file);
     if (!title) return;
     const char* name = (file && *file) ? file : PlaybackState.CurrentFile;
+    if (DocumentTitleOf(name, title)) return;
     lstrcpyA(title, TitleOfPath(name));
 }
 
-int __cdecl IsOurFile(char*) { return 0; }
+// The player asks every plug-in before it looks at extensions: a .fb2.zip is claimed here, as its
+// extension alone (ZIP) cannot be.
+int __cdecl IsOurFile(char* file) {
+    if (!PluginSettings.Documents || !file) return 0;
+    const size_t length = lstrlenA(file);
+    return length > 8 && lstrcmpiA(file + length - 8, ".fb2.zip") == 0 ? 1 : 0;
+}
 
 int __cdecl GetLength() {
     if (!PluginSettings.Seekable) return UNKNOWN_LENGTH;

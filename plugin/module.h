@@ -6,6 +6,11 @@
 extern const char PLUGIN_DESCRIPTION[];
 extern const char FILE_EXTENSIONS[];
 constexpr int FILE_EXTENSIONS_SIZE = 75;  // both pairs and the closing empty string
+// The same pairs followed by those of the e-book and document types.
+extern const char DOCUMENT_FILE_EXTENSIONS[];
+
+// After the settings are loaded: the record offers the document types too when they are played.
+void OfferFileExtensions();
 
 // The record the library's export hands to the player: the plug-in's description, file types and
 // callbacks written into the one record (PluginModule) whose other fields the player fills.

@@ -12,6 +12,7 @@
 #include "playback/event_thread.h"
 #include "playback/playback.h"
 #include "playback/playback_state.h"
+#include "plugin/module.h"
 #include "settings/hotkey_hook.h"
 #include "settings/settings_store.h"
 
@@ -66,6 +67,7 @@ void __cdecl Init() {
     CreateTextInfoWindow(PluginModule.hDllInstance, PluginModule.hMainWindow);
     if (!CreateVoice() || !ConnectVoiceNotifications(Voice.Get())) return;
     LoadSettings(PluginModule.hDllInstance);
+    OfferFileExtensions();
     // The hot key is pressed in the player's window: a host without one (a program that only plays
     // through the plug-in) gets no hook on its thread.
     if (PluginModule.hMainWindow) InstallHotKeyHook(PluginModule.hDllInstance);

@@ -15,10 +15,10 @@ wav="$out_dir/demo.wav"
 rm -f "$out_dir"/demo*.wav
 
 # A player folder of the demo's own, with settings that choose the English espeak-ng voice (48000 Hz,
-# 16 bit, mono: the plug-in's defaults).
+# 16 bit, mono: the plug-in's defaults) and play e-books too.
 cp "$build/bin/txtplay.exe" "$player/"
 cp "$build/bin/Plugins/in_txt.dll" "$player/Plugins/"
-printf '[in_txt]\r\nVoiceID=HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens\\TxtEspeakEnglish\r\n' \
+printf '[in_txt]\r\nVoiceID=HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Speech\\Voices\\Tokens\\TxtEspeakEnglish\r\nDocuments=1\r\n' \
   >"$player/Plugins/plugin.ini"
 
 command -v espeak-ng >/dev/null && command -v sox >/dev/null ||
@@ -26,6 +26,9 @@ command -v espeak-ng >/dev/null && command -v sox >/dev/null ||
 
 samples=()
 for f in "$top"/samples/*; do samples+=("$(winepath -w "$f")"); done
+# The sample e-books, written from the story by the project's own script.
+bash "$top/scripts/make-books.sh" "$out_dir/books" >/dev/null
+for f in "$out_dir"/books/story.epub "$out_dir"/books/story.fb2; do samples+=("$(winepath -w "$f")"); done
 
 wine "$player/txtplay.exe" --out "$(winepath -w "$wav")" --speed 16 --non-interactive "$@" "${samples[@]}" \
   | tr -d '\r'

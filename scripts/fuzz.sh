@@ -27,6 +27,9 @@ targets=(
   "settings_values_fuzz|600|settings/settings_values.cpp"
   "chunk_arithmetic_fuzz|17|playback/chunk_arithmetic.cpp"
   "stream_format_fuzz|8|playback/stream_format.cpp playback/chunk_arithmetic.cpp tests/fuzz/shim/task_memory.cpp"
+  "zip_archive_fuzz|8192|documents/zip_archive.cpp -lz"
+  "markup_text_fuzz|4096|documents/markup_text.cpp"
+  "book_package_fuzz|512|documents/book_package.cpp documents/zip_archive.cpp -lz"
 )
 
 failed=0

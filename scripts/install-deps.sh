@@ -13,6 +13,11 @@ command -v import >/dev/null || need+=(imagemagick)
 command -v espeak-ng >/dev/null || need+=(espeak-ng)
 command -v soxi >/dev/null || need+=(sox)
 command -v makensis >/dev/null || need+=(nsis)
+# zlib for the zip containers of e-books, built for the cross toolchain; Debian's zip writes the samples.
+[ -f /usr/i686-w64-mingw32/include/zlib.h ] || need+=(libz-mingw-w64-dev)
+command -v zip >/dev/null || need+=(zip)
+# Native zlib for the fuzzers of the zip reader.
+[ -f /usr/include/zlib.h ] || need+=(zlib1g-dev)
 [ -x /usr/lib/wine/wine ] || [ -x /usr/bin/wine ] || need+=(wine)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
 [ -d /usr/src/googletest/googletest ] || need+=(googletest)

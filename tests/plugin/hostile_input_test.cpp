@@ -13,6 +13,7 @@
 #include "base/scoped.h"
 #include "tests/plugin/text_info_probe.h"
 #include "tests/plugin/plugin_fixture.h"
+#include "tests/book_files.h"
 
 namespace {
 
@@ -170,6 +171,36 @@ TEST_F(UnreadableFiles, FileLockedByAnotherProgramIsReportedAsSpeakFailure) {
     EXPECT_EQ("Error result 80070020, facility 7, code 32, line 648", boxes.Seen()[0].text);
     EXPECT_EQ(L"", ShownText());
     lock.Reset();
+    ExpectStillWorking();
+}
+
+// A protected book and a damaged one, with documents played: each refused by Play with a box that
+// names the file and what is wrong, small or read off the player's thread; the player goes on.
+TEST_F(UnreadableFiles, ProtectedOrDamagedBooksAreReportedByName) {
+    LoadWithInfoWindow(WithSettings("[in_txt]\r\nDocuments=1\r\n"));
+    std::vector<books::ZipItem> items = books::EpubItems("T", "A", {"<p>Secret words.</p>"});
+    items.push_back({"META-INF/rights.xml", "<rights/>"});
+    // Stored, not deflated: larger than what Play reads on its own thread.
+    std::vector<books::ZipItem> large = books::EpubItems("T", "A", {"<p>" + std::string(600 << 10, 'x') + "</p>"}, false);
+    large.back().wrongChecksum = true;
+    const struct {
+        std::string path, message;
+        int play;  // a book read here fails Play; one read off the thread starts, then ends the file
+    } table[] = {
+        {MakeFile("locked.epub", books::Zip(items)), "This book is protected by DRM and cannot be read aloud", -1},
+        {MakeFile("broken.epub", books::Zip(large)), "The file is damaged: an entry fails its checksum", 0},
+    };
+    for (const auto& book : table) {
+        SCOPED_TRACE(book.path);
+        host::MessageBoxWatcher boxes({"Text Speech Error"});
+        EXPECT_EQ(book.play, TimedPlay(book.path));
+        ASSERT_TRUE(boxes.WaitForCount(1, 10000));
+        EXPECT_EQ(book.path + "\n\n" + book.message, boxes.Seen()[0].text);
+        if (book.play == 0) {
+            EXPECT_TRUE(host_->WaitForEndOfFile(10000));
+        }
+        host_->Stop();
+    }
     ExpectStillWorking();
 }
 

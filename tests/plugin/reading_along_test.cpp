@@ -12,6 +12,7 @@
 #include "engine/speech_text.h"
 #include "host/output_module.h"
 #include "plugin_fixture.h"
+#include "tests/book_files.h"
 #include "sheet_driver.h"
 #include "text_info_probe.h"
 #include "tests/test_support.h"
@@ -465,6 +466,50 @@ TEST_F(ReadingAlong, ContinuingPastWhatTheWindowShowsGivesTheFilesOwnText) {
         },
         20000));
     EXPECT_TRUE(Wide(book.substr(place, given.size())) == given) << "the voice is given the book from its place";
+    host_->Stop();
+}
+
+// With documents played, an EPUB is its text: titled by its metadata, shown and spoken as one text in
+// reading order, followed sentence by sentence, and continued where it was stopped.
+TEST_F(ReadingAlong, EpubIsShownSpokenFollowedAndContinued) {
+    ClosePlayer();
+    host::HostOptions options = WithSettings("[in_txt]\r\nRate=-10\r\nDocuments=1\r\nResumeFiles=1\r\n");
+    options.output.drain = host::DrainMode::Clock;
+    ASSERT_NO_FATAL_FAILURE(LoadAndInit(options));
+    window_ = FindTextInfoWindow();
+    std::string paragraphs[2], text;
+    for (int n = 1; n <= 6; ++n) paragraphs[n / 4] += "Sentence number " + std::to_string(n) + " of the book goes here. ";
+    const std::string chapters[2] = {"<html><body><h1>Chapter One</h1><p>" + paragraphs[0] + "</p></body></html>",
+                                     "<html><body><h1>Chapter Two</h1><p>" + paragraphs[1] + "</p></body></html>"};
+    for (int i = 0; i < 2; ++i) {
+        paragraphs[i].pop_back();  // the space after the last sentence is no text
+        text += std::string(i ? "\r\n\r\n" : "") + (i ? "Chapter Two" : "Chapter One") + "\r\n\r\n" + paragraphs[i];
+    }
+    const std::string path = MakeFile("book.epub", books::Epub("The Story", "Ann Author", {chapters[0], chapters[1]}));
+    SetWindowPos(window_, nullptr, 0, 0, 460, 240, SWP_NOMOVE | SWP_NOZORDER);
+    host_->Module()->InfoBox(const_cast<char*>(path.c_str()), host_->MainWindow());
+    char title[MAX_PATH] = "";
+    host_->Module()->GetFileInfo(const_cast<char*>(path.c_str()), title, nullptr);
+    EXPECT_STREQ("Ann Author - The Story", title);
+
+    const std::vector<engine::TextEvent> events = engine::ToneSentenceEvents(
+        std::vector<unsigned char>(text.begin(), text.end()), false, SLOW_RATE, SOUND);
+    const std::vector<Heard> sentences = SentencesOf(text, false);
+    ASSERT_GE(sentences.size(), 4u);
+    ASSERT_EQ(0, host_->Play(path));
+
+    int flags = 0;
+    EXPECT_EQ(Wide(text), LastSpoken(&flags));
+    EXPECT_TRUE(host_->PumpUntil([&] { return ControlText(Text(), GT_USECRLF) == Wide(text); }, 20000)) << "shown";
+    ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[2]));
+    host_->Pause();
+    host_->PumpMessages(100);  // painted before the picture (<build>/artifacts/epub-reading.png, the README's)
+    sheet::SaveScreenshot("epub-reading", window_);
+    host_->Stop();
+    ASSERT_EQ(0, host_->Play(path));
+    EXPECT_EQ(Wide(text.substr(events[2].position)), LastSpoken(&flags)) << "continued";
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[2].span; }, 20000));
+    EXPECT_TRUE(host_->PumpUntil([&] { return Selection() == sentences[3].span; }, 20000)) << "followed on";
     host_->Stop();
 }
 

@@ -1,5 +1,6 @@
 // plugin.ini through the real in_txt.dll in the player host: found beside the DLL, read at Init,
 // used by Play, written at Quit.
+#include <cstring>
 #include <string>
 
 #include "tests/plugin/plugin_fixture.h"
@@ -39,6 +40,21 @@ TEST_F(PluginSettingsFile, StoredValuesAreUsedAndWrittenBackWithTheOtherSections
               "VoiceID=" + voiceId + "\r\nUseHotKey=1\r\nHotKey=4464\r\n"
               "[in_mp3]\r\nHotKey=12\r\n",
               host_->ReadIni());
+}
+
+// Documents=1 offers the document types after the text types, and is written back; off, it is left
+// out of the file (RunWithoutFile...) and the list stays the two text types (ModuleRecord).
+TEST_F(PluginSettingsFile, DocumentsSettingOffersTheDocumentTypesAndIsKept) {
+    LoadAndInit(WithSettings("[in_txt]\r\nDocuments=1\r\n"));
+    const char expected[] =
+        "TXT\0Plain Text Files (*.TXT)\0XML\0Extensible Markup Language Files (*.XML)\0EPUB\0EPUB E-Books (*.EPUB)\0"
+        "FB2\0FictionBook E-Books (*.FB2)\0HTM;HTML;XHTML\0Web Pages (*.HTM;*.HTML;*.XHTML)\0"
+        "RTF\0Rich Text Format Documents (*.RTF)\0DOCX\0Word Documents (*.DOCX)\0";
+    EXPECT_EQ(0, std::memcmp(expected, host_->Module()->FileExtensions, sizeof expected));
+    EXPECT_EQ(1, host_->Module()->IsOurFile(const_cast<char*>("C:\\Books\\war.FB2.zip")));
+    EXPECT_EQ(0, host_->Module()->IsOurFile(const_cast<char*>("C:\\Books\\photos.zip")));
+    host_->Quit();
+    EXPECT_NE(std::string::npos, host_->ReadIni().find("\r\nDocuments=1\r\n"));
 }
 
 TEST_F(PluginSettingsFile, HandEditedModesOutOfRangePlayInTheDefaultFormat) {

@@ -1,0 +1,154 @@
+#include "documents/zip_archive.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t END_SIGNATURE = 0x06054b50;
+constexpr uint32_t DIRECTORY_SIGNATURE = 0x02014b50;
+constexpr uint32_t LOCAL_SIGNATURE = 0x04034b50;
+constexpr size_t END_RECORD_BYTES = 22;
+constexpr size_t DIRECTORY_RECORD_BYTES = 46;
+constexpr size_t LOCAL_RECORD_BYTES = 30;
+constexpr size_t LONGEST_COMMENT = 0xFFFF;
+// More entries than this is no book: the directory alone would be megabytes.
+constexpr size_t MOST_ENTRIES = 65535;
+
+uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Dword(const uint8_t* p) { return Word(p) | static_cast<uint32_t>(Word(p + 2)) << 16; }
+
+bool Fail(std::string* error, const char* what) {
+    *error = std::string("The file is damaged: ") + what;
+    return false;
+}
+
+// The end record is the last one whose comment reaches exactly to the end of the bytes.
+bool FindEndRecord(const uint8_t* bytes, size_t size, size_t* at) {
+    if (size < END_RECORD_BYTES) return false;
+    const size_t lowest = size - END_RECORD_BYTES > LONGEST_COMMENT ? size - END_RECORD_BYTES - LONGEST_COMMENT : 0;
+    for (size_t i = size - END_RECORD_BYTES + 1; i-- > lowest;) {
+        if (Dword(bytes + i) != END_SIGNATURE) continue;
+        if (i + END_RECORD_BYTES + Word(bytes + i + 20) <= size) {
+            *at = i;
+            return true;
+        }
+    }
+    return false;
+}
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    return true;
+}
+
+}  // namespace
+
+bool IsSafeEntryName(const std::string& name) {
+    if (name.empty() || name[0] == '/' || name[0] == '\\' || name.find(':') != std::string::npos) return false;
+    if (name.find('\0') != std::string::npos) return false;
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = name.find_first_of("/\\", start);
+        if (end == std::string::npos) end = name.size();
+        if (name.compare(start, end - start, "..") == 0) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
+bool ZipArchive::Open(const uint8_t* bytes, size_t size, std::string* error) {
+    bytes_ = bytes;
+    size_ = size;
+    entries_.clear();
+    taken_ = 0;
+    size_t end = 0;
+    if (!FindEndRecord(bytes, size, &end)) return Fail(error, "it is not a zip archive, or its end is missing");
+    const uint16_t count = Word(bytes + end + 10);
+    const uint32_t directorySize = Dword(bytes + end + 12), directoryStart = Dword(bytes + end + 16);
+    if (directoryStart == 0xFFFFFFFF || count == 0xFFFF) return Fail(error, "it is a ZIP64 archive, which is not read");
+    if (directoryStart > end || directorySize > end - directoryStart) return Fail(error, "its directory lies outside it");
+    size_t at = directoryStart;
+    for (size_t i = 0; i < count && i < MOST_ENTRIES; ++i) {
+        if (at + DIRECTORY_RECORD_BYTES > end || Dword(bytes + at) != DIRECTORY_SIGNATURE)
+            return Fail(error, "its directory is cut short");
+        const uint8_t* r = bytes + at;
+        const size_t nameLength = Word(r + 28), recordLength = DIRECTORY_RECORD_BYTES + nameLength + Word(r + 30) + Word(r + 32);
+        if (at + recordLength > end) return Fail(error, "its directory is cut short");
+        ZipEntry entry;
+        entry.flags = Word(r + 8);
+        entry.method = Word(r + 10);
+        entry.crc = Dword(r + 16);
+        entry.packedSize = Dword(r + 20);
+        entry.size = Dword(r + 24);
+        entry.localOffset = Dword(r + 42);
+        entry.name.assign(reinterpret_cast<const char*>(r + DIRECTORY_RECORD_BYTES), nameLength);
+        if (IsSafeEntryName(entry.name)) entries_.push_back(std::move(entry));
+        at += recordLength;
+    }
+    return true;
+}
+
+const ZipEntry* ZipArchive::Find(const std::string& name) const {
+    for (const ZipEntry& entry : entries_)
+        if (entry.name == name) return &entry;
+    for (const ZipEntry& entry : entries_)
+        if (SameIgnoringCase(entry.name, name)) return &entry;
+    return nullptr;
+}
+
+bool ZipArchive::DataStart(const ZipEntry& entry, size_t* start, std::string* error) const {
+    const size_t at = entry.localOffset;
+    if (at > size_ || size_ - at < LOCAL_RECORD_BYTES || Dword(bytes_ + at) != LOCAL_SIGNATURE)
+        return Fail(error, "an entry's header is missing");
+    const size_t data = at + LOCAL_RECORD_BYTES + Word(bytes_ + at + 26) + Word(bytes_ + at + 28);
+    if (data > size_ || size_ - data < entry.packedSize) return Fail(error, "an entry is cut short");
+    *start = data;
+    return true;
+}
+
+bool ZipArchive::Read(const ZipEntry& entry, std::string* out, std::string* error) {
+    out->clear();
+    if (entry.flags & 1) return Fail(error, "an entry is encrypted");
+    if (entry.size > limit_ - std::min(taken_, limit_)) {
+        *error = "The file is too large: its entries claim more than " + std::to_string(limit_ >> 20) + " MB";
+        return false;
+    }
+    size_t start = 0;
+    if (!DataStart(entry, &start, error)) return false;
+    const uint8_t* packed = bytes_ + start;
+    if (entry.method == 0) {
+        if (entry.packedSize != entry.size) return Fail(error, "a stored entry's sizes differ");
+        out->assign(reinterpret_cast<const char*>(packed), entry.size);
+    } else if (entry.method == 8) {
+        // One byte of room more than claimed: an entry that inflates past its claim is caught.
+        out->resize(static_cast<size_t>(entry.size) + 1);
+        z_stream stream = {};
+        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return Fail(error, "an entry cannot be inflated");
+        stream.next_in = const_cast<Bytef*>(packed);
+        stream.avail_in = entry.packedSize;
+        stream.next_out = reinterpret_cast<Bytef*>(&(*out)[0]);
+        stream.avail_out = entry.size + 1;
+        const int result = inflate(&stream, Z_FINISH);
+        const uLong produced = stream.total_out;
+        inflateEnd(&stream);
+        if (result != Z_STREAM_END) {
+            if (produced > entry.size) return Fail(error, "an entry inflates to more than it claims");
+            return Fail(error, "an entry's compressed data is broken");
+        }
+        if (produced != entry.size) return Fail(error, "an entry inflates to a size other than it claims");
+        out->resize(entry.size);
+    } else {
+        return Fail(error, "an entry is compressed in a way that is not read");
+    }
+    const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(out->data()), static_cast<uInt>(out->size()));
+    if (crc != entry.crc) return Fail(error, "an entry fails its checksum");
+    taken_ += out->size();
+    return true;
+}
