@@ -34,7 +34,6 @@ namespace {
 
 constexpr int MARGIN = 3;
 
-// A file larger than this is read on a thread of its own, so the caller never waits for it.
 // The text goes into the control in pieces: the first at once, the others from the window's message
 // loop, as many as fit a step's budget, so the player's thread is never held for long.
 constexpr size_t FIRST_PIECE_UNITS = 2048;

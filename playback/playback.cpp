@@ -43,7 +43,6 @@ namespace {
 constexpr int PLAY_STARTED = 0;
 constexpr int PLAY_NO_OUTPUT = 1;
 constexpr int PLAY_FAILED = -1;
-// Files up to this size are read on the caller's thread; longer ones (and pipes) on one of their own.
 
 std::mutex SpeechLock;
 std::shared_ptr<Speech> Current;  // the speech played last: live while LiveTicket is its ticket
