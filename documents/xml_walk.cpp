@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "base/scoped.h"
+#include "base/text_encoding.h"
 #include "documents/markup_text.h"
 
 namespace {
@@ -47,15 +48,27 @@ bool Damaged(std::string* error, HRESULT result) {
     return false;
 }
 
-// XmlLite reads UTF-8 and UTF-16 (Wine's, no other encoding): a document declared in another code
-// page is given to it as UTF-16, its declaration left out. False when it holds no such document.
+// XmlLite is given UTF-16 whatever the document's encoding: Wine's reads no code page but UTF-8 and
+// UTF-16, and ends the whole process on some UTF-8 documents cut short (an assertion in its decoder).
+// The declaration is left out, as the encoding it names no longer holds. An encoding neither marked nor
+// declared (or one not known) is told by the rule for text files: UTF-8 when valid, else ANSI. False
+// for a document in UTF-16 already, given as it is.
 bool AsUtf16(const std::string& bytes, std::string* converted) {
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    const ByteOrderMark mark = FindByteOrderMark(data, bytes.size());
+    if (mark.found && mark.encoding != TextEncoding::Utf8) return false;
     size_t declarationEnd = 0;
-    const unsigned codePage =
-        CodePageOfCharset(FindXmlEncoding(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &declarationEnd));
-    if (codePage == 0 || codePage == 65001 || codePage == 1200 || codePage == 1201) return false;
-    const char* from = bytes.data() + declarationEnd;
-    const int count = static_cast<int>(bytes.size() - declarationEnd);
+    unsigned codePage = CodePageOfCharset(FindXmlEncoding(data + mark.length, bytes.size() - mark.length, &declarationEnd));
+    if (codePage == 1200 || codePage == 1201) return false;
+    if (mark.found) codePage = 65001;
+    if (codePage == 0) {
+        Utf8Scan scan;
+        scan.Add(data + mark.length, bytes.size() - mark.length);
+        codePage = scan.Invalid() ? CP_ACP : 65001;
+    }
+    const size_t skipped = mark.length + declarationEnd;
+    const char* from = bytes.data() + skipped;
+    const int count = static_cast<int>(bytes.size() - skipped);
     const int units = count > 0 ? MultiByteToWideChar(codePage, 0, from, count, nullptr, 0) : 0;
     if (count > 0 && units <= 0) return false;
     converted->assign(2 + units * sizeof(wchar_t), '\0');
@@ -105,7 +118,11 @@ bool WalkXml(const std::string& bytes, XmlVisitor* visitor, std::string* error) 
     reader->SetProperty(XmlReaderProperty_MaxElementDepth, MARKUP_MOST_DEPTH);
     HRESULT result = reader->SetInput(stream.Get());
     XmlNodeType type;
+    // Every node takes at least one character of the input. Wine's reader, given a document cut off
+    // in its text, gives that text node again and again: more nodes than characters is that end.
+    size_t nodesLeft = input.size() + 1;
     while (SUCCEEDED(result) && (result = reader->Read(&type)) == S_OK) {
+        if (nodesLeft-- == 0) return Damaged(error, MX_E_INPUTEND);
         if (type == XmlNodeType_Element) {
             const bool empty = reader->IsEmptyElement();
             const std::u16string name = CurrentName(reader.Get());
