@@ -176,7 +176,8 @@ void FileText::Read() {
 void FileText::ReadExtracted() {
     std::wstring text;
     std::string problem;
-    if (!extract_(path_.c_str(), &text, &problem)) {
+    if (!extract_(path_.c_str(), cancelled_, &text, &problem)) {
+        if (cancelled_) return End(Progress::Cancelled);
         problem_ = problem;
         return End(Progress::Failed, ERROR_INVALID_DATA);
     }

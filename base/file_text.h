@@ -31,8 +31,10 @@ public:
     // Opens the file (readable while others write it). Null when it cannot be opened.
     static std::shared_ptr<FileText> Open(const char* path, bool assumeAnsi = false);
     // A file whose text another reader makes (an e-book's, a document's): called once on the reading
-    // thread, it gives the whole text, or false and what is wrong with the file, in words.
-    using Extractor = std::function<bool(const char* path, std::wstring* text, std::string* problem)>;
+    // thread, it gives the whole text, or false and what is wrong with the file, in words; it may give
+    // up once `cancelled` is set.
+    using Extractor = std::function<bool(const char* path, const std::atomic<bool>& cancelled, std::wstring* text,
+                                         std::string* problem)>;
     static std::shared_ptr<FileText> OpenExtracted(const char* path, Extractor extract);
     ~FileText();
 
@@ -42,7 +44,7 @@ public:
     bool ReadOnThread();
     // Small enough to be read on the caller's thread without keeping it waiting.
     bool ReadsQuickly() const;
-    // The reader stops at its next chunk.
+    // The reader stops at its next chunk (an extractor at its next chapter or element).
     void Cancel() { cancelled_ = true; }
 
     const std::string& Path() const { return path_; }

@@ -36,6 +36,17 @@ Format FormatOf(const char* name) {
     return Format::None;
 }
 
+// Whether whoever asked for the text no longer wants it: checked between chapters and elements.
+struct CancelFlag {
+    const std::atomic<bool>* flag = nullptr;
+    bool Raised() const { return flag && flag->load(std::memory_order_relaxed); }
+};
+
+bool Cancelled(std::string* error) {
+    *error = "The reading was cancelled";
+    return false;
+}
+
 bool Damaged(std::string* error, const char* what) {
     *error = std::string("The file is damaged: ") + what;
     return false;
@@ -222,7 +233,7 @@ bool ReadPackage(ZipArchive& zip, PackageVisitor* package, std::string* packageP
     return WalkEntry(zip, *entry, package, error);
 }
 
-bool ExtractEpub(const std::string& bytes, DocumentText& out, bool titleOnly) {
+bool ExtractEpub(const std::string& bytes, DocumentText& out, bool titleOnly, CancelFlag cancel) {
     ZipArchive zip;
     if (!zip.Open(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &out.error)) return false;
     if (!titleOnly && !CheckNotProtected(zip, &out.error)) return false;
@@ -239,6 +250,7 @@ bool ExtractEpub(const std::string& bytes, DocumentText& out, bool titleOnly) {
         if (const ZipEntry* entry = zip.Find(path)) markupBytes += entry->size;
     builder.Reserve(markupBytes);
     for (const std::string& path : order) {
+        if (cancel.Raised()) return Cancelled(&out.error);
         const ZipEntry* entry = zip.Find(path);
         if (!entry) continue;  // a chapter missing from the archive: the rest is still read
         std::string document;
@@ -256,10 +268,12 @@ bool ExtractEpub(const std::string& bytes, DocumentText& out, bool titleOnly) {
 
 class FictionBookVisitor : public XmlVisitor {
 public:
-    FictionBookVisitor(TextBuilder* builder, bool titleOnly) : builder_(builder), titleOnly_(titleOnly) {}
+    FictionBookVisitor(TextBuilder* builder, bool titleOnly, CancelFlag cancel)
+        : builder_(builder), titleOnly_(titleOnly), cancel_(cancel) {}
     std::u16string title, author;
 
     bool Start(const std::u16string& name, IXmlReader* reader) override {
+        if (cancel_.Raised()) return false;
         if (name == u"title-info") inTitleInfo_ = true;
         if (inTitleInfo_) NoteMetadata(name);
         if (name == u"body") {
@@ -293,6 +307,7 @@ private:
     }
     TextBuilder* builder_;
     bool titleOnly_;
+    CancelFlag cancel_;
     bool inTitleInfo_ = false, inAuthor_ = false, authorDone_ = false;
     std::u16string* into_ = nullptr;
 };
@@ -308,11 +323,12 @@ bool UnpackFictionBook(std::string* bytes, std::string* error) {
     return Damaged(error, "the archive holds no FictionBook file");
 }
 
-bool ExtractFictionBook(std::string& bytes, DocumentText& out, bool titleOnly) {
+bool ExtractFictionBook(std::string& bytes, DocumentText& out, bool titleOnly, CancelFlag cancel) {
     if (!UnpackFictionBook(&bytes, &out.error)) return false;
     TextBuilder builder(FictionBookRole);
-    FictionBookVisitor visitor(&builder, titleOnly);
+    FictionBookVisitor visitor(&builder, titleOnly, cancel);
     if (!WalkXml(bytes, &visitor, &out.error)) return false;
+    if (cancel.Raised()) return Cancelled(&out.error);
     if (builder.TooLong()) return Damaged(&out.error, "its text is longer than 256 MB");
     out.title = Wide(BookTitle(visitor.author, visitor.title));
     if (!titleOnly) out.text = Wide(builder.TakeResult());
@@ -323,10 +339,10 @@ bool ExtractFictionBook(std::string& bytes, DocumentText& out, bool titleOnly) {
 
 class BuilderVisitor : public XmlVisitor {
 public:
-    explicit BuilderVisitor(TextBuilder* builder) : builder_(builder) {}
+    BuilderVisitor(TextBuilder* builder, CancelFlag cancel) : builder_(builder), cancel_(cancel) {}
     bool Start(const std::u16string& name, IXmlReader*) override {
         builder_->Open(name);
-        return true;
+        return !cancel_.Raised();
     }
     bool End(const std::u16string& name) override {
         builder_->Close(name);
@@ -336,9 +352,10 @@ public:
 
 private:
     TextBuilder* builder_;
+    CancelFlag cancel_;
 };
 
-bool ExtractDocx(const std::string& bytes, DocumentText& out, bool titleOnly) {
+bool ExtractDocx(const std::string& bytes, DocumentText& out, bool titleOnly, CancelFlag cancel) {
     ZipArchive zip;
     if (!zip.Open(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &out.error)) return false;
     if (const ZipEntry* core = zip.Find("docProps/core.xml")) {
@@ -350,8 +367,9 @@ bool ExtractDocx(const std::string& bytes, DocumentText& out, bool titleOnly) {
     const ZipEntry* main = zip.Find("word/document.xml");
     if (!main) return Damaged(&out.error, "its main document (word/document.xml) is missing");
     TextBuilder builder(WordRole, true);
-    BuilderVisitor visitor(&builder);
+    BuilderVisitor visitor(&builder, cancel);
     if (!WalkEntry(zip, *main, &visitor, &out.error)) return false;
+    if (cancel.Raised()) return Cancelled(&out.error);
     if (builder.TooLong()) return Damaged(&out.error, "its text is longer than 256 MB");
     out.text = Wide(builder.TakeResult());
     return true;
@@ -425,7 +443,7 @@ bool ExtractRtf(const std::string& bytes, DocumentText& out) {
     return true;
 }
 
-bool Extract(const char* path, DocumentText& out, bool titleOnly) {
+bool Extract(const char* path, DocumentText& out, bool titleOnly, CancelFlag cancel = CancelFlag()) {
     out = DocumentText();
     const Format format = FormatOf(path);
     if (format == Format::None) {
@@ -436,10 +454,10 @@ bool Extract(const char* path, DocumentText& out, bool titleOnly) {
     const bool readsStart = titleOnly && (format == Format::Html || format == Format::FictionBook);
     if (!ReadFileBytes(path, &bytes, &out.error, readsStart ? TITLE_READ_BYTES : MAXDWORD)) return false;
     switch (format) {
-    case Format::Epub: return ExtractEpub(bytes, out, titleOnly);
-    case Format::FictionBook: return ExtractFictionBook(bytes, out, titleOnly);
+    case Format::Epub: return ExtractEpub(bytes, out, titleOnly, cancel);
+    case Format::FictionBook: return ExtractFictionBook(bytes, out, titleOnly, cancel);
     case Format::Html: return ExtractHtml(bytes, out, titleOnly);
-    case Format::Docx: return ExtractDocx(bytes, out, titleOnly);
+    case Format::Docx: return ExtractDocx(bytes, out, titleOnly, cancel);
     case Format::Rtf: return titleOnly || ExtractRtf(bytes, out);
     default: return false;
     }
@@ -464,9 +482,9 @@ uint64_t EstimatedDocumentUnits(const char* name, uint64_t bytes) {
     }
 }
 
-bool ExtractDocument(const char* path, DocumentText& out) {
+bool ExtractDocument(const char* path, DocumentText& out, const std::atomic<bool>* cancelled) {
     try {
-        return Extract(path, out, false);
+        return Extract(path, out, false, CancelFlag{cancelled});
     } catch (const std::bad_alloc&) {
         out = DocumentText();
         out.error = "The document's text does not fit in memory";

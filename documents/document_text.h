@@ -2,6 +2,7 @@
 // DOCX, each turned into UTF-16 text with CR LF where a block ends, and their title from metadata.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -14,8 +15,9 @@ struct DocumentText {
 // Whether the name ends in one of the document types (letter case aside).
 bool IsDocumentFileName(const char* name);
 
-// The whole text and title of a document; false with out.error set when it cannot be read.
-bool ExtractDocument(const char* path, DocumentText& out);
+// The whole text and title of a document; false with out.error set when it cannot be read, or when
+// *cancelled was set meanwhile.
+bool ExtractDocument(const char* path, DocumentText& out, const std::atomic<bool>* cancelled = nullptr);
 
 // The title alone, read with as little of the file as its format allows; empty when there is none.
 std::wstring ExtractDocumentTitle(const char* path);

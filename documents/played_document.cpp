@@ -5,9 +5,10 @@
 
 namespace {
 
-bool ExtractPlayedDocument(const char* path, std::wstring* text, std::string* problem) {
+bool ExtractPlayedDocument(const char* path, const std::atomic<bool>& cancelled, std::wstring* text,
+                           std::string* problem) {
     DocumentText document;
-    if (!ExtractDocument(path, document)) {
+    if (!ExtractDocument(path, document, &cancelled)) {
         *problem = document.error;
         return false;
     }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -177,6 +178,22 @@ TEST(DocumentText, HostileBooksAreRefusedWithTheirReason) {
             EXPECT_EQ(want.substr(0, want.size() - 3), out.error.substr(0, want.size() - 3));
         else
             EXPECT_EQ(want, out.error);
+        DeleteFileA(path.c_str());
+    }
+}
+
+// A reading given up by whoever asked for it (the player moved on) stops, for the formats that can be
+// long: books in chapters, FictionBooks and Word documents.
+TEST(DocumentText, CancelledReadingGivesNoText) {
+    const std::atomic<bool> cancelled{true};
+    for (const Book& book : SampleBooks()) {
+        const std::string name = book.name;
+        if (name != "book.epub" && name != "book.fb2" && name != "report.docx") continue;
+        SCOPED_TRACE(name);
+        const std::string path = TempFile(book.name, book.bytes);
+        DocumentText out;
+        EXPECT_FALSE(ExtractDocument(path.c_str(), out, &cancelled));
+        EXPECT_TRUE(out.text.empty());
         DeleteFileA(path.c_str());
     }
 }
