@@ -82,6 +82,33 @@ bool ReadFileBytes(const char* path, std::string* bytes, std::string* error, DWO
     return true;
 }
 
+// A packed book read where its parts lie: its pictures and fonts are never read, so its size does not
+// matter, only what its text inflates to.
+class FileZipBytes : public ZipBytes {
+public:
+    explicit FileZipBytes(const char* path)
+        : file_(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr)) {
+        LARGE_INTEGER size = {};
+        opened_ = file_.IsValid() && GetFileSizeEx(file_.Get(), &size);
+        size_ = opened_ ? static_cast<uint64_t>(size.QuadPart) : 0;
+    }
+    bool Opened() const { return opened_; }
+    uint64_t Size() const override { return size_; }
+    bool ReadAt(uint64_t offset, size_t count, uint8_t* out) override {
+        OVERLAPPED at = {};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        return count <= MAXDWORD && ReadFile(file_.Get(), out, static_cast<DWORD>(count), &read, &at) && read == count;
+    }
+
+private:
+    ScopedHandle file_;
+    bool opened_ = false;
+    uint64_t size_ = 0;
+};
+
 // Markup bytes as text: by their mark or declared charset, else by the plug-in's rule for text files.
 std::u16string DecodeMarkupBytes(const std::string& bytes) {
     const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
@@ -233,9 +260,9 @@ bool ReadPackage(ZipArchive& zip, PackageVisitor* package, std::string* packageP
     return WalkEntry(zip, *entry, package, error);
 }
 
-bool ExtractEpub(const std::string& bytes, DocumentText& out, bool titleOnly, CancelFlag cancel) {
+bool ExtractEpub(ZipBytes* bytes, DocumentText& out, bool titleOnly, CancelFlag cancel) {
     ZipArchive zip;
-    if (!zip.Open(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &out.error)) return false;
+    if (!zip.Open(bytes, &out.error)) return false;
     if (!titleOnly && !CheckNotProtected(zip, &out.error)) return false;
     PackageVisitor package;
     std::string packagePath;
@@ -355,9 +382,9 @@ private:
     CancelFlag cancel_;
 };
 
-bool ExtractDocx(const std::string& bytes, DocumentText& out, bool titleOnly, CancelFlag cancel) {
+bool ExtractDocx(ZipBytes* bytes, DocumentText& out, bool titleOnly, CancelFlag cancel) {
     ZipArchive zip;
-    if (!zip.Open(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &out.error)) return false;
+    if (!zip.Open(bytes, &out.error)) return false;
     if (const ZipEntry* core = zip.Find("docProps/core.xml")) {
         MetadataVisitor metadata;
         std::string ignored;
@@ -450,14 +477,21 @@ bool Extract(const char* path, DocumentText& out, bool titleOnly, CancelFlag can
         out.error = "The file is not a document type that is read";
         return false;
     }
+    if (format == Format::Epub || format == Format::Docx) {
+        FileZipBytes archive(path);
+        if (!archive.Opened()) {
+            out.error = "The file cannot be opened";
+            return false;
+        }
+        return format == Format::Epub ? ExtractEpub(&archive, out, titleOnly, cancel)
+                                      : ExtractDocx(&archive, out, titleOnly, cancel);
+    }
     std::string bytes;
     const bool readsStart = titleOnly && (format == Format::Html || format == Format::FictionBook);
     if (!ReadFileBytes(path, &bytes, &out.error, readsStart ? TITLE_READ_BYTES : MAXDWORD)) return false;
     switch (format) {
-    case Format::Epub: return ExtractEpub(bytes, out, titleOnly, cancel);
     case Format::FictionBook: return ExtractFictionBook(bytes, out, titleOnly, cancel);
     case Format::Html: return ExtractHtml(bytes, out, titleOnly);
-    case Format::Docx: return ExtractDocx(bytes, out, titleOnly, cancel);
     case Format::Rtf: return titleOnly || ExtractRtf(bytes, out);
     default: return false;
     }

@@ -26,7 +26,8 @@ std::wstring ExtractDocumentTitle(const char* path);
 // books give more text than their size, marked-up ones less.
 uint64_t EstimatedDocumentUnits(const char* name, uint64_t bytes);
 
-// Files larger than this are not read as documents.
+// Files larger than this are not read as documents, but for EPUB and DOCX, of which only the parts
+// that hold text are read.
 constexpr unsigned long long DOCUMENT_MOST_FILE_BYTES = 256ull << 20;
 
 extern const char TEXT_DRM_PROTECTED[];

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -16,6 +17,8 @@ constexpr size_t LOCAL_RECORD_BYTES = 30;
 constexpr size_t LONGEST_COMMENT = 0xFFFF;
 // More entries than this is no book: the directory alone would be megabytes.
 constexpr size_t MOST_ENTRIES = 65535;
+// Packed bytes are read and inflated in pieces of this size.
+constexpr uint32_t INFLATE_PIECE_BYTES = 256u << 10;
 
 uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Dword(const uint8_t* p) { return Word(p) | static_cast<uint32_t>(Word(p + 2)) << 16; }
@@ -63,24 +66,46 @@ bool IsSafeEntryName(const std::string& name) {
     return true;
 }
 
+bool MemoryZipBytes::ReadAt(uint64_t offset, size_t count, uint8_t* out) {
+    if (offset > size_ || size_ - offset < count) return false;
+    if (count > 0) std::memcpy(out, bytes_ + offset, count);
+    return true;
+}
+
 bool ZipArchive::Open(const uint8_t* bytes, size_t size, std::string* error) {
+    memory_.reset(new MemoryZipBytes(bytes, size));
+    return Open(memory_.get(), error);
+}
+
+bool ZipArchive::Open(ZipBytes* bytes, std::string* error) {
     bytes_ = bytes;
-    size_ = size;
     entries_.clear();
     taken_ = 0;
-    size_t end = 0;
-    if (!FindEndRecord(bytes, size, &end)) return Fail(error, "it is not a zip archive, or its end is missing");
-    const uint16_t count = Word(bytes + end + 10);
-    const uint32_t directorySize = Dword(bytes + end + 12), directoryStart = Dword(bytes + end + 16);
+    // The end record lies in the last bytes, its comment after it.
+    const uint64_t size = bytes->Size();
+    const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(size, END_RECORD_BYTES + LONGEST_COMMENT));
+    std::vector<uint8_t> tail(tailSize);
+    if (!bytes->ReadAt(size - tailSize, tailSize, tail.data())) return Fail(error, "it cannot be read");
+    size_t endInTail = 0;
+    if (!FindEndRecord(tail.data(), tailSize, &endInTail)) return Fail(error, "it is not a zip archive, or its end is missing");
+    const uint8_t* endRecord = tail.data() + endInTail;
+    const uint64_t end = size - tailSize + endInTail;
+    const uint16_t count = Word(endRecord + 10);
+    const uint32_t directorySize = Dword(endRecord + 12), directoryStart = Dword(endRecord + 16);
     if (directoryStart == 0xFFFFFFFF || count == 0xFFFF) return Fail(error, "it is a ZIP64 archive, which is not read");
     if (directoryStart > end || directorySize > end - directoryStart) return Fail(error, "its directory lies outside it");
-    size_t at = directoryStart;
+    // The records are read up to the end record, as they may run past the size the directory claims.
+    if (end - directoryStart > ZIP_MOST_DIRECTORY_BYTES) return Fail(error, "its directory is too large");
+    std::vector<uint8_t> directory(static_cast<size_t>(end - directoryStart));
+    if (!bytes->ReadAt(directoryStart, directory.size(), directory.data())) return Fail(error, "it cannot be read");
+    const size_t directoryEnd = directory.size();
+    size_t at = 0;
     for (size_t i = 0; i < count && i < MOST_ENTRIES; ++i) {
-        if (at + DIRECTORY_RECORD_BYTES > end || Dword(bytes + at) != DIRECTORY_SIGNATURE)
+        if (at + DIRECTORY_RECORD_BYTES > directoryEnd || Dword(directory.data() + at) != DIRECTORY_SIGNATURE)
             return Fail(error, "its directory is cut short");
-        const uint8_t* r = bytes + at;
+        const uint8_t* r = directory.data() + at;
         const size_t nameLength = Word(r + 28), recordLength = DIRECTORY_RECORD_BYTES + nameLength + Word(r + 30) + Word(r + 32);
-        if (at + recordLength > end) return Fail(error, "its directory is cut short");
+        if (at + recordLength > directoryEnd) return Fail(error, "its directory is cut short");
         ZipEntry entry;
         entry.flags = Word(r + 8);
         entry.method = Word(r + 10);
@@ -103,13 +128,52 @@ const ZipEntry* ZipArchive::Find(const std::string& name) const {
     return nullptr;
 }
 
-bool ZipArchive::DataStart(const ZipEntry& entry, size_t* start, std::string* error) const {
-    const size_t at = entry.localOffset;
-    if (at > size_ || size_ - at < LOCAL_RECORD_BYTES || Dword(bytes_ + at) != LOCAL_SIGNATURE)
+bool ZipArchive::DataStart(const ZipEntry& entry, uint64_t* start, std::string* error) const {
+    const uint64_t size = bytes_->Size(), at = entry.localOffset;
+    uint8_t header[LOCAL_RECORD_BYTES];
+    if (at > size || size - at < LOCAL_RECORD_BYTES || !bytes_->ReadAt(at, LOCAL_RECORD_BYTES, header) ||
+        Dword(header) != LOCAL_SIGNATURE)
         return Fail(error, "an entry's header is missing");
-    const size_t data = at + LOCAL_RECORD_BYTES + Word(bytes_ + at + 26) + Word(bytes_ + at + 28);
-    if (data > size_ || size_ - data < entry.packedSize) return Fail(error, "an entry is cut short");
+    const uint64_t data = at + LOCAL_RECORD_BYTES + Word(header + 26) + Word(header + 28);
+    if (data > size || size - data < entry.packedSize) return Fail(error, "an entry is cut short");
     *start = data;
+    return true;
+}
+
+// The packed bytes are read and inflated a piece at a time, into room for one byte more than the
+// entry claims: an entry that inflates past its claim is caught.
+bool ZipArchive::Inflate(const ZipEntry& entry, uint64_t start, std::string* out, std::string* error) {
+    out->resize(static_cast<size_t>(entry.size) + 1);
+    z_stream stream = {};
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return Fail(error, "an entry cannot be inflated");
+    stream.next_out = reinterpret_cast<Bytef*>(&(*out)[0]);
+    stream.avail_out = entry.size + 1;
+    std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint32_t>(entry.packedSize, INFLATE_PIECE_BYTES)));
+    int result = Z_OK;
+    bool readFailed = false;
+    for (uint32_t given = 0; result == Z_OK;) {
+        const uint32_t count = std::min<uint32_t>(entry.packedSize - given, INFLATE_PIECE_BYTES);
+        if (count == 0) break;
+        if (!bytes_->ReadAt(start + given, count, piece.data())) {
+            readFailed = true;
+            break;
+        }
+        given += count;
+        stream.next_in = piece.data();
+        stream.avail_in = count;
+        result = inflate(&stream, given == entry.packedSize ? Z_FINISH : Z_NO_FLUSH);
+        // Input left over means the room is full: the entry inflates past its claim.
+        if (result == Z_OK && stream.avail_in != 0) break;
+    }
+    const uLong produced = stream.total_out;
+    inflateEnd(&stream);
+    if (readFailed) return Fail(error, "it cannot be read");
+    if (result != Z_STREAM_END) {
+        if (produced > entry.size) return Fail(error, "an entry inflates to more than it claims");
+        return Fail(error, "an entry's compressed data is broken");
+    }
+    if (produced != entry.size) return Fail(error, "an entry inflates to a size other than it claims");
+    out->resize(entry.size);
     return true;
 }
 
@@ -120,30 +184,15 @@ bool ZipArchive::Read(const ZipEntry& entry, std::string* out, std::string* erro
         *error = "The file is too large: its entries claim more than " + std::to_string(limit_ >> 20) + " MB";
         return false;
     }
-    size_t start = 0;
+    uint64_t start = 0;
     if (!DataStart(entry, &start, error)) return false;
-    const uint8_t* packed = bytes_ + start;
     if (entry.method == 0) {
         if (entry.packedSize != entry.size) return Fail(error, "a stored entry's sizes differ");
-        out->assign(reinterpret_cast<const char*>(packed), entry.size);
-    } else if (entry.method == 8) {
-        // One byte of room more than claimed: an entry that inflates past its claim is caught.
-        out->resize(static_cast<size_t>(entry.size) + 1);
-        z_stream stream = {};
-        if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return Fail(error, "an entry cannot be inflated");
-        stream.next_in = const_cast<Bytef*>(packed);
-        stream.avail_in = entry.packedSize;
-        stream.next_out = reinterpret_cast<Bytef*>(&(*out)[0]);
-        stream.avail_out = entry.size + 1;
-        const int result = inflate(&stream, Z_FINISH);
-        const uLong produced = stream.total_out;
-        inflateEnd(&stream);
-        if (result != Z_STREAM_END) {
-            if (produced > entry.size) return Fail(error, "an entry inflates to more than it claims");
-            return Fail(error, "an entry's compressed data is broken");
-        }
-        if (produced != entry.size) return Fail(error, "an entry inflates to a size other than it claims");
         out->resize(entry.size);
+        if (entry.size > 0 && !bytes_->ReadAt(start, entry.size, reinterpret_cast<uint8_t*>(&(*out)[0])))
+            return Fail(error, "it cannot be read");
+    } else if (entry.method == 8) {
+        if (!Inflate(entry, start, out, error)) return false;
     } else {
         return Fail(error, "an entry is compressed in a way that is not read");
     }

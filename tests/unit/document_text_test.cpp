@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "documents/zip_archive.h"
 #include "tests/book_files.h"
 
 namespace {
@@ -180,6 +181,35 @@ TEST(DocumentText, HostileBooksAreRefusedWithTheirReason) {
             EXPECT_EQ(want, out.error);
         DeleteFileA(path.c_str());
     }
+}
+
+// An archive is read where its entries lie: a chapter that inflates in many pieces comes out whole,
+// and the picture beside it is never read.
+TEST(DocumentText, PackedBooksAreReadWithoutTheirPictures) {
+    class CountingBytes : public MemoryZipBytes {
+    public:
+        using MemoryZipBytes::MemoryZipBytes;
+        bool ReadAt(uint64_t offset, size_t count, uint8_t* out) override {
+            read += count;
+            return MemoryZipBytes::ReadAt(offset, count, out);
+        }
+        uint64_t read = 0;
+    };
+    std::string chapter;
+    for (uint32_t seed = 7; chapter.size() < (1u << 20);) {
+        seed = seed * 1664525u + 1013904223u;
+        chapter += static_cast<char>('a' + (seed >> 24) % 26);
+    }
+    const std::string archive = books::Zip({{"c.xhtml", chapter, true}, {"picture.jpg", std::string(8u << 20, 'p')}});
+    CountingBytes bytes(reinterpret_cast<const uint8_t*>(archive.data()), archive.size());
+    ZipArchive zip;
+    std::string error, read;
+    ASSERT_TRUE(zip.Open(&bytes, &error)) << error;
+    ASSERT_TRUE(zip.Read(*zip.Find("c.xhtml"), &read, &error)) << error;
+    EXPECT_TRUE(read == chapter);
+    // All but the picture, and the last 64 KB where the end record is looked for.
+    const uint64_t endSearch = 22 + 0xFFFF;
+    EXPECT_LE(bytes.read, archive.size() - (8u << 20) + endSearch) << "the picture was read";
 }
 
 // A reading given up by whoever asked for it (the player moved on) stops, for the formats that can be
