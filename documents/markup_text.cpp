@@ -1,6 +1,7 @@
 #include "documents/markup_text.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -389,6 +390,90 @@ std::string NameAfter(const std::string& head, size_t at) {
 }
 
 }  // namespace
+
+namespace {
+
+enum class XmlPart { Text, Markup, Quoted, Comment, Cdata, Instruction };
+
+bool StartsAt(const char16_t* text, size_t count, size_t at, const char* what) {
+    for (size_t i = 0; what[i]; ++i)
+        if (at + i >= count || text[at + i] != static_cast<char16_t>(what[i])) return false;
+    return true;
+}
+
+// The part of the document that `text[at]` begins, given the part it is in, and how many characters
+// of markup open it.
+XmlPart PartAt(const char16_t* text, size_t count, size_t at, XmlPart part, char16_t* quote, size_t* opening) {
+    *opening = 1;
+    const char16_t c = text[at];
+    switch (part) {
+    case XmlPart::Text:
+        if (StartsAt(text, count, at, "<!--")) return *opening = 4, XmlPart::Comment;
+        if (StartsAt(text, count, at, "<![CDATA[")) return *opening = 9, XmlPart::Cdata;
+        if (StartsAt(text, count, at, "<?")) return *opening = 2, XmlPart::Instruction;
+        return c == u'<' ? XmlPart::Markup : XmlPart::Text;
+    case XmlPart::Markup:
+        if (c == u'"' || c == u'\'') return *quote = c, XmlPart::Quoted;
+        return c == u'>' ? XmlPart::Text : XmlPart::Markup;
+    case XmlPart::Quoted:
+        return c == *quote ? XmlPart::Markup : XmlPart::Quoted;
+    case XmlPart::Comment:
+        if (StartsAt(text, count, at, "-->")) return *opening = 3, XmlPart::Text;
+        return XmlPart::Comment;
+    case XmlPart::Cdata:
+        if (StartsAt(text, count, at, "]]>")) return *opening = 3, XmlPart::Text;
+        return XmlPart::Cdata;
+    case XmlPart::Instruction:
+        if (StartsAt(text, count, at, "?>")) return *opening = 2, XmlPart::Text;
+        return XmlPart::Instruction;
+    }
+    return part;
+}
+
+void AppendReference(uint32_t code, std::string* out) {
+    char reference[16];
+    std::snprintf(reference, sizeof reference, "&#%lu;", static_cast<unsigned long>(code));
+    *out += reference;
+}
+
+}  // namespace
+
+std::string XmlAsAscii(const char16_t* text, size_t count, bool surrogateReferences) {
+    std::string out;
+    out.reserve(count + count / 8);
+    XmlPart part = XmlPart::Text;
+    char16_t quote = u'"';
+    for (size_t at = 0; at < count;) {
+        size_t opening = 1;
+        const XmlPart next = PartAt(text, count, at, part, &quote, &opening);
+        if (next != part) {
+            for (size_t i = 0; i < opening; ++i) out += static_cast<char>(text[at + i]);
+            part = next;
+            at += opening;
+            continue;
+        }
+        uint32_t code = text[at++];
+        if (code < 0x80) {
+            out += static_cast<char>(code);
+            continue;
+        }
+        uint32_t low = 0;  // the second unit of a pair
+        if (code >= 0xD800 && code < 0xDC00 && at < count && text[at] >= 0xDC00 && text[at] < 0xE000) low = text[at++];
+        if (low && !surrogateReferences) code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00), low = 0;
+        if (!low && code >= 0xD800 && code < 0xE000) code = 0xFFFD;  // a lone surrogate is no character
+        std::string reference;
+        AppendReference(code, &reference);
+        if (low) AppendReference(low, &reference);
+        switch (part) {
+        case XmlPart::Text:
+        case XmlPart::Quoted: out += reference; break;
+        case XmlPart::Cdata: out += "]]>" + reference + "<![CDATA["; break;
+        case XmlPart::Markup: out += '_'; break;
+        default: out += '?'; break;
+        }
+    }
+    return out;
+}
 
 std::string FindXmlEncoding(const uint8_t* bytes, size_t size, size_t* declarationEnd) {
     *declarationEnd = 0;

@@ -84,6 +84,13 @@ void ReadHtml(const char16_t* text, size_t count, TextBuilder* builder);
 // Decodes character references and named entities in place of the text; unknown ones stay as written.
 std::u16string DecodeEntities(const char16_t* text, size_t count);
 
+// An XML document in ASCII alone, meaning the same to an XML reader: characters past ASCII become
+// character references in text and attribute values (a CDATA section is closed around them), and
+// '_' in names; in comments and processing instructions, which carry no text, '?'. With
+// surrogateReferences, a character past U+FFFF is referred to by its two UTF-16 units, as Wine's XML
+// reader keeps only the low 16 bits of a reference.
+std::string XmlAsAscii(const char16_t* text, size_t count, bool surrogateReferences = false);
+
 // What the bytes of an HTML file say about their encoding: a byte-order mark, else a charset in a
 // meta element or an XML declaration near the start (lower case), else empty.
 std::string FindDeclaredCharset(const uint8_t* bytes, size_t size);

@@ -1,10 +1,11 @@
 #include "documents/xml_walk.h"
 
 #include <windows.h>
-#include <shlwapi.h>
 #include <xmllite.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "base/scoped.h"
 #include "base/text_encoding.h"
@@ -48,34 +49,74 @@ bool Damaged(std::string* error, HRESULT result) {
     return false;
 }
 
-// XmlLite is given UTF-16 whatever the document's encoding: Wine's reads no code page but UTF-8 and
-// UTF-16, and ends the whole process on some UTF-8 documents cut short (an assertion in its decoder).
-// The declaration is left out, as the encoding it names no longer holds. An encoding neither marked nor
-// declared (or one not known) is told by the rule for text files: UTF-8 when valid, else ANSI. False
-// for a document in UTF-16 already, given as it is.
-bool AsUtf16(const std::string& bytes, std::string* converted) {
+bool UnderWine() {
+    static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return wine;
+}
+
+// Wine's XmlLite, which the plug-in's users run under, is dependable only with ASCII: its UTF-16
+// input breaks past a few kilobytes, and UTF-8 past ASCII is garbled where its reads end inside a
+// character; and input that ends inside or right after the XML declaration ends the whole process (an
+// assertion). So every document is decoded here and given to it as ASCII (XmlAsAscii), without its
+// declaration, with one space after it, as whitespace may end any document.
+// The encoding: by the mark, else the declaration, else the rule for text files (UTF-8 when valid).
+std::string AsAsciiXml(const std::string& bytes) {
     const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
     const ByteOrderMark mark = FindByteOrderMark(data, bytes.size());
-    if (mark.found && mark.encoding != TextEncoding::Utf8) return false;
     size_t declarationEnd = 0;
     unsigned codePage = CodePageOfCharset(FindXmlEncoding(data + mark.length, bytes.size() - mark.length, &declarationEnd));
-    if (codePage == 1200 || codePage == 1201) return false;
-    if (mark.found) codePage = 65001;
+    if (mark.found) codePage = mark.encoding == TextEncoding::Utf8 ? 65001 : mark.encoding == TextEncoding::Utf16LE ? 1200 : 1201;
     if (codePage == 0) {
         Utf8Scan scan;
         scan.Add(data + mark.length, bytes.size() - mark.length);
         codePage = scan.Invalid() ? CP_ACP : 65001;
     }
-    const size_t skipped = mark.length + declarationEnd;
-    const char* from = bytes.data() + skipped;
-    const int count = static_cast<int>(bytes.size() - skipped);
-    const int units = count > 0 ? MultiByteToWideChar(codePage, 0, from, count, nullptr, 0) : 0;
-    if (count > 0 && units <= 0) return false;
-    converted->assign(2 + units * sizeof(wchar_t), '\0');
-    (*converted)[0] = '\xFF', (*converted)[1] = '\xFE';
-    if (units > 0) MultiByteToWideChar(codePage, 0, from, count, reinterpret_cast<wchar_t*>(&(*converted)[2]), units);
-    return true;
+    std::u16string text;
+    if (codePage == 1200 || codePage == 1201) {
+        text.resize((bytes.size() - mark.length) / 2);
+        if (codePage == 1201)
+            SwapUtf16Bytes(data + mark.length, text.size(), &text[0]);
+        else if (!text.empty())
+            std::memcpy(&text[0], data + mark.length, text.size() * 2);
+    } else {
+        const char* from = bytes.data() + mark.length;
+        const int count = static_cast<int>(bytes.size() - mark.length);
+        const int units = count > 0 ? MultiByteToWideChar(codePage, 0, from, count, nullptr, 0) : 0;
+        text.resize(units > 0 ? units : 0);
+        if (units > 0) MultiByteToWideChar(codePage, 0, from, count, reinterpret_cast<wchar_t*>(&text[0]), units);
+    }
+    // The declaration names an encoding that no longer holds.
+    if (text.compare(0, 5, u"<?xml") == 0) {
+        const size_t end = text.find(u"?>");
+        text.erase(0, end == std::u16string::npos ? text.size() : end + 2);
+    }
+    return XmlAsAscii(text.data(), text.size(), UnderWine()) + ' ';
 }
+
+// The bytes given to XmlLite as they are asked for. It lives on the walker's stack, declared before
+// the reader that holds it, so its count of references is not kept.
+class BytesStream : public ISequentialStream {
+public:
+    explicit BytesStream(const std::string& bytes) : bytes_(bytes) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+        *out = id == IID_IUnknown || id == IID_ISequentialStream ? this : nullptr;
+        return *out ? S_OK : E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE Read(void* out, ULONG wanted, ULONG* given) override {
+        const size_t count = std::min<size_t>(wanted, bytes_.size() - at_);
+        if (count > 0) std::memcpy(out, bytes_.data() + at_, count);
+        at_ += count;
+        if (given) *given = static_cast<ULONG>(count);
+        return count < wanted ? S_FALSE : S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+
+private:
+    const std::string& bytes_;
+    size_t at_ = 0;
+};
 
 }  // namespace
 
@@ -96,6 +137,8 @@ std::u16string Attribute(IXmlReader* reader, const char16_t* wanted) {
 }
 
 bool WalkXml(const std::string& bytes, XmlVisitor* visitor, std::string* error) {
+    const std::string input = AsAsciiXml(bytes);
+    BytesStream stream(input);
     const CreateXmlReaderFunction factory = XmlReaderFactory();
     if (!factory) {
         *error = "The XML reader of Windows (xmllite.dll) cannot be loaded";
@@ -106,17 +149,9 @@ bool WalkXml(const std::string& bytes, XmlVisitor* visitor, std::string* error) 
         *error = "The XML reader of Windows (xmllite.dll) cannot be started";
         return false;
     }
-    std::string converted;
-    const std::string& input = AsUtf16(bytes, &converted) ? converted : bytes;
-    ScopedComPtr<IStream> stream(
-        SHCreateMemStream(reinterpret_cast<const BYTE*>(input.data()), static_cast<UINT>(input.size())));
-    if (!stream) {
-        *error = "Out of memory";
-        return false;
-    }
     reader->SetProperty(XmlReaderProperty_DtdProcessing, DtdProcessing_Prohibit);
     reader->SetProperty(XmlReaderProperty_MaxElementDepth, MARKUP_MOST_DEPTH);
-    HRESULT result = reader->SetInput(stream.Get());
+    HRESULT result = reader->SetInput(static_cast<ISequentialStream*>(&stream));
     XmlNodeType type;
     // Every node takes at least one character of the input. Wine's reader, given a document cut off
     // in its text, gives that text node again and again: more nodes than characters is that end.

@@ -1,7 +1,8 @@
 // The lenient HTML reader and the text builder on any text, in each vocabulary: the text never starts
 // or ends with a space or line end, never holds two spaces or more than one empty line in a row or a
 // lone CR, stays under the builder's limit; entities decode to no more units than they were written
-// in; a charset found in any bytes is a short lower-case name.
+// in; a charset found in any bytes is a short lower-case name; XML made ASCII holds ASCII only, and
+// ASCII XML is left as it is.
 #include <cstdint>
 #include <string>
 
@@ -41,6 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (choice & 8) builder.EndDocument(), ReadHtml(text.data(), text.size(), &builder);
     CheckShape(builder.Result());
     FUZZ_CHECK(builder.DocumentTitle().size() <= 1024, "title of %zu units", builder.DocumentTitle().size());
+
+    const std::string ascii = XmlAsAscii(text.data(), text.size(), (choice & 16) != 0);
+    bool wasAscii = true;
+    for (char16_t c : text) wasAscii = wasAscii && c < 0x80;
+    for (char c : ascii) FUZZ_CHECK(static_cast<unsigned char>(c) < 0x80, "a byte past ASCII in the XML made ASCII");
+    FUZZ_CHECK(!wasAscii || ascii == std::string(text.begin(), text.end()), "ASCII XML was changed");
 
     FUZZ_CHECK(DecodeEntities(text.data(), text.size()).size() <= text.size() + 1, "entities grew the text");
     const std::string charset = FindDeclaredCharset(data, size);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,10 @@ std::vector<Book> SampleBooks() {
          "<?xml version=\"1.0\" encoding=\"windows-1251\"?><FictionBook><description><title-info><book-title>"
          "\xCC\xE8\xF0</book-title></title-info></description><body><p>\xCF\xF0\xE8\xE2\xE5\xF2</p></body></FictionBook>",
          L"\u041F\u0440\u0438\u0432\u0435\u0442", L"\u041C\u0438\u0440"},
+        {"cdata.fb2",
+         "<FictionBook><body><section id=\"\xC3\xA9\"><p><![CDATA[M\xC3\xBCller]]> &amp; \xF0\x9F\x93\x96<!-- \xC3\xA9 --></p>"
+         "</section></body></FictionBook>",
+         L"M\u00FCller & \xD83D\xDCD6", L""},
         {"page.html",
          "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">"
          "<title>\xC7\xE0\xE3\xEE\xEB\xEE\xE2\xEE\xEA</title></head><body><p>\xCF\xF0\xE8\xE2\xE5\xF2<div>Unclosed "
@@ -179,6 +184,46 @@ TEST(DocumentText, HostileBooksAreRefusedWithTheirReason) {
             EXPECT_EQ(want.substr(0, want.size() - 3), out.error.substr(0, want.size() - 3));
         else
             EXPECT_EQ(want, out.error);
+        DeleteFileA(path.c_str());
+    }
+}
+
+// A long FictionBook in Cyrillic is read whole in each encoding such books come in: UTF-8 read in
+// pieces must never split a character, and UTF-16 and code pages are given to the XML reader as UTF-8.
+TEST(DocumentText, LongCyrillicFictionBookIsReadWholeInEachEncoding) {
+    std::wstring body, expected;
+    for (int n = 0; n < 20000; ++n) {
+        const std::wstring paragraph = L"\u041F\u0440\u0438\u0432\u0435\u0442 " + std::to_wstring(n);
+        body += L"<p>" + paragraph + L"</p>";
+        expected += (n ? L"\r\n" : L"") + paragraph;
+    }
+    const auto book = [&](const char* encoding) {
+        return L"<?xml version=\"1.0\" encoding=\"" + std::wstring(encoding, encoding + std::strlen(encoding)) +
+               L"\"?><FictionBook><body><section>" + body + L"</section></body></FictionBook>";
+    };
+    const auto encoded = [](const std::wstring& text, UINT codePage) {
+        std::string bytes(text.size() * 4, '\0');
+        bytes.resize(WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), &bytes[0],
+                                         static_cast<int>(bytes.size()), nullptr, nullptr));
+        return bytes;
+    };
+    const std::wstring utf16 = book("utf-16");
+    const struct {
+        const char* name;
+        std::string bytes;
+    } table[] = {
+        {"utf8.fb2", encoded(book("utf-8"), CP_UTF8)},
+        {"utf16.fb2", "\xFF\xFE" + std::string(reinterpret_cast<const char*>(utf16.data()), utf16.size() * 2)},
+        {"cp1251.fb2", encoded(book("windows-1251"), 1251)},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.name);
+        const std::string path = TempFile(row.name, row.bytes);
+        DocumentText out;
+        EXPECT_TRUE(ExtractDocument(path.c_str(), out)) << out.error;
+        size_t differ = 0;
+        while (differ < out.text.size() && differ < expected.size() && out.text[differ] == expected[differ]) ++differ;
+        EXPECT_TRUE(out.text == expected) << out.text.size() << " units of " << expected.size() << " " << out.error << " differ at " << differ << " got " << (int)(differ < out.text.size() ? out.text[differ] : -1) << " want " << (int)(differ < expected.size() ? expected[differ] : -1);
         DeleteFileA(path.c_str());
     }
 }
