@@ -1,7 +1,6 @@
 #include "documents/markup_text.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -431,9 +430,13 @@ XmlPart PartAt(const char16_t* text, size_t count, size_t at, XmlPart part, char
 }
 
 void AppendReference(uint32_t code, std::string* out) {
-    char reference[16];
-    std::snprintf(reference, sizeof reference, "&#%lu;", static_cast<unsigned long>(code));
-    *out += reference;
+    char digits[8];
+    int count = 0;
+    do digits[count++] = static_cast<char>('0' + code % 10);
+    while ((code /= 10) != 0);
+    *out += "&#";
+    while (count > 0) *out += digits[--count];
+    *out += ';';
 }
 
 }  // namespace
@@ -461,13 +464,18 @@ std::string XmlAsAscii(const char16_t* text, size_t count, bool surrogateReferen
         if (code >= 0xD800 && code < 0xDC00 && at < count && text[at] >= 0xDC00 && text[at] < 0xE000) low = text[at++];
         if (low && !surrogateReferences) code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00), low = 0;
         if (!low && code >= 0xD800 && code < 0xE000) code = 0xFFFD;  // a lone surrogate is no character
-        std::string reference;
-        AppendReference(code, &reference);
-        if (low) AppendReference(low, &reference);
         switch (part) {
         case XmlPart::Text:
-        case XmlPart::Quoted: out += reference; break;
-        case XmlPart::Cdata: out += "]]>" + reference + "<![CDATA["; break;
+        case XmlPart::Quoted:
+            AppendReference(code, &out);
+            if (low) AppendReference(low, &out);
+            break;
+        case XmlPart::Cdata:
+            out += "]]>";
+            AppendReference(code, &out);
+            if (low) AppendReference(low, &out);
+            out += "<![CDATA[";
+            break;
         case XmlPart::Markup: out += '_'; break;
         default: out += '?'; break;
         }
