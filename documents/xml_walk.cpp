@@ -49,6 +49,7 @@ bool Damaged(std::string* error, HRESULT result) {
     return false;
 }
 
+// Wine's ntdll has exports of its own; Windows' has none of them.
 bool UnderWine() {
     static const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
     return wine;
