@@ -7,7 +7,8 @@
 
 #include "base/file_text.h"
 
-// The Documents setting is on and the name is one of a document type.
+// The name is one of a document type, and documents are played: the setting is on, or the player
+// was offered the document types at Init.
 bool PlaysAsDocument(const char* path);
 
 // The text of a file that is played or shown: a document's extracted text, or else the file's own.

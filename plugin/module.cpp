@@ -2,6 +2,7 @@
 
 #include "base/plugin_settings.h"
 #include "documents/document_text.h"
+#include "documents/played_document.h"
 #include "infowindow/text_info_window.h"
 #include "playback/playback.h"
 #include "playback/playback_state.h"
@@ -82,7 +83,7 @@ constexpr size_t MOST_TITLE_CHARACTERS = (MAX_PATH - 1) / 2;
 
 // A book's own title, "Author - Title", in the ANSI code page; false when it names none.
 bool DocumentTitleOf(const char* path, char* title) {
-    if (!PluginSettings.Documents || !IsDocumentFileName(path)) return false;
+    if (!PlaysAsDocument(path)) return false;
     std::wstring wide = ExtractDocumentTitle(path);
     if (wide.size() > MOST_TITLE_CHARACTERS) wide.resize(MOST_TITLE_CHARACTERS);
     if (!wide.empty() && IS_HIGH_SURROGATE(wide.back())) wide.pop_back();

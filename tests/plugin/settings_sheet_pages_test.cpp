@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/book_files.h"
 #include "tests/plugin/sheet_fixture.h"
 
 namespace {
@@ -297,6 +298,22 @@ TEST_F(SettingsSheet, OkStoresTheHotKeyPageAlsoFromTheVoiceTab) {
     EXPECT_EQ("1089", IniValue(ini, "HotKey"));
     EXPECT_EQ("1", IniValue(ini, "Documents")) << "the boxes, checked on the page, are stored";
     EXPECT_EQ("1", IniValue(ini, "Seekable"));
+}
+
+// The player goes on sending the document types it was offered at start-up: turned off, documents are
+// still played as their text (not as the bytes of an archive) until the next start.
+TEST_F(SettingsSheet, DocumentsTurnedOffArePlayedAsTextUntilTheNextStart) {
+    Start("[in_txt]\r\nDocuments=1\r\n");
+    OpenSheet([&](HWND sheet) {
+        sheet::Click(sheet::Control(sheet, HOT_KEY_PAGE, DOCUMENTS_BOX));
+        sheet::PressOk(sheet);
+    });
+    EXPECT_FALSE(Reopened().documents);
+    const std::string book = MakeFile("book.epub", books::Epub("T", "A", {"<html><body><p>Words of the book.</p></body></html>"}));
+    ASSERT_EQ(0, host_->Play(book));
+    EXPECT_TRUE(host_->PumpUntil([&] { return LogCount(L"Speak(Words of the book., 17)") == 1; }, 10000))
+        << Narrow(LogLines(L"Speak(").empty() ? L"no Speak" : LogLines(L"Speak(").back());
+    host_->Stop();
 }
 
 TEST_F(SettingsSheet, ClearedHotKeyStoresZero) {
