@@ -111,7 +111,7 @@ void __cdecl GetFileInfo(char* file, char* title, int* length_in_ms) {
 // The player asks every plug-in before it looks at extensions: a .fb2.zip is claimed here, as its
 // extension alone (ZIP) cannot be.
 int __cdecl IsOurFile(char* file) {
-    if (!PluginSettings.Documents || !file) return 0;
+    if (!PlaysAsDocument(file)) return 0;
     const size_t length = lstrlenA(file);
     return length > 8 && lstrcmpiA(file + length - 8, ".fb2.zip") == 0 ? 1 : 0;
 }
