@@ -183,7 +183,7 @@ void FileText::ReadExtracted() {
     }
     extracted_ = std::move(text);
     text_.store(extracted_.c_str(), std::memory_order_release);
-    units_.store(std::min(extracted_.size(), std::wcslen(extracted_.c_str())), std::memory_order_release);
+    units_.store(std::wcslen(extracted_.c_str()), std::memory_order_release);  // to its first 0 unit
     End(cancelled_ ? Progress::Cancelled : Progress::Whole);
 }
 

@@ -81,6 +81,15 @@ struct GlobalBlockTraits {
 };
 using ScopedGlobalBlock = Scoped<GlobalBlockTraits>;
 
+// A window of the holder's own thread, destroyed with DestroyWindow.
+struct WindowTraits {
+    using Value = HWND;
+    static HWND None() { return nullptr; }
+    static bool IsValid(HWND window) { return window != nullptr; }
+    static void Free(HWND window) { DestroyWindow(window); }
+};
+using ScopedWindow = Scoped<WindowTraits>;
+
 // An open registry key, closed with RegCloseKey.
 struct RegKeyTraits {
     using Value = HKEY;

@@ -11,6 +11,7 @@
 #include "base/scoped.h"
 #include "base/text_encoding.h"
 #include "documents/book_package.h"
+#include "documents/damaged_file.h"
 #include "documents/markup_text.h"
 #include "documents/xml_walk.h"
 #include "documents/zip_archive.h"
@@ -44,11 +45,6 @@ struct CancelFlag {
 
 bool Cancelled(std::string* error) {
     *error = "The reading was cancelled";
-    return false;
-}
-
-bool Damaged(std::string* error, const char* what) {
-    *error = std::string("The file is damaged: ") + what;
     return false;
 }
 
@@ -108,41 +104,6 @@ private:
     bool opened_ = false;
     uint64_t size_ = 0;
 };
-
-// Markup bytes as text: by their mark or declared charset, else by the plug-in's rule for text files.
-std::u16string DecodeMarkupBytes(const std::string& bytes) {
-    const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    const ByteOrderMark mark = FindByteOrderMark(data, bytes.size());
-    unsigned codePage = CodePageOfCharset(FindDeclaredCharset(data, bytes.size()));
-    if (mark.found) codePage = mark.encoding == TextEncoding::Utf8 ? 65001 : mark.encoding == TextEncoding::Utf16LE ? 1200 : 1201;
-    if (codePage == 0) {
-        Utf8Scan scan;
-        scan.Add(data, bytes.size());
-        codePage = scan.Verdict() == TextEncoding::Utf8 ? 65001 : CP_ACP;
-    }
-    data += mark.length;
-    const size_t size = bytes.size() - mark.length;
-    std::u16string text;
-    if (codePage == 65001) {
-        text.resize(size);
-        size_t consumed = 0;
-        text.resize(Utf8ToUtf16(data, size, true, &text[0], size, &consumed));
-    } else if (codePage == 1200 || codePage == 1201) {
-        text.resize(size / 2);
-        if (codePage == 1201)
-            SwapUtf16Bytes(data, size / 2, &text[0]);
-        else if (!text.empty())
-            std::memcpy(&text[0], data, text.size() * 2);
-    } else if (size > 0) {
-        const char* from = reinterpret_cast<const char*>(data);
-        int units = MultiByteToWideChar(codePage, 0, from, static_cast<int>(size), nullptr, 0);
-        if (units <= 0) codePage = CP_ACP, units = MultiByteToWideChar(CP_ACP, 0, from, static_cast<int>(size), nullptr, 0);
-        text.resize(units > 0 ? units : 0);
-        if (units > 0)
-            MultiByteToWideChar(codePage, 0, from, static_cast<int>(size), reinterpret_cast<wchar_t*>(&text[0]), units);
-    }
-    return text;
-}
 
 bool Narrow(const std::u16string& text, std::string* out) {
     out->clear();
@@ -282,7 +243,7 @@ bool ExtractEpub(ZipBytes* bytes, DocumentText& out, bool titleOnly, CancelFlag 
         if (!entry) continue;  // a chapter missing from the archive: the rest is still read
         std::string document;
         if (!zip.Read(*entry, &document, &out.error)) return false;
-        const std::u16string text = DecodeMarkupBytes(document);
+        const std::u16string text = DecodeMarkupBytes(document, FindDeclaredCharset(reinterpret_cast<const uint8_t*>(document.data()), document.size()));
         ReadHtml(text.data(), text.size(), &builder);
         builder.EndDocument();
         if (builder.TooLong()) return Damaged(&out.error, "its text is longer than 256 MB");
@@ -405,7 +366,7 @@ bool ExtractDocx(ZipBytes* bytes, DocumentText& out, bool titleOnly, CancelFlag 
 // ---- HTML ----
 
 bool ExtractHtml(const std::string& bytes, DocumentText& out, bool titleOnly) {
-    const std::u16string text = DecodeMarkupBytes(bytes);
+    const std::u16string text = DecodeMarkupBytes(bytes, FindDeclaredCharset(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
     TextBuilder builder(HtmlRole);
     builder.Reserve(text.size());
     ReadHtml(text.data(), text.size(), &builder);
@@ -416,14 +377,6 @@ bool ExtractHtml(const std::string& bytes, DocumentText& out, bool titleOnly) {
 }
 
 // ---- RTF, through the Rich Edit control's own reader ----
-
-struct WindowTraits {
-    using Value = HWND;
-    static HWND None() { return nullptr; }
-    static bool IsValid(HWND window) { return window != nullptr; }
-    static void Free(HWND window) { DestroyWindow(window); }
-};
-using ScopedWindow = Scoped<WindowTraits>;
 
 struct RtfSource {
     const std::string* bytes;

@@ -9,6 +9,7 @@
 
 #include "base/scoped.h"
 #include "base/text_encoding.h"
+#include "documents/damaged_file.h"
 #include "documents/markup_text.h"
 
 namespace {
@@ -41,12 +42,11 @@ std::u16string CurrentName(IXmlReader* reader) {
     return LowerName(name, length);
 }
 
-bool Damaged(std::string* error, HRESULT result) {
+bool DamagedXml(std::string* error, HRESULT result) {
     char text[96];
     std::snprintf(text, sizeof text, "its XML is not well-formed, nests too deeply or declares a DTD (%08lX)",
                   static_cast<unsigned long>(result));
-    *error = std::string("The file is damaged: ") + text;
-    return false;
+    return Damaged(error, text);
 }
 
 // Wine's ntdll has exports of its own; Windows' has none of them.
@@ -63,29 +63,10 @@ bool UnderWine() {
 // The encoding: by the mark, else the declaration, else the rule for text files (UTF-8 when valid).
 std::string AsAsciiXml(const std::string& bytes) {
     const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    const ByteOrderMark mark = FindByteOrderMark(data, bytes.size());
+    const unsigned markLength = FindByteOrderMark(data, bytes.size()).length;
     size_t declarationEnd = 0;
-    unsigned codePage = CodePageOfCharset(FindXmlEncoding(data + mark.length, bytes.size() - mark.length, &declarationEnd));
-    if (mark.found) codePage = mark.encoding == TextEncoding::Utf8 ? 65001 : mark.encoding == TextEncoding::Utf16LE ? 1200 : 1201;
-    if (codePage == 0) {
-        Utf8Scan scan;
-        scan.Add(data + mark.length, bytes.size() - mark.length);
-        codePage = scan.Invalid() ? CP_ACP : 65001;
-    }
-    std::u16string text;
-    if (codePage == 1200 || codePage == 1201) {
-        text.resize((bytes.size() - mark.length) / 2);
-        if (codePage == 1201)
-            SwapUtf16Bytes(data + mark.length, text.size(), &text[0]);
-        else if (!text.empty())
-            std::memcpy(&text[0], data + mark.length, text.size() * 2);
-    } else {
-        const char* from = bytes.data() + mark.length;
-        const int count = static_cast<int>(bytes.size() - mark.length);
-        const int units = count > 0 ? MultiByteToWideChar(codePage, 0, from, count, nullptr, 0) : 0;
-        text.resize(units > 0 ? units : 0);
-        if (units > 0) MultiByteToWideChar(codePage, 0, from, count, reinterpret_cast<wchar_t*>(&text[0]), units);
-    }
+    std::u16string text =
+        DecodeMarkupBytes(bytes, FindXmlEncoding(data + markLength, bytes.size() - markLength, &declarationEnd));
     // The declaration names an encoding that no longer holds.
     if (text.compare(0, 5, u"<?xml") == 0) {
         const size_t end = text.find(u"?>");
@@ -120,6 +101,40 @@ private:
 };
 
 }  // namespace
+
+std::u16string DecodeMarkupBytes(const std::string& bytes, const std::string& declaredCharset) {
+    const uint8_t* data = reinterpret_cast<const uint8_t*>(bytes.data());
+    const ByteOrderMark mark = FindByteOrderMark(data, bytes.size());
+    unsigned codePage = CodePageOfCharset(declaredCharset);
+    if (mark.found) codePage = mark.encoding == TextEncoding::Utf8 ? 65001 : mark.encoding == TextEncoding::Utf16LE ? 1200 : 1201;
+    if (codePage == 0) {
+        Utf8Scan scan;
+        scan.Add(data, bytes.size());
+        codePage = scan.Verdict() == TextEncoding::Utf8 ? 65001 : CP_ACP;
+    }
+    data += mark.length;
+    const size_t size = bytes.size() - mark.length;
+    std::u16string text;
+    if (codePage == 65001) {
+        text.resize(size);
+        size_t consumed = 0;
+        text.resize(Utf8ToUtf16(data, size, true, &text[0], size, &consumed));
+    } else if (codePage == 1200 || codePage == 1201) {
+        text.resize(size / 2);
+        if (codePage == 1201)
+            SwapUtf16Bytes(data, size / 2, &text[0]);
+        else if (!text.empty())
+            std::memcpy(&text[0], data, text.size() * 2);
+    } else if (size > 0) {
+        const char* from = reinterpret_cast<const char*>(data);
+        int units = MultiByteToWideChar(codePage, 0, from, static_cast<int>(size), nullptr, 0);
+        if (units <= 0) codePage = CP_ACP, units = MultiByteToWideChar(CP_ACP, 0, from, static_cast<int>(size), nullptr, 0);
+        text.resize(units > 0 ? units : 0);
+        if (units > 0)
+            MultiByteToWideChar(codePage, 0, from, static_cast<int>(size), reinterpret_cast<wchar_t*>(&text[0]), units);
+    }
+    return text;
+}
 
 std::u16string Attribute(IXmlReader* reader, const char16_t* wanted) {
     std::u16string value;
@@ -158,7 +173,7 @@ bool WalkXml(const std::string& bytes, XmlVisitor* visitor, std::string* error) 
     // in its text, gives that text node again and again: more nodes than characters is that end.
     size_t nodesLeft = input.size() + 1;
     while (SUCCEEDED(result) && (result = reader->Read(&type)) == S_OK) {
-        if (nodesLeft-- == 0) return Damaged(error, MX_E_INPUTEND);
+        if (nodesLeft-- == 0) return DamagedXml(error, MX_E_INPUTEND);
         if (type == XmlNodeType_Element) {
             const bool empty = reader->IsEmptyElement();
             const std::u16string name = CurrentName(reader.Get());
@@ -173,5 +188,5 @@ bool WalkXml(const std::string& bytes, XmlVisitor* visitor, std::string* error) 
                 visitor->Text(reinterpret_cast<const char16_t*>(text), length);
         }
     }
-    return SUCCEEDED(result) ? true : Damaged(error, result);
+    return SUCCEEDED(result) ? true : DamagedXml(error, result);
 }

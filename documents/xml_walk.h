@@ -18,6 +18,10 @@ public:
     virtual void Text(const char16_t* text, size_t count) = 0;
 };
 
+// Markup bytes as text: by their mark, else the charset they declare (a name, or empty), else by the
+// plug-in's rule for text files.
+std::u16string DecodeMarkupBytes(const std::string& bytes, const std::string& declaredCharset);
+
 // The value of the attribute of that local name (any namespace) on the element the reader stands on.
 std::u16string Attribute(IXmlReader* reader, const char16_t* name);
 

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "documents/damaged_file.h"
+
 namespace {
 
 constexpr uint32_t END_SIGNATURE = 0x06054b50;
@@ -22,11 +24,6 @@ constexpr uint32_t INFLATE_PIECE_BYTES = 256u << 10;
 
 uint16_t Word(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 uint32_t Dword(const uint8_t* p) { return Word(p) | static_cast<uint32_t>(Word(p + 2)) << 16; }
-
-bool Fail(std::string* error, const char* what) {
-    *error = std::string("The file is damaged: ") + what;
-    return false;
-}
 
 // The end record is the last one whose comment reaches exactly to the end of the bytes.
 bool FindEndRecord(const uint8_t* bytes, size_t size, size_t* at) {
@@ -85,27 +82,27 @@ bool ZipArchive::Open(ZipBytes* bytes, std::string* error) {
     const uint64_t size = bytes->Size();
     const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(size, END_RECORD_BYTES + LONGEST_COMMENT));
     std::vector<uint8_t> tail(tailSize);
-    if (!bytes->ReadAt(size - tailSize, tailSize, tail.data())) return Fail(error, "it cannot be read");
+    if (!bytes->ReadAt(size - tailSize, tailSize, tail.data())) return Damaged(error, "it cannot be read");
     size_t endInTail = 0;
-    if (!FindEndRecord(tail.data(), tailSize, &endInTail)) return Fail(error, "it is not a zip archive, or its end is missing");
+    if (!FindEndRecord(tail.data(), tailSize, &endInTail)) return Damaged(error, "it is not a zip archive, or its end is missing");
     const uint8_t* endRecord = tail.data() + endInTail;
     const uint64_t end = size - tailSize + endInTail;
     const uint16_t count = Word(endRecord + 10);
     const uint32_t directorySize = Dword(endRecord + 12), directoryStart = Dword(endRecord + 16);
-    if (directoryStart == 0xFFFFFFFF || count == 0xFFFF) return Fail(error, "it is a ZIP64 archive, which is not read");
-    if (directoryStart > end || directorySize > end - directoryStart) return Fail(error, "its directory lies outside it");
+    if (directoryStart == 0xFFFFFFFF || count == 0xFFFF) return Damaged(error, "it is a ZIP64 archive, which is not read");
+    if (directoryStart > end || directorySize > end - directoryStart) return Damaged(error, "its directory lies outside it");
     // The records are read up to the end record, as they may run past the size the directory claims.
-    if (end - directoryStart > ZIP_MOST_DIRECTORY_BYTES) return Fail(error, "its directory is too large");
+    if (end - directoryStart > ZIP_MOST_DIRECTORY_BYTES) return Damaged(error, "its directory is too large");
     std::vector<uint8_t> directory(static_cast<size_t>(end - directoryStart));
-    if (!bytes->ReadAt(directoryStart, directory.size(), directory.data())) return Fail(error, "it cannot be read");
+    if (!bytes->ReadAt(directoryStart, directory.size(), directory.data())) return Damaged(error, "it cannot be read");
     const size_t directoryEnd = directory.size();
     size_t at = 0;
     for (size_t i = 0; i < count && i < MOST_ENTRIES; ++i) {
         if (at + DIRECTORY_RECORD_BYTES > directoryEnd || Dword(directory.data() + at) != DIRECTORY_SIGNATURE)
-            return Fail(error, "its directory is cut short");
+            return Damaged(error, "its directory is cut short");
         const uint8_t* r = directory.data() + at;
         const size_t nameLength = Word(r + 28), recordLength = DIRECTORY_RECORD_BYTES + nameLength + Word(r + 30) + Word(r + 32);
-        if (at + recordLength > directoryEnd) return Fail(error, "its directory is cut short");
+        if (at + recordLength > directoryEnd) return Damaged(error, "its directory is cut short");
         ZipEntry entry;
         entry.flags = Word(r + 8);
         entry.method = Word(r + 10);
@@ -133,9 +130,9 @@ bool ZipArchive::DataStart(const ZipEntry& entry, uint64_t* start, std::string* 
     uint8_t header[LOCAL_RECORD_BYTES];
     if (at > size || size - at < LOCAL_RECORD_BYTES || !bytes_->ReadAt(at, LOCAL_RECORD_BYTES, header) ||
         Dword(header) != LOCAL_SIGNATURE)
-        return Fail(error, "an entry's header is missing");
+        return Damaged(error, "an entry's header is missing");
     const uint64_t data = at + LOCAL_RECORD_BYTES + Word(header + 26) + Word(header + 28);
-    if (data > size || size - data < entry.packedSize) return Fail(error, "an entry is cut short");
+    if (data > size || size - data < entry.packedSize) return Damaged(error, "an entry is cut short");
     *start = data;
     return true;
 }
@@ -145,7 +142,7 @@ bool ZipArchive::DataStart(const ZipEntry& entry, uint64_t* start, std::string* 
 bool ZipArchive::Inflate(const ZipEntry& entry, uint64_t start, std::string* out, std::string* error) {
     out->resize(static_cast<size_t>(entry.size) + 1);
     z_stream stream = {};
-    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return Fail(error, "an entry cannot be inflated");
+    if (inflateInit2(&stream, -MAX_WBITS) != Z_OK) return Damaged(error, "an entry cannot be inflated");
     stream.next_out = reinterpret_cast<Bytef*>(&(*out)[0]);
     stream.avail_out = entry.size + 1;
     std::vector<uint8_t> piece(static_cast<size_t>(std::min<uint32_t>(entry.packedSize, INFLATE_PIECE_BYTES)));
@@ -167,19 +164,19 @@ bool ZipArchive::Inflate(const ZipEntry& entry, uint64_t start, std::string* out
     }
     const uLong produced = stream.total_out;
     inflateEnd(&stream);
-    if (readFailed) return Fail(error, "it cannot be read");
+    if (readFailed) return Damaged(error, "it cannot be read");
     if (result != Z_STREAM_END) {
-        if (produced > entry.size) return Fail(error, "an entry inflates to more than it claims");
-        return Fail(error, "an entry's compressed data is broken");
+        if (produced > entry.size) return Damaged(error, "an entry inflates to more than it claims");
+        return Damaged(error, "an entry's compressed data is broken");
     }
-    if (produced != entry.size) return Fail(error, "an entry inflates to a size other than it claims");
+    if (produced != entry.size) return Damaged(error, "an entry inflates to a size other than it claims");
     out->resize(entry.size);
     return true;
 }
 
 bool ZipArchive::Read(const ZipEntry& entry, std::string* out, std::string* error) {
     out->clear();
-    if (entry.flags & 1) return Fail(error, "an entry is encrypted");
+    if (entry.flags & 1) return Damaged(error, "an entry is encrypted");
     if (entry.size > limit_ - std::min(taken_, limit_)) {
         *error = "The file is too large: its entries claim more than " + std::to_string(limit_ >> 20) + " MB";
         return false;
@@ -187,17 +184,17 @@ bool ZipArchive::Read(const ZipEntry& entry, std::string* out, std::string* erro
     uint64_t start = 0;
     if (!DataStart(entry, &start, error)) return false;
     if (entry.method == 0) {
-        if (entry.packedSize != entry.size) return Fail(error, "a stored entry's sizes differ");
+        if (entry.packedSize != entry.size) return Damaged(error, "a stored entry's sizes differ");
         out->resize(entry.size);
         if (entry.size > 0 && !bytes_->ReadAt(start, entry.size, reinterpret_cast<uint8_t*>(&(*out)[0])))
-            return Fail(error, "it cannot be read");
+            return Damaged(error, "it cannot be read");
     } else if (entry.method == 8) {
         if (!Inflate(entry, start, out, error)) return false;
     } else {
-        return Fail(error, "an entry is compressed in a way that is not read");
+        return Damaged(error, "an entry is compressed in a way that is not read");
     }
     const uLong crc = crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(out->data()), static_cast<uInt>(out->size()));
-    if (crc != entry.crc) return Fail(error, "an entry fails its checksum");
+    if (crc != entry.crc) return Damaged(error, "an entry fails its checksum");
     taken_ += out->size();
     return true;
 }

@@ -249,8 +249,10 @@ void OnTextProgress(ULONG ticket) {
         if (!Current || Current->ticket != ticket || !IsLive(*Current)) return;
         Speech& s = *Current;
         if (s.text->State() == FileText::Progress::Misread) return RestartByName(s);
-        if (Unreadable(s.text.get())) problem = DocumentFailureMessage(s.path.c_str(), s.text->Problem());
-        failure = Feed(s, &site);
+        if (Unreadable(s.text.get()))
+            problem = DocumentFailureMessage(s.path.c_str(), s.text->Problem());
+        else
+            failure = Feed(s, &site);
         // Text decoded here and cut short by a failed read: what was read is spoken, and it is said.
         if (SUCCEEDED(failure) && !s.byName && s.text->State() == FileText::Progress::Failed &&
             !s.readFailureReported) {

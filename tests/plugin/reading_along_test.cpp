@@ -503,7 +503,7 @@ TEST_F(ReadingAlong, EpubIsShownSpokenFollowedAndContinued) {
     EXPECT_TRUE(host_->PumpUntil([&] { return ControlText(Text(), GT_USECRLF) == Wide(text); }, 20000)) << "shown";
     ASSERT_NO_FATAL_FAILURE(ExpectSelectedInTime(sentences[2]));
     host_->Pause();
-    host_->PumpMessages(100);  // painted before the picture (<build>/artifacts/epub-reading.png, the README's)
+    RedrawWindow(window_, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);  // painted for the README's picture
     sheet::SaveScreenshot("epub-reading", window_);
     host_->Stop();
     ASSERT_EQ(0, host_->Play(path));
