@@ -238,6 +238,15 @@ void AbandonLater(ULONG ticket, HRESULT failure, ErrorSite site, const std::stri
 
 void RestartByName(Speech& s);
 
+// Text decoded here and cut short by a failed read: what was read is spoken, and it is said once.
+// Under SpeechLock; the error to say, or NO_ERROR.
+DWORD UnsaidReadFailure(Speech& s) {
+    if (s.byName || !s.text || s.text->State() != FileText::Progress::Failed || s.readFailureReported)
+        return NO_ERROR;
+    s.readFailureReported = true;
+    return s.text->ReadError();
+}
+
 // From a file's reader: more of the text is in, or the read ended.
 void OnTextProgress(ULONG ticket) {
     HRESULT failure = S_OK;
@@ -253,12 +262,7 @@ void OnTextProgress(ULONG ticket) {
             problem = DocumentFailureMessage(s.path.c_str(), s.text->Problem());
         else
             failure = Feed(s, &site);
-        // Text decoded here and cut short by a failed read: what was read is spoken, and it is said.
-        if (SUCCEEDED(failure) && !s.byName && s.text->State() == FileText::Progress::Failed &&
-            !s.readFailureReported) {
-            s.readFailureReported = true;
-            readError = s.text->ReadError();
-        }
+        if (SUCCEEDED(failure)) readError = UnsaidReadFailure(s);
     }
     if (!problem.empty()) return AbandonLater(ticket, E_FAIL, SITE_SPEAK, problem);
     if (FAILED(failure)) return AbandonLater(ticket, failure, site);
@@ -364,12 +368,14 @@ int StartSpeech(SpeechStart start) {
     s.widePath = widePath;
     s.markup = IsMarkupPath(start.path);
     s.text = start.text;
+    // A text read on a thread starts once the speech watches it, so no step of its reading goes unseen.
+    bool readOnThread = false;
     if (!s.text) {
         s.text = OpenPlayedText(start.path);
         if (s.text && s.text->ReadsQuickly())
             s.text->ReadHere();
-        else if (s.text)
-            s.text->ReadOnThread();
+        else
+            readOnThread = s.text != nullptr;
     }
     if (Unreadable(s.text.get())) {
         StopSpeech(StopKind::Restart);
@@ -386,6 +392,7 @@ int StartSpeech(SpeechStart start) {
 
     HRESULT result = S_OK;
     ErrorSite site = SITE_SPEAK;
+    DWORD readError = NO_ERROR;
     {
         std::lock_guard<std::mutex> guard(SpeechLock);
         s.ticket = ++LastTicket ? LastTicket : ++LastTicket;
@@ -393,6 +400,8 @@ int StartSpeech(SpeechStart start) {
         // The text of the speech before, when it was another file's, is read no further: its window
         // shows another now. A stopped one still is, for the window that shows it.
         if (Current && Current->text && Current->text != s.text) Current->text->Cancel();
+        // A failed read of the same text said by the speech before is not said again.
+        if (Current && Current->text == s.text) s.readFailureReported = Current->readFailureReported;
         Current = speech;
         LiveTicket = s.ticket;
         if (s.text) {
@@ -400,7 +409,9 @@ int StartSpeech(SpeechStart start) {
             s.textWatch = s.text->Watch([ticket] { OnTextProgress(ticket); });
         }
         result = Feed(s, &site);
+        if (SUCCEEDED(result)) readError = UnsaidReadFailure(s);
     }
+    if (readOnThread) s.text->ReadOnThread();
     if (FAILED(result)) {
         // Nothing of the file may be heard or end it: silenced before the box is shown. A voice that
         // took none of it leaves the output open, for the next Play or Stop to close.
@@ -414,6 +425,7 @@ int StartSpeech(SpeechStart start) {
         return PLAY_FAILED;
     }
     FollowSpeech();
+    if (readError != NO_ERROR) ReportHResult(HRESULT_FROM_WIN32(readError), SITE_SPEAK);
     return PLAY_STARTED;
 }
 
