@@ -67,6 +67,16 @@ HRESULT NewBstr(const wchar_t* text, BSTR* out) {
     return *out ? S_OK : E_OUTOFMEMORY;
 }
 
+// A string a SAPI call gives in task memory, handed on as a new BSTR; null when the call fails.
+template <typename Get>
+HRESULT BstrOf(BSTR* out, Get get) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    TaskWideString text;
+    HRESULT result = get(text.Receive());
+    return SUCCEEDED(result) ? NewBstr(text.Get(), out) : result;
+}
+
 // An automation string: a null BSTR is the empty string.
 const wchar_t* TextOf(BSTR text) { return text ? text : L""; }
 
@@ -180,11 +190,7 @@ public:
         return key_->SetStringValue(TextOf(name), TextOf(value));
     }
     HRESULT STDMETHODCALLTYPE GetStringValue(const BSTR name, BSTR* value) override {
-        if (!value) return E_POINTER;
-        *value = nullptr;
-        TaskWideString text;
-        HRESULT result = key_->GetStringValue(TextOf(name), text.Receive());
-        return SUCCEEDED(result) ? NewBstr(text.Get(), value) : result;
+        return BstrOf(value, [&](LPWSTR* text) { return key_->GetStringValue(TextOf(name), text); });
     }
     HRESULT STDMETHODCALLTYPE SetLongValue(const BSTR name, LONG value) override {
         return key_->SetDWORD(TextOf(name), static_cast<DWORD>(value));
@@ -242,19 +248,11 @@ public:
     explicit CategoryAutomation(ISpObjectTokenCategory* category) { category_.Assign(category); }
 
     HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) override {
-        if (!id) return E_POINTER;
-        *id = nullptr;
-        TaskWideString text;
-        HRESULT result = category_->GetId(text.Receive());
-        return SUCCEEDED(result) ? NewBstr(text.Get(), id) : result;
+        return BstrOf(id, [&](LPWSTR* text) { return category_->GetId(text); });
     }
     HRESULT STDMETHODCALLTYPE put_Default(const BSTR id) override { return category_->SetDefaultTokenId(TextOf(id)); }
     HRESULT STDMETHODCALLTYPE get_Default(BSTR* id) override {
-        if (!id) return E_POINTER;
-        *id = nullptr;
-        TaskWideString text;
-        HRESULT result = category_->GetDefaultTokenId(text.Receive());
-        return SUCCEEDED(result) ? NewBstr(text.Get(), id) : result;
+        return BstrOf(id, [&](LPWSTR* text) { return category_->GetDefaultTokenId(text); });
     }
     HRESULT STDMETHODCALLTYPE SetId(const BSTR, VARIANT_BOOL) override { return SPERR_ALREADY_INITIALIZED; }
     HRESULT STDMETHODCALLTYPE GetDataKey(SpeechDataKeyLocation location, ISpeechDataKey** key) override {
@@ -284,11 +282,7 @@ public:
     explicit TokenAutomation(ISpObjectToken* token) { token_.Assign(token); }
 
     HRESULT STDMETHODCALLTYPE get_Id(BSTR* id) override {
-        if (!id) return E_POINTER;
-        *id = nullptr;
-        TaskWideString text;
-        HRESULT result = token_->GetId(text.Receive());
-        return SUCCEEDED(result) ? NewBstr(text.Get(), id) : result;
+        return BstrOf(id, [&](LPWSTR* text) { return token_->GetId(text); });
     }
     HRESULT STDMETHODCALLTYPE get_DataKey(ISpeechDataKey** key) override {
         if (!key) return E_POINTER;
@@ -318,13 +312,11 @@ public:
     }
     HRESULT STDMETHODCALLTYPE SetId(BSTR, BSTR, VARIANT_BOOL) override { return SPERR_ALREADY_INITIALIZED; }
     HRESULT STDMETHODCALLTYPE GetAttribute(BSTR name, BSTR* value) override {
-        if (!value) return E_POINTER;
-        *value = nullptr;
-        ScopedComPtr<ISpDataKey> attributes;
-        TaskWideString text;
-        HRESULT result = token_->OpenKey(L"Attributes", attributes.Receive());
-        if (SUCCEEDED(result)) result = attributes->GetStringValue(TextOf(name), text.Receive());
-        return SUCCEEDED(result) ? NewBstr(text.Get(), value) : result;
+        return BstrOf(value, [&](LPWSTR* text) {
+            ScopedComPtr<ISpDataKey> attributes;
+            HRESULT result = token_->OpenKey(L"Attributes", attributes.Receive());
+            return SUCCEEDED(result) ? attributes->GetStringValue(TextOf(name), text) : result;
+        });
     }
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, SpeechTokenContext context, IUnknown** object) override {
         if (!object) return E_POINTER;

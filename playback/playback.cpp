@@ -321,21 +321,30 @@ struct SpeechStart {
 
 bool OutputCanFlush() { return PluginModule.outMod && PluginModule.outMod->Flush; }
 
-// A new speech in the output that is open: what it holds of the old one is dropped and its clock set.
+// What the output holds is dropped and its clock set to startMs; a paused output stays paused.
 void FlushOutputTo(int startMs) {
     PluginModule.outMod->Flush(startMs);
     if (PlaybackState.Paused) PluginModule.outMod->Pause(1);
 }
 
-// The output opened again (or for the first time) for a new speech, in the current format, which the
-// voice is given again; false after reporting what failed, with Play's result.
-int OpenOutputForSpeech(ISpVoice* voice, int startMs) {
-    StopSpeech(StopKind::Restart);
+// The output made ready for a new speech, the old one stopped. Sought, or read from a place, with the
+// seek bar on, the output that is open is kept and flushed; otherwise it is opened again in the current
+// format, which the voice is given again, with the voice and rate. Returns Play's result, after
+// reporting what failed.
+int PrepareOutput(ISpVoice* voice, const SpeechStart& start) {
+    const bool sameOutput = start.inSameOutput && PlaybackState.OutputOpen && OutputCanFlush();
+    StopSpeech(sameOutput ? StopKind::Seek : StopKind::Restart);
     SpeechOutputStream.ResetWake();  // while the stop is still under way, so no Write spins on the wake
     PlaybackState.StopRequested = false;
+    if (sameOutput) {
+        FlushOutputTo(start.startMs);
+        return PLAY_STARTED;
+    }
     if (!OpenOutput()) return PLAY_NO_OUTPUT;
-    if (startMs > 0 && OutputCanFlush()) PluginModule.outMod->Flush(startMs);
-    if (PlaybackState.Paused) PluginModule.outMod->Pause(1);
+    if (start.startMs > 0 && OutputCanFlush())
+        FlushOutputTo(start.startMs);
+    else if (PlaybackState.Paused)
+        PluginModule.outMod->Pause(1);
     if (FAILED(voice->SetOutput(&SpeechOutputStream, FALSE))) {
         ShowErrorBox(TEXT_FORMAT_REJECTED);
         return PLAY_FAILED;
@@ -345,20 +354,12 @@ int OpenOutputForSpeech(ISpVoice* voice, int startMs) {
     return PLAY_STARTED;
 }
 
-// Opens the output (again) in the current format and gives it to the voice, sets the voice and rate,
-// and starts speaking: what can be spoken now is given at once, the rest as the file is read. The
-// window shows the text and follows the speech. Returns Play's result.
+// Makes the output ready and starts speaking: what can be spoken now is given at once, the rest as the
+// file is read. The window shows the text and follows the speech. Returns Play's result.
 int StartSpeech(SpeechStart start) {
     ISpVoice* voice = Voice.Get();
-    if (start.inSameOutput && PlaybackState.OutputOpen && OutputCanFlush()) {
-        StopSpeech(StopKind::Seek);
-        SpeechOutputStream.ResetWake();
-        PlaybackState.StopRequested = false;
-        FlushOutputTo(start.startMs);
-    } else {
-        const int opened = OpenOutputForSpeech(voice, start.startMs);
-        if (opened != PLAY_STARTED) return opened;
-    }
+    const int prepared = PrepareOutput(voice, start);
+    if (prepared != PLAY_STARTED) return prepared;
 
     auto speech = std::make_shared<Speech>();
     Speech& s = *speech;

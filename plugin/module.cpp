@@ -90,15 +90,15 @@ bool DocumentTitleOf(const char* path, char* title) {
     if (wide.empty()) return false;
     return WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, title, MAX_PATH, nullptr, nullptr) > 0;
 }
-}  // namespace
 
 // With the seek bar on, a length: the playing file's estimate, or one from another file's size.
-static int LengthOf(const char* file) {
+int LengthOf(const char* file) {
     if (!PluginSettings.Seekable) return UNKNOWN_LENGTH;
     const bool playing = !file || !*file || lstrcmpiA(file, PlaybackState.CurrentFile) == 0;
     const int length = playing && PlaybackState.OutputOpen ? SpeechLengthMs() : EstimatedFileLengthMs(file ? file : "");
     return length < 0 ? UNKNOWN_LENGTH : length;
 }
+}  // namespace
 
 void __cdecl GetFileInfo(char* file, char* title, int* length_in_ms) {
     if (length_in_ms) *length_in_ms = LengthOf(file);

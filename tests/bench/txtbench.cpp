@@ -558,12 +558,18 @@ void CALLBACK PickReadFromTheBeginning(HWND, UINT, UINT_PTR, DWORD) {
     PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
 }
 
-void MeasureReadingFromPlaces(const Texts& texts, int trials) {
-    std::printf("A 4 MB book continued and read from its beginning (%d trials)\n", trials);
+// A 4 MB book of numbered sentences in the texts' folder; its path.
+std::string WriteLongBook(const Texts& texts, const char* name) {
     std::string book;
     for (int n = 0; book.size() < (4u << 20); ++n) book += "Sentence " + std::to_string(n) + " of the long book is read here.\r\n";
-    const std::string path = texts.folder + "\\book-4mb.txt";
+    const std::string path = texts.folder + "\\" + name;
     if (!host::WriteWholeFile(path, book)) Fail("cannot write " + path);
+    return path;
+}
+
+void MeasureReadingFromPlaces(const Texts& texts, int trials) {
+    std::printf("A 4 MB book continued and read from its beginning (%d trials)\n", trials);
+    const std::string path = WriteLongBook(texts, "book-4mb.txt");
     // A device that plays in real time holds at most its buffer: once more than that was played, the
     // output opened again holds less than before, and its first sound shows.
     auto player = StartPlayer(host::DrainMode::Clock, std::string(STEREO_48K) + "ResumeFiles=1\r\n");
@@ -617,10 +623,7 @@ void MeasureReadingFromPlaces(const Texts& texts, int trials) {
 // output's count, set to the time sought by its Flush, grows only with the new sound.
 void MeasureSeeking(const Texts& texts, int trials) {
     std::printf("Seeking in a 4 MB book (%d trials)\n", trials);
-    std::string book;
-    for (int n = 0; book.size() < (4u << 20); ++n) book += "Sentence " + std::to_string(n) + " of the long book is read here.\r\n";
-    const std::string path = texts.folder + "\\book-seek.txt";
-    if (!host::WriteWholeFile(path, book)) Fail("cannot write " + path);
+    const std::string path = WriteLongBook(texts, "book-seek.txt");
     auto player = StartPlayer(host::DrainMode::Clock, std::string(STEREO_48K) + "Seekable=1\r\n");
     if (player->Play(path) != 0) Fail("Play of the book failed");
     if (!player->PumpUntil([&] { return host::OutputSnapshot().written > 0; }, 20000)) Fail("the book was not heard");
